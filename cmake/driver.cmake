@@ -1,0 +1,70 @@
+# The driver: core (portable), one platform layer, and the shared library.
+
+add_library(lxdravik_core OBJECT
+  driver/connection.cpp
+  driver/detection.cpp
+  driver/module.cpp
+  driver/port_store.cpp
+  intake/datagram.cpp
+  intake/run_length.cpp
+  intake/service.cpp
+  branding/bmp_loader.cpp
+  branding/branding.cpp
+)
+target_include_directories(lxdravik_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(lxdravik_core PRIVATE lxd_warnings)
+set_target_properties(lxdravik_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
+if(WIN32)
+  add_library(lxdravik_platform OBJECT
+    platform/win32/sockets.cpp
+    platform/win32/system.cpp
+  )
+  target_link_libraries(lxdravik_platform PUBLIC ws2_32 gdi32 user32)
+else()
+  add_library(lxdravik_platform OBJECT
+    platform/posix/sockets.cpp
+    platform/posix/system.cpp
+    platform/posix/dib_image.cpp
+  )
+endif()
+target_include_directories(lxdravik_platform PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(lxdravik_platform PRIVATE lxd_warnings)
+set_target_properties(lxdravik_platform PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
+# The recording stand-in that unit tests link instead of a real platform.
+add_library(lxdravik_fake STATIC platform/fake/fake_platform.cpp)
+target_include_directories(lxdravik_fake PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(lxdravik_fake PRIVATE lxd_warnings)
+
+if(WIN32)
+  add_library(lxdravik SHARED platform/win32/dll_main.cpp driver/lxdravik.def)
+  set_target_properties(lxdravik PROPERTIES PREFIX "" OUTPUT_NAME lxdravik)
+else()
+  add_library(lxdravik SHARED platform/posix/module_entry.cpp)
+  set(LXD_EXPORT_MAP ${PROJECT_SOURCE_DIR}/driver/lxdravik.map)
+  target_link_options(lxdravik PRIVATE
+    -Wl,--version-script=${LXD_EXPORT_MAP} $<$<NOT:$<BOOL:${LXD_SANITIZE}>>:-Wl,-z,defs>)
+  set_target_properties(lxdravik PROPERTIES LINK_DEPENDS ${LXD_EXPORT_MAP})
+  # dlclose must really unload the driver: no STB_GNU_UNIQUE symbols.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(lxdravik_core PRIVATE -fno-gnu-unique)
+    target_compile_options(lxdravik_platform PRIVATE -fno-gnu-unique)
+    target_compile_options(lxdravik PRIVATE -fno-gnu-unique)
+  endif()
+endif()
+target_link_libraries(lxdravik PRIVATE lxdravik_core lxdravik_platform lxd_warnings)
+
+# Loading a built driver by path, as a host does: the tools and the tests.
+# Packets are built with the driver's own encoder.
+add_library(lxd_host STATIC
+  tools/common/driver_library.cpp
+  tools/common/packets.cpp
+  tools/common/udp.cpp
+  intake/run_length.cpp
+)
+target_include_directories(lxd_host PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(lxd_host PRIVATE lxd_warnings PUBLIC ${CMAKE_DL_LIBS})
+if(WIN32)
+  target_link_libraries(lxd_host PUBLIC ws2_32)
+endif()

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# lxdravik developer entry point.
+#   ./dev.sh demo            build what is needed and show the driver receiving levels
+#   ./dev.sh test            install what is missing, build every target, run every test
+#   ./dev.sh bench           run the benchmarks (release build)
+#   ./dev.sh fuzz [SECONDS]  run every fuzz target for SECONDS each (default 60)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Debian packages the builds and tests need; wine32 needs the i386 architecture.
+PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
+  libbenchmark-dev libcli11-dev libncurses-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
+  wine wine64 wine32:i386)
+
+say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
+
+setup() {
+  local missing=() pkg
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  for pkg in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
+  done
+  if ((${#missing[@]})); then
+    say "installing ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# Configures a preset once; later builds re-run CMake only when its inputs change.
+build() {
+  local preset=$1
+  [[ -f build/$preset/build.ninja ]] || cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -- --quiet
+}
+
+# Whether this kernel runs 32-bit programs (some have ia32 emulation switched off).
+runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+# Windows tests: the real 32-bit DLL under Wine, or, where 32-bit programs cannot
+# run, the same sources built for 64-bit Windows under wine64.
+windows_test_preset() { if runs_32bit; then echo windows; else echo windows64; fi; }
+
+PASSED=0
+FAILED=0
+run_ctest() {
+  local preset=$1 log
+  log=$(mktemp)
+  say "testing $preset"
+  if (unset DISPLAY; WINEDEBUG=-all ctest --preset "$preset" 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'); then :; fi
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [[ -n $line ]]; then
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+    PASSED=$((PASSED + total - bad))
+    FAILED=$((FAILED + bad))
+  else
+    FAILED=$((FAILED + 1))
+  fi
+  rm -f "$log"
+}
+
+cmd_test() {
+  setup
+  local winpreset
+  winpreset=$(windows_test_preset)
+  for preset in native asan windows "$winpreset"; do
+    say "building $preset"
+    build "$preset"
+  done
+  run_ctest native
+  run_ctest asan
+  if [[ $winpreset == windows64 ]]; then
+    say "this kernel cannot run 32-bit programs: the Windows tests run as a 64-bit build under wine64"
+  fi
+  run_ctest "$winpreset"
+  if [[ -f fuzz/CMakeLists.txt ]]; then
+    say "fuzz smoke"
+    if ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-20}"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
+  fi
+  echo "summary: $PASSED passed, $FAILED failed"
+  ((FAILED == 0))
+}
+
+cmd_demo() {
+  setup
+  build native
+  if [[ -x tools/demo.sh ]]; then
+    exec tools/demo.sh build/native/bin
+  fi
+  build/native/bin/lxdravik-monitor
+}
+
+cmd_bench() {
+  setup
+  build release
+  if [[ -x bench/run.sh ]]; then
+    exec bench/run.sh build/release/bin
+  fi
+}
+
+cmd_fuzz() {
+  setup
+  build fuzz
+  if [[ -x fuzz/run.sh ]]; then
+    exec fuzz/run.sh build/fuzz/bin "${1:-60}"
+  fi
+}
+
+case "${1:-}" in
+  test) cmd_test ;;
+  demo) cmd_demo ;;
+  bench) cmd_bench ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
+  *) echo "usage: ./dev.sh demo | test | bench | fuzz [SECONDS]" >&2; exit 2 ;;
+esac

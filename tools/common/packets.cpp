@@ -1,0 +1,86 @@
+#include "tools/common/packets.h"
+
+#include <algorithm>
+
+#include "intake/run_length.h"
+
+namespace lxd::host {
+namespace {
+
+void PutBig16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v >> 8);
+    b[at + 1] = static_cast<std::uint8_t>(v);
+}
+void PutBig32(Bytes& b, std::size_t at, std::uint32_t v) {
+    PutBig16(b, at, v >> 16);
+    PutBig16(b, at + 2, v & 0xFFFF);
+}
+void PutLittle16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+}  // namespace
+
+Bytes LevelPacket::Build() const {
+    Bytes b(66 + levels.size(), filler);
+    PutBig16(b, 0, kind);
+    const std::uint32_t count =
+        countField >= 0 ? static_cast<std::uint32_t>(countField) : levels.size();
+    PutBig16(b, 8, count);
+    PutBig32(b, 12, start);
+    std::copy(levels.begin(), levels.end(), b.begin() + 66);
+    return b;
+}
+
+Bytes BlockPacket::Build() const {
+    Bytes b(36, filler);
+    PutBig16(b, 0, kind);
+    for (int i = 0; i < 4; ++i) {
+        const Block empty;
+        const Block& block = i < static_cast<int>(blocks.size()) ? blocks[i] : empty;
+        PutLittle16(b, 6 + 2 * i, block.start);
+        PutLittle16(b, 14 + 2 * i, block.count);
+    }
+    std::uint32_t offset = 0;
+    for (int i = 0; i <= 4; ++i) {
+        std::uint32_t value;
+        if (!offsets.empty()) {
+            value = i < static_cast<int>(offsets.size()) ? offsets[i] : 0;
+        } else if (i <= static_cast<int>(blocks.size())) {
+            value = offset;
+            if (i < static_cast<int>(blocks.size())) {
+                offset += blocks[i].data.size();
+            }
+        } else {
+            value = 0;
+        }
+        PutLittle16(b, 22 + 2 * i, value);
+    }
+    std::size_t total = 36;
+    for (const Block& block : blocks) {
+        total += block.data.size();
+    }
+    b.resize(total, filler);
+    std::size_t at = 36;
+    for (const Block& block : blocks) {
+        std::copy(block.data.begin(), block.data.end(), b.begin() + static_cast<long>(at));
+        at += block.data.size();
+    }
+    return b;
+}
+
+Bytes UncodedBlockData(const std::vector<std::uint8_t>& levels) {
+    return levels;
+}
+
+Bytes CodedBlockData(const std::vector<std::uint8_t>& levels) {
+    Bytes code(MaxEncodedLength(static_cast<std::uint32_t>(levels.size())));
+    const std::int32_t n =
+        EncodeRunLengthStrided(levels.data(), static_cast<std::uint32_t>(levels.size()),
+                               code.data(), static_cast<std::uint32_t>(code.size()), 1);
+    code.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return code;
+}
+
+}  // namespace lxd::host

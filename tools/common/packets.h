@@ -1,0 +1,49 @@
+// Builds the driver's two datagram formats field by field, for the sender and
+// the tests.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace lxd::host {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline constexpr std::uint16_t kLevelKind = 0x202F;
+inline constexpr std::uint16_t kBlockKind = 0x808F;
+
+// A level packet: `levels` for store addresses start, start + 1, ...
+// The count field defaults to levels.size(); tests may set it to anything.
+struct LevelPacket {
+    std::uint16_t kind = kLevelKind;
+    std::uint32_t start = 1;
+    std::vector<std::uint8_t> levels;
+    std::int32_t countField = -1;  // -1: the number of levels
+    std::uint8_t filler = 0;       // the bytes the driver does not interpret
+
+    Bytes Build() const;
+};
+
+// One block of a block packet: its store address, count and data bytes.
+struct Block {
+    std::uint16_t start = 0;
+    std::uint16_t count = 0;
+    Bytes data;
+};
+
+// A block packet of up to four blocks. Data offsets are computed from the
+// blocks' data unless set explicitly in `offsets` (all five).
+struct BlockPacket {
+    std::uint16_t kind = kBlockKind;
+    std::vector<Block> blocks;
+    std::vector<std::uint16_t> offsets;  // empty: computed
+    std::uint8_t filler = 0;
+
+    Bytes Build() const;
+};
+
+// A block's data: the levels as they stand, or run-length coded (stride 1).
+Bytes UncodedBlockData(const std::vector<std::uint8_t>& levels);
+Bytes CodedBlockData(const std::vector<std::uint8_t>& levels);
+
+}  // namespace lxd::host
