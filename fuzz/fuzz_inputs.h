@@ -1,0 +1,67 @@
+// How the fuzz targets split one input into arguments, shared with the seed
+// generator so that its seeds mean what the targets read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lxd::fuzz {
+
+inline std::uint32_t Le16(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8);
+}
+inline std::uint32_t Le32(const std::uint8_t* p) {
+    return Le16(p) | Le16(p + 2) << 16;
+}
+
+// DecodeRunLength: expected count (4 bytes), room (2 bytes), then the code.
+inline constexpr std::size_t kDecodeHeader = 6;
+struct DecodeInput {
+    std::uint32_t expectedCount;
+    std::uint32_t room;
+    const std::uint8_t* source;
+    std::uint32_t sourceLength;
+};
+inline bool SplitDecodeInput(const std::uint8_t* data, std::size_t size, DecodeInput* in) {
+    if (size < kDecodeHeader) {
+        return false;
+    }
+    in->expectedCount = Le32(data);
+    in->room = Le16(data + 4);
+    in->source = data + kDecodeHeader;
+    in->sourceLength = static_cast<std::uint32_t>(size - kDecodeHeader);
+    return true;
+}
+
+// The strided pair: a stride selector, a destination length (2 bytes) for
+// decoding the payload as code, then the payload. Selectors 0..239 give the
+// strides 1..16; the rest give a stride of 0, one larger than any payload,
+// or a wide one read from the destination length.
+inline constexpr std::size_t kStridedHeader = 3;
+struct StridedInput {
+    std::uint32_t stride;
+    std::uint32_t destinationLength;
+    const std::uint8_t* payload;
+    std::uint32_t payloadLength;
+};
+inline bool SplitStridedInput(const std::uint8_t* data, std::size_t size, StridedInput* in) {
+    if (size < kStridedHeader) {
+        return false;
+    }
+    const std::uint8_t selector = data[0];
+    in->destinationLength = Le16(data + 1);
+    if (selector < 240) {
+        in->stride = 1u + selector % 16u;
+    } else if (selector < 244) {
+        in->stride = 0;
+    } else if (selector < 250) {
+        in->stride = 0xFFFFFFFFu;
+    } else {
+        in->stride = 17u + in->destinationLength;
+    }
+    in->payload = data + kStridedHeader;
+    in->payloadLength = static_cast<std::uint32_t>(size - kStridedHeader);
+    return true;
+}
+
+}  // namespace lxd::fuzz

@@ -1,0 +1,233 @@
+// Writes the seed corpus of every fuzz target: make_seeds DIRECTORY writes
+// DIRECTORY/<target>/<name> for each seed.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_inputs.h"
+#include "intake/run_length.h"
+#include "tools/common/packets.h"
+
+namespace {
+
+using lxd::host::Bytes;
+
+std::string g_root;
+int g_written = 0;
+
+bool MakeDirectory(const std::string& path) {
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+void Write(const std::string& target, const std::string& name, const Bytes& bytes) {
+    const std::string dir = g_root + "/" + target;
+    if (!MakeDirectory(dir)) {
+        std::perror(dir.c_str());
+        std::exit(1);
+    }
+    const std::string path = dir + "/seed-" + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+    std::fclose(f);
+    ++g_written;
+}
+
+void PutLe16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
+    PutLe16(b, at, v & 0xFFFF);
+    PutLe16(b, at + 2, v >> 16);
+}
+
+// Levels with runs and changes, as lighting data tends to have.
+Bytes Levels(std::size_t n, unsigned seed) {
+    Bytes levels(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        levels[i] = static_cast<std::uint8_t>((i / 5 % 3 == 0) ? seed : i * 7 + seed);
+    }
+    return levels;
+}
+
+using lxd::host::Block;
+
+Bytes Level(std::uint32_t start, const Bytes& levels, std::int32_t countField = -1,
+            std::uint16_t kind = lxd::host::kLevelKind) {
+    lxd::host::LevelPacket p;
+    p.kind = kind;
+    p.start = start;
+    p.levels = levels;
+    p.countField = countField;
+    return p.Build();
+}
+
+Bytes Blocks(const std::vector<Block>& blocks, const std::vector<std::uint16_t>& offsets = {}) {
+    lxd::host::BlockPacket p;
+    p.blocks = blocks;
+    p.offsets = offsets;
+    return p.Build();
+}
+
+void DatagramSeeds() {
+    const char* t = "fuzz_datagram";
+    Write(t, "level-port0", Level(1, Levels(512, 3)));
+    Write(t, "level-across-ports", Level(400, Levels(200, 9)));
+    Write(t, "level-store-end", Level(17409, Levels(1024, 1)));
+    Write(t, "level-past-end", Level(17410, Levels(1024, 1)));
+    Write(t, "level-count-too-big", Level(1, Levels(8, 1), 1025));
+    Write(t, "level-short", Level(1, Levels(10, 1), 100));
+    Write(t, "level-zero", Level(1, {}));
+    Write(t, "wrong-kind", Level(1, Levels(16, 1), -1, 0x2030));
+    Write(t, "block-uncoded", Blocks({Block{1, 512, Levels(512, 4)}}));
+    Write(t, "block-coded", Blocks({Block{1, 512, lxd::host::CodedBlockData(Levels(512, 5))}}));
+    Write(t, "block-run", Blocks({Block{1, 4, {0x84, 0x7F}}}));
+    Write(t, "block-store-end",
+          Blocks({Block{17921, 512, lxd::host::CodedBlockData(Levels(512, 6))}}));
+    // A run that overshoots its block at the very end of the store.
+    Write(t, "block-overshoot", Blocks({Block{18430, 2, {0xFF, 0x11}}}));
+    Write(t, "block-four",
+          Blocks({Block{1, 100, lxd::host::CodedBlockData(Levels(100, 1))},
+                  Block{18000, 500, Levels(20, 2)}, Block{5000, 40, Levels(40, 3)},
+                  Block{9000, 300, lxd::host::CodedBlockData(Levels(300, 4))}}));
+    Write(t, "block-far-offsets", Blocks({Block{1, 64, Levels(64, 7)}}, {1200, 0xFFFF, 0, 0, 0}));
+    Write(t, "empty", Bytes{});
+    Write(t, "kind-only", Bytes{0x80, 0x8F});
+}
+
+void DecodeSeeds() {
+    const char* t = "fuzz_decode_run_length";
+    auto seed = [&](const std::string& name, std::uint32_t expected, std::uint32_t room,
+                    const Bytes& code) {
+        Bytes b(lxd::fuzz::kDecodeHeader);
+        PutLe32(b, 0, expected);
+        PutLe16(b, 4, room);
+        b.insert(b.end(), code.begin(), code.end());
+        Write(t, name, b);
+    };
+    seed("exact", 8, 8, {0x85, 0x00, 0x03, 0x0A, 0x0B, 0x0C});
+    seed("extra-code", 8, 64, {0x85, 0x00, 0x03, 0x0A, 0x0B, 0x0C, 0x84, 0xFF});
+    seed("short-code", 5, 5, {0x83, 0x07});
+    seed("overshoot", 3, 5, {0x85, 0x07});
+    seed("overshoot-room", 3, 3, {0xFF, 0x07});
+    seed("zero-counts", 2, 2, {0x80, 0x41, 0x00, 0x82, 0x09});
+    seed("cut-run", 10, 10, {0x83});
+    seed("cut-literal", 10, 10, {0x05, 1, 2});
+    seed("expected-zero", 0, 200, {0xFF, 0x2A, 0x83, 0x01});
+    seed("huge-expected", 0xFFFFFFFFu, 512, lxd::host::CodedBlockData(Levels(400, 8)));
+    seed("block", 512, 512, lxd::host::CodedBlockData(Levels(512, 9)));
+    Bytes literal{0x7F};
+    const Bytes lv = Levels(127, 2);
+    literal.insert(literal.end(), lv.begin(), lv.end());
+    seed("full-literal", 127, 127, literal);
+}
+
+void StridedSeeds() {
+    const char* t = "fuzz_strided";
+    auto seed = [&](const std::string& name, std::uint8_t selector, std::uint32_t destination,
+                    const Bytes& payload) {
+        Bytes b(lxd::fuzz::kStridedHeader);
+        b[0] = selector;
+        PutLe16(b, 1, destination);
+        b.insert(b.end(), payload.begin(), payload.end());
+        Write(t, name, b);
+    };
+    seed("pairs-stride2", 1, 8, {0, 1, 0, 1, 0, 1, 0, 1});
+    seed("stride3", 2, 8, {0x10, 0x20, 0x30, 0x10, 0x20, 0x30, 0x10, 0x20});
+    seed("code-stride2", 1, 8, {0x84, 0x00, 0x84, 0x01});
+    seed("overrun", 0, 4, {0x85, 0x41});
+    seed("zero-stride", 240, 8, {1, 2, 3});
+    seed("wide-stride", 250, 5, Levels(40, 3));
+    seed("levels-512-stride3", 2, 512, Levels(512, 1));
+    seed("levels-512-stride16", 15, 512, Levels(512, 2));
+    Bytes run(300, 0x41);
+    run.push_back(0x42);
+    seed("long-run", 0, 301, run);
+    seed("empty", 0, 0, {});
+}
+
+// A BMP file: 14-byte file header, 40-byte info header, colour table or
+// masks, pixel rows padded to 4 bytes.
+Bytes Bitmap(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression,
+             std::uint32_t coloursUsed, const std::vector<std::uint32_t>& tableOrMasks) {
+    const std::uint32_t rowBytes = (static_cast<std::uint32_t>(width) * bits + 31) / 32 * 4;
+    const std::uint32_t rows = static_cast<std::uint32_t>(height < 0 ? -height : height);
+    const std::size_t pixelsAt = 54 + 4 * tableOrMasks.size();
+    Bytes b(pixelsAt + std::size_t{rowBytes} * rows);
+    b[0] = 'B';
+    b[1] = 'M';
+    PutLe32(b, 2, static_cast<std::uint32_t>(b.size()));
+    PutLe32(b, 10, static_cast<std::uint32_t>(pixelsAt));
+    PutLe32(b, 14, 40);
+    PutLe32(b, 18, static_cast<std::uint32_t>(width));
+    PutLe32(b, 22, static_cast<std::uint32_t>(height));
+    PutLe16(b, 26, 1);
+    PutLe16(b, 28, bits);
+    PutLe32(b, 30, compression);
+    PutLe32(b, 34, rowBytes * rows);
+    PutLe32(b, 46, coloursUsed);
+    for (std::size_t i = 0; i < tableOrMasks.size(); ++i) {
+        PutLe32(b, 54 + 4 * i, tableOrMasks[i]);
+    }
+    for (std::size_t i = pixelsAt; i < b.size(); ++i) {
+        b[i] = static_cast<std::uint8_t>(i * 37);
+    }
+    return b;
+}
+
+std::vector<std::uint32_t> Palette(std::size_t n) {
+    std::vector<std::uint32_t> p(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        p[i] = static_cast<std::uint32_t>(i * 0x010203u);
+    }
+    return p;
+}
+
+void BmpSeeds() {
+    const char* t = "fuzz_bmp";
+    Write(t, "1bit", Bitmap(13, 5, 1, 0, 0, Palette(2)));
+    Write(t, "4bit", Bitmap(7, 3, 4, 0, 0, Palette(16)));
+    Write(t, "8bit", Bitmap(9, 4, 8, 0, 0, Palette(256)));
+    Write(t, "8bit-20-colours", Bitmap(9, 4, 8, 0, 20, Palette(20)));
+    Write(t, "16bit", Bitmap(5, 3, 16, 0, 0, {}));
+    Write(t, "16bit-bitfields", Bitmap(5, 3, 16, 3, 0, {0xF800, 0x07E0, 0x001F}));
+    Write(t, "24bit", Bitmap(6, 4, 24, 0, 0, {}));
+    Write(t, "24bit-top-down", Bitmap(6, -4, 24, 0, 0, {}));
+    Write(t, "32bit", Bitmap(4, 4, 32, 0, 0, {}));
+    Write(t, "32bit-bitfields", Bitmap(4, 2, 32, 3, 0, {0xFF000000u, 0x00FF0000u, 0x0000FF00u}));
+    Write(t, "rle8", Bitmap(4, 2, 8, 1, 2, Palette(2)));
+    Bytes truncated = Bitmap(16, 16, 24, 0, 0, {});
+    truncated.resize(truncated.size() / 2);
+    Write(t, "24bit-truncated", truncated);
+    Bytes headerOnly = Bitmap(1, 1, 24, 0, 0, {});
+    headerOnly.resize(54);
+    Write(t, "header-only", headerOnly);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS_DIRECTORY\n", argv[0]);
+        return 2;
+    }
+    g_root = argv[1];
+    if (!MakeDirectory(g_root)) {
+        std::perror(g_root.c_str());
+        return 1;
+    }
+    DatagramSeeds();
+    DecodeSeeds();
+    StridedSeeds();
+    BmpSeeds();
+    std::printf("%d seeds written to %s\n", g_written, g_root.c_str());
+    return 0;
+}
