@@ -8,7 +8,6 @@
 namespace lxd {
 namespace {
 
-constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiRle8 = 1;
 constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
@@ -54,6 +53,11 @@ bool LocateDibPixels(const std::uint8_t* block, std::size_t blockSize, std::size
     const std::uint32_t sizeImage = Read32(block + 20);
     const std::uint32_t coloursUsed = Read32(block + 32);
     if (width <= 0 || height == 0 || !SupportedBitCount(bits)) {
+        return false;
+    }
+    // JPEG, PNG and other encodings are not for screen bitmaps, and their
+    // data would be read by a rule that is not checked here.
+    if (compression > kBiBitfields) {
         return false;
     }
     // All sizes in 64 bits: no field can make them wrap.

@@ -19,6 +19,9 @@ void FreeBlock(void* block) {
 void* CreateBitmapFromDib(const std::uint8_t* block, std::size_t, std::size_t pixelOffset) {
     const auto* info = reinterpret_cast<const BITMAPINFO*>(block);
     HDC screen = GetDC(nullptr);
+    if (screen == nullptr) {
+        return nullptr;
+    }
     HBITMAP bitmap = CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, block + pixelOffset, info,
                                     DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
