@@ -1,54 +1,104 @@
-// lxdravik-monitor: a stand-in for the host application.
+// lxdravik-monitor: a stand-in for the host application. It loads the driver,
+// connects, calls ServiceDevices at a steady rate and shows the levels.
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
+#include <thread>
 
 #include "tools/common/driver_library.h"
+#include "tools/monitor/options.h"
+#include "tools/monitor/session.h"
+#include "tools/monitor/snapshot.h"
+#include "tools/monitor/view.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void RequestStop(int) {
+    g_stop.store(true);
+}
+
+// Services the driver at `rate` until `duration` has passed (below 0: until
+// interrupted). Returns the seconds spent.
+double Listen(lxd::monitor::DriverSession& session, double rate, double duration) {
+    using lxd::monitor::Clock;
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = duration >= 0
+                                      ? start + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(duration))
+                                      : Clock::time_point::max();
+    Clock::time_point next = start;
+    while (!g_stop.load()) {
+        const Clock::time_point now = Clock::now();
+        session.Tick(now);
+        if (now >= end) {
+            break;
+        }
+        next += period;
+        if (next < now) {
+            next = now + period;
+        }
+        std::this_thread::sleep_until(std::min(next, end));
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    std::string path = lxd::host::DefaultDriverPath();
-    if (argc > 2 && std::strcmp(argv[1], "--driver") == 0) {
-        path = argv[2];
+    lxd::monitor::Options options;
+    if (const int code = lxd::monitor::ParseOptions(argc, argv, options); code >= 0) {
+        return code;
     }
-    lxd::host::DriverLibrary driver;
-    if (!driver.Load(path)) {
-        std::fprintf(stderr, "lxdravik-monitor: %s\n", driver.Error().c_str());
-        return 1;
+    const bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    if (options.live && !terminal) {
+        std::fprintf(stderr, "lxdravik-monitor: --live needs a terminal on stdin and stdout\n");
+        return 2;
     }
-    const lxd::host::DriverExports& d = driver.Exports();
-    std::int32_t major = 0, minor = 0;
-    d.GetVersionInfo(&major, &minor);
-    std::printf("driver      %s (version %d.%d)\n", path.c_str(), major, minor);
+    const bool interactive = options.live || (terminal && !options.json && options.duration < 0);
+    const std::string path =
+        options.driverPath.empty() ? lxd::host::DefaultDriverPath() : options.driverPath;
 
-    std::vector<std::uint8_t> list(4 + 32 * 358, 0);
-    d.StartDetect();
-    d.ContinueDetect(0, list.data());
-    std::int32_t count;
-    std::memcpy(&count, list.data(), 4);
-    if (count < 1) {
-        std::fprintf(stderr, "lxdravik-monitor: detection found no device\n");
+    lxd::monitor::DriverSession session;
+    std::string error;
+    if (!session.Open(path, error)) {
+        std::fprintf(stderr, "lxdravik-monitor: %s\n", error.c_str());
         return 1;
     }
-    const std::uint8_t* entry = list.data() + 4;
-    const std::uint8_t* ip = entry + 105;
-    std::printf("device      \"%s\" at %u.%u.%u.%u port %u\n",
-                reinterpret_cast<const char*>(entry + 2), ip[0], ip[1], ip[2], ip[3],
-                unsigned(entry[103] << 8 | entry[104]));
-    if (d.Connect(entry) != 0) {
-        std::fprintf(stderr, "lxdravik-monitor: Connect failed (is UDP port 2501 in use?)\n");
-        return 1;
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    std::signal(SIGHUP, RequestStop);
+
+    if (interactive) {
+        lxd::monitor::RunLiveView(session, options, g_stop);
+        session.Close();
+        return 0;
     }
-    d.ServiceDevices();
-    std::printf("ports       %d\n", d.GetNumPorts(0));
-    std::printf("channels    %d per port\n", d.GetNumChannels(0, 0));
-    std::uint8_t levels[16];
-    const int n = d.GetChannels(0, 0, 0, levels, sizeof levels);
-    std::printf("port 0     ");
-    for (int i = 0; i < n; ++i) {
-        std::printf(" %3u", levels[i]);
+    if (options.duration >= 0) {
+        std::fprintf(stderr,
+                     "lxdravik-monitor: connected to \"%s\" on UDP 2501, listening for %g s\n",
+                     session.DeviceName().c_str(), options.duration);
+    } else {
+        std::fprintf(stderr,
+                     "lxdravik-monitor: connected to \"%s\" on UDP 2501, listening until "
+                     "interrupted\n",
+                     session.DeviceName().c_str());
     }
-    std::printf("\n");
-    d.Disconnect(0);
+    const double seconds = Listen(session, options.rate, options.duration);
+    session.Close();
+    lxd::monitor::SnapshotInfo info;
+    info.seconds = seconds;
+    info.rate = options.rate;
+    info.allPorts = options.allPorts;
+    if (options.json) {
+        lxd::monitor::WriteJsonSnapshot(stdout, session, info);
+    } else {
+        lxd::monitor::WriteTextSnapshot(stdout, session, info);
+    }
     return 0;
 }

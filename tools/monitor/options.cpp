@@ -1,0 +1,49 @@
+#include "tools/monitor/options.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+namespace lxd::monitor {
+
+int ParseOptions(int argc, char** argv, Options& options) {
+    CLI::App app{
+        "lxdravik-monitor: loads the lxdravik driver as a host application does, connects, and\n"
+        "shows the levels that arrive on UDP port 2501. On a terminal it shows a live view;\n"
+        "with --duration, --json or without a terminal it prints a snapshot at the end.",
+        "lxdravik-monitor"};
+    app.add_option("--driver", options.driverPath,
+                   "Driver library to load (default: the one built beside this program)");
+    app.add_option("--rate", options.rate, "ServiceDevices calls per second")
+        ->check(CLI::Range(1.0, 1000.0))
+        ->capture_default_str();
+    app.add_option("--duration", options.duration,
+                   "Run for this many seconds, then print a snapshot and exit")
+        ->check(CLI::Range(0.0, 86400.0));
+    app.add_flag("--json", options.json, "Print the snapshot as JSON");
+    app.add_flag("--all", options.allPorts,
+                 "List every port in the snapshot, not only changed ones");
+    app.add_flag("--live", options.live,
+                 "Show the live view even with --duration (it then ends after the duration)");
+    app.add_option("--port", options.port, "Port shown first in the live view")
+        ->check(CLI::Range(0, 35))
+        ->capture_default_str();
+    std::string format = "dec";
+    app.add_option("--format", format, "Level format of the live view")
+        ->check(CLI::IsMember({"dec", "hex", "pct"}))
+        ->capture_default_str();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    options.format = format == "hex"   ? LevelFormat::kHex
+                     : format == "pct" ? LevelFormat::kPercent
+                                       : LevelFormat::kDecimal;
+    if (options.live && options.json) {
+        std::fprintf(stderr, "lxdravik-monitor: --live and --json exclude each other\n");
+        return 2;
+    }
+    return -1;
+}
+
+}  // namespace lxd::monitor

@@ -1,0 +1,99 @@
+#include "tools/monitor/session.h"
+
+#include <cstring>
+#include <vector>
+
+namespace lxd::monitor {
+namespace {
+
+// The host-owned detection list: a count and room for 32 entries of 358 bytes.
+constexpr std::size_t kEntrySize = 358;
+constexpr std::size_t kListSize = 4 + 32 * kEntrySize;
+constexpr std::size_t kNameOffset = 2;
+constexpr std::size_t kNameSize = 33;
+
+}  // namespace
+
+DriverSession::~DriverSession() {
+    Close();
+}
+
+bool DriverSession::Open(const std::string& path, std::string& error) {
+    path_ = path;
+    if (!driver_.Load(path)) {
+        error = driver_.Error();
+        return false;
+    }
+    const host::DriverExports& d = driver_.Exports();
+    std::int32_t major = 0;
+    std::int32_t minor = 0;
+    d.GetVersionInfo(&major, &minor);
+    versionMajor_ = major;
+    versionMinor_ = minor;
+    const char* text = nullptr;
+    if (d.GetBrandingString(1, &text) == 1 && text != nullptr) {
+        branding_ = text;
+    }
+
+    std::vector<std::uint8_t> list(kListSize, 0);
+    d.StartDetect();
+    d.ContinueDetect(0, list.data());
+    std::int32_t count = 0;
+    std::memcpy(&count, list.data(), sizeof count);
+    if (count < 1 || count > 32) {
+        error = "detection found no device in driver '" + path + "'";
+        return false;
+    }
+    const std::uint8_t* entry = list.data() + 4;
+    const char* name = reinterpret_cast<const char*>(entry + kNameOffset);
+    deviceName_.assign(name, strnlen(name, kNameSize));
+    if (d.Connect(entry) != 0) {
+        error =
+            "Connect failed: UDP port 2501 is probably held by another program (another "
+            "monitor?); stop it (see `ss -ulpn sport = :2501`) and try again";
+        return false;
+    }
+    connected_ = true;
+    windowStart_ = Clock::now();
+    return true;
+}
+
+void DriverSession::Close() {
+    if (connected_) {
+        driver_.Exports().Disconnect(0);
+        connected_ = false;
+    }
+}
+
+void DriverSession::Tick(Clock::time_point now) {
+    if (!connected_) {
+        return;
+    }
+    const host::DriverExports& d = driver_.Exports();
+    d.ServiceDevices();
+    ++passes_;
+    std::memcpy(previous_, levels_, sizeof levels_);
+    for (int port = 0; port < kPorts; ++port) {
+        d.GetChannels(0, port, 0, levels_[port], kChannels);
+        changedNow_[port] = std::memcmp(levels_[port], previous_[port], kChannels) != 0;
+        if (changedNow_[port]) {
+            ++changes_[port];
+            ++windowChanges_[port];
+            lastChange_[port] = now;
+        }
+    }
+    const std::chrono::duration<double> window = now - windowStart_;
+    if (window.count() >= 1.0) {
+        for (int port = 0; port < kPorts; ++port) {
+            rate_[port] = windowChanges_[port] / window.count();
+            windowChanges_[port] = 0;
+        }
+        windowStart_ = now;
+    }
+}
+
+bool DriverSession::Active(int port, Clock::time_point now) const {
+    return changes_[port] > 0 && now - lastChange_[port] < std::chrono::seconds(1);
+}
+
+}  // namespace lxd::monitor

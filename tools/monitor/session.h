@@ -1,0 +1,72 @@
+// The monitor's side of the driver: load, detect, connect, service and read
+// the levels of all ports, counting per port how often they change.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "tools/common/driver_library.h"
+
+namespace lxd::monitor {
+
+inline constexpr int kPorts = 36;
+inline constexpr int kChannels = 512;
+
+using Clock = std::chrono::steady_clock;
+
+class DriverSession {
+  public:
+    DriverSession() = default;
+    ~DriverSession();
+    DriverSession(const DriverSession&) = delete;
+    DriverSession& operator=(const DriverSession&) = delete;
+
+    // Loads the driver, runs detection and connects with the detected entry.
+    // On failure returns false with a one-line reason in `error`.
+    bool Open(const std::string& path, std::string& error);
+    // Disconnects (the driver stays loaded until the session is destroyed).
+    void Close();
+
+    // One pass of the host loop: ServiceDevices, then read every port.
+    void Tick(Clock::time_point now);
+
+    const std::uint8_t* Levels(int port) const { return levels_[port]; }
+    // Levels as they were before the last tick, to see which channels moved.
+    const std::uint8_t* PreviousLevels(int port) const { return previous_[port]; }
+    bool ChangedInLastTick(int port) const { return changedNow_[port]; }
+    // Ticks in which this port's levels changed, since connecting.
+    std::uint32_t Changes(int port) const { return changes_[port]; }
+    // Changing ticks per second over the last full second.
+    double UpdatesPerSecond(int port) const { return rate_[port]; }
+    // Whether the port changed within the last second.
+    bool Active(int port, Clock::time_point now) const;
+
+    std::uint64_t Passes() const { return passes_; }
+    const std::string& Path() const { return path_; }
+    int VersionMajor() const { return versionMajor_; }
+    int VersionMinor() const { return versionMinor_; }
+    const std::string& Branding() const { return branding_; }
+    const std::string& DeviceName() const { return deviceName_; }
+
+  private:
+    host::DriverLibrary driver_;
+    bool connected_ = false;
+    std::string path_;
+    int versionMajor_ = 0;
+    int versionMinor_ = 0;
+    std::string branding_;
+    std::string deviceName_;
+
+    std::uint8_t levels_[kPorts][kChannels] = {};
+    std::uint8_t previous_[kPorts][kChannels] = {};
+    bool changedNow_[kPorts] = {};
+    std::uint32_t changes_[kPorts] = {};
+    std::uint32_t windowChanges_[kPorts] = {};
+    double rate_[kPorts] = {};
+    Clock::time_point lastChange_[kPorts] = {};
+    Clock::time_point windowStart_{};
+    std::uint64_t passes_ = 0;
+};
+
+}  // namespace lxd::monitor
