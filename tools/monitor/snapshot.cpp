@@ -6,7 +6,7 @@
 namespace lxd::monitor {
 namespace {
 
-constexpr int kRowLength = 32;
+constexpr int kRowLength = 16;
 
 bool Listed(const DriverSession& session, const SnapshotInfo& info, int port) {
     return info.allPorts || session.Changes(port) > 0;
@@ -51,7 +51,8 @@ void WriteTextSnapshot(std::FILE* out, const DriverSession& session, const Snaps
         if (!Listed(session, info, port)) {
             continue;
         }
-        std::fprintf(out, "\nport %d: changed in %u calls\n", port, session.Changes(port));
+        std::fprintf(out, "\nport %d: levels changed in %u of %llu calls\n", port,
+                     session.Changes(port), static_cast<unsigned long long>(session.Passes()));
         const std::uint8_t* levels = session.Levels(port);
         // Rows like the one above are folded into one '*' line, as hexdump does.
         bool folded = false;

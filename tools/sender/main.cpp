@@ -1,0 +1,175 @@
+// lxdravik-send: transmits levels to the driver's UDP port, from a pattern or
+// from a file, at a steady frame rate.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "tools/common/udp.h"
+#include "tools/sender/datagrams.h"
+#include "tools/sender/levels.h"
+#include "tools/sender/options.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> g_stop{false};
+
+void RequestStop(int) {
+    g_stop.store(true);
+}
+
+// Resolves a host name or dotted address to dotted IPv4 form.
+bool ResolveIpv4(const std::string& host, std::string& dotted) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+        return false;
+    }
+    char text[INET_ADDRSTRLEN];
+    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+    const bool ok = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
+    freeaddrinfo(result);
+    if (ok) {
+        dotted = text;
+    }
+    return ok;
+}
+
+struct Totals {
+    std::uint64_t frames = 0;
+    std::uint64_t datagrams = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t failed = 0;
+};
+
+void PrintProgress(const Totals& totals, double seconds) {
+    std::fprintf(stderr, "\r  frames %llu   datagrams %llu   bytes %llu   %.1f frames/s ",
+                 static_cast<unsigned long long>(totals.frames),
+                 static_cast<unsigned long long>(totals.datagrams),
+                 static_cast<unsigned long long>(totals.bytes),
+                 seconds > 0 ? totals.frames / seconds : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    lxd::sender::Options options;
+    if (const int code = lxd::sender::ParseOptions(argc, argv, options); code >= 0) {
+        return code;
+    }
+    lxd::sender::Frame frame;
+    if (!options.file.empty()) {
+        std::string error;
+        if (!lxd::sender::ReadLevelFile(options.file, frame, error)) {
+            std::fprintf(stderr, "lxdravik-send: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    std::string address;
+    if (!ResolveIpv4(options.host, address)) {
+        std::fprintf(stderr, "lxdravik-send: cannot resolve '%s' to an IPv4 address\n",
+                     options.host.c_str());
+        return 2;
+    }
+    lxd::host::UdpSocket socket;
+    if (!socket.Valid() || !socket.SetDestination(address, options.port)) {
+        std::fprintf(stderr, "lxdravik-send: cannot open a UDP socket to %s:%u\n", address.c_str(),
+                     options.port);
+        return 1;
+    }
+    socket.RequestSendBuffer(1 << 20);
+
+    // A pattern runs until interrupted and a file is sent once, unless told.
+    std::int64_t frames = options.count;
+    if (frames < 0 && options.duration < 0 && !options.file.empty()) {
+        frames = 1;
+    }
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    lxd::sender::PatternSource source(options.pattern, options.ports,
+                                      static_cast<std::uint8_t>(options.level), options.seed);
+    const bool progress = !options.quiet && isatty(STDERR_FILENO);
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1.0 / options.fps));
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = options.duration >= 0
+                                      ? start + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(options.duration))
+                                      : Clock::time_point::max();
+    Clock::time_point nextProgress = start;
+    Totals totals;
+    lxd::sender::Counts counts;
+    std::vector<lxd::host::Bytes> datagrams;
+    int firstError = 0;
+
+    while (!g_stop.load() && (frames < 0 || static_cast<std::int64_t>(totals.frames) < frames)) {
+        const Clock::time_point due = start + period * static_cast<long long>(totals.frames);
+        if (due >= end) {
+            break;
+        }
+        std::this_thread::sleep_until(due);
+        if (options.file.empty()) {
+            source.Fill(totals.frames, frame);
+        }
+        datagrams.clear();
+        lxd::sender::BuildDatagrams(frame, options.packet, options.coding, datagrams, counts);
+        for (const lxd::host::Bytes& datagram : datagrams) {
+            if (socket.Send(datagram)) {
+                ++totals.datagrams;
+                totals.bytes += datagram.size();
+            } else {
+                if (totals.failed++ == 0) {
+                    firstError = errno;
+                }
+            }
+        }
+        ++totals.frames;
+        const Clock::time_point now = Clock::now();
+        if (progress && now >= nextProgress) {
+            PrintProgress(totals, std::chrono::duration<double>(now - start).count());
+            nextProgress = now + std::chrono::milliseconds(250);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (progress) {
+        PrintProgress(totals, seconds);
+        std::fprintf(stderr, "\n");
+    }
+    std::printf(
+        "sent %llu frames in %.1f s to %s:%u: %llu datagrams (%llu level packets, %llu block "
+        "packets with %llu raw and %llu coded blocks), %llu bytes\n",
+        static_cast<unsigned long long>(totals.frames), seconds, address.c_str(), options.port,
+        static_cast<unsigned long long>(totals.datagrams),
+        static_cast<unsigned long long>(counts.levelPackets),
+        static_cast<unsigned long long>(counts.blockPackets),
+        static_cast<unsigned long long>(counts.rawBlocks),
+        static_cast<unsigned long long>(counts.codedBlocks),
+        static_cast<unsigned long long>(totals.bytes));
+    if (counts.codeAsLongAsLevels > 0) {
+        std::printf(
+            "%llu blocks went raw: their code was exactly as long as their levels, which the "
+            "driver reads as raw levels\n",
+            static_cast<unsigned long long>(counts.codeAsLongAsLevels));
+    }
+    if (totals.failed > 0) {
+        std::fprintf(stderr, "lxdravik-send: %llu datagrams could not be sent (%s)\n",
+                     static_cast<unsigned long long>(totals.failed), std::strerror(firstError));
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,106 @@
+#include "tools/sender/options.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+namespace lxd::sender {
+namespace {
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "lxdravik-send: %s\n", message.c_str());
+    return 2;
+}
+
+// Splits HOST:PORT; false when the port is missing or not in 1..65535.
+bool ParseDestination(const std::string& text, std::string& host, std::uint16_t& port) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
+        text.size() - colon - 1 > 5) {
+        return false;
+    }
+    long value = 0;
+    for (std::size_t i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    if (value < 1 || value > 65535) {
+        return false;
+    }
+    host = text.substr(0, colon);
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+int ParseOptions(int argc, char** argv, Options& options) {
+    CLI::App app{
+        "lxdravik-send: transmits levels to the lxdravik driver as level packets or block\n"
+        "packets (raw or run-length coded blocks), from a pattern or from a text file of\n"
+        "'port channel value' lines.",
+        "lxdravik-send"};
+    std::string to = "127.0.0.1:2501";
+    std::string ports = "0";
+    std::string packet = "block";
+    std::string coding = "auto";
+    app.add_option("--to", to, "Destination HOST:PORT")->capture_default_str();
+    auto* pattern = app.add_option("--pattern", options.patternName, "Pattern to send")
+                        ->check(CLI::IsMember({"chase", "fade", "ramp", "full", "zero", "random"}))
+                        ->capture_default_str();
+    auto* file = app.add_option("--file", options.file,
+                                "Send the levels of this file ('port channel value' lines, "
+                                "# comments) instead of a pattern");
+    auto* portsOption = app.add_option("--ports", ports, "Ports the pattern covers, e.g. 0-3,7")
+                            ->capture_default_str();
+    app.add_option("--packet", packet, "Datagram kind: level or block packets")
+        ->check(CLI::IsMember({"level", "block"}))
+        ->capture_default_str();
+    auto* codingOption =
+        app.add_option("--coding", coding,
+                       "Block data: auto (the smaller of raw and coded), raw or rle")
+            ->check(CLI::IsMember({"auto", "raw", "rle"}))
+            ->capture_default_str();
+    app.add_option("--fps", options.fps, "Frames per second")
+        ->check(CLI::Range(0.1, 10000.0))
+        ->capture_default_str();
+    auto* duration = app.add_option("--duration", options.duration,
+                                    "Send for this many seconds (default: a pattern until "
+                                    "interrupted, a file once)")
+                         ->check(CLI::Range(0.0, 86400.0));
+    auto* count = app.add_option("--count", options.count, "Send this many frames")
+                      ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 40));
+    duration->excludes(count);
+    app.add_option("--level", options.level, "Level of the lit channels of chase and of full")
+        ->check(CLI::Range(0, 255))
+        ->capture_default_str();
+    app.add_option("--seed", options.seed, "Seed of the random pattern")->capture_default_str();
+    app.add_flag("--quiet", options.quiet, "No progress line");
+    file->excludes(pattern);
+    file->excludes(portsOption);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+
+    if (!ParseDestination(to, options.host, options.port)) {
+        return Fail("--to: expected HOST:PORT with a port in 1..65535, got '" + to + "'");
+    }
+    ParsePattern(options.patternName, options.pattern);
+    std::string error;
+    if (!ParsePorts(ports, options.ports, error)) {
+        return Fail("--ports: " + error);
+    }
+    options.packet = packet == "level" ? PacketKind::kLevel : PacketKind::kBlock;
+    options.coding = coding == "raw"   ? Coding::kRaw
+                     : coding == "rle" ? Coding::kRle
+                                       : Coding::kAuto;
+    if (options.packet == PacketKind::kLevel && codingOption->count() > 0) {
+        return Fail("--coding applies to block packets only (add --packet block)");
+    }
+    return -1;
+}
+
+}  // namespace lxd::sender

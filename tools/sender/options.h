@@ -1,0 +1,34 @@
+// Command line of lxdravik-send.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/sender/datagrams.h"
+#include "tools/sender/levels.h"
+
+namespace lxd::sender {
+
+struct Options {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 2501;
+    Pattern pattern = Pattern::kChase;
+    std::string patternName = "chase";
+    std::string file;  // non-empty: levels from this file instead of a pattern
+    std::vector<int> ports{0};
+    PacketKind packet = PacketKind::kBlock;
+    Coding coding = Coding::kAuto;
+    double fps = 40.0;
+    double duration = -1.0;   // below 0: not given
+    std::int64_t count = -1;  // below 0: not given
+    int level = 255;
+    std::uint32_t seed = 1;
+    bool quiet = false;
+};
+
+// Parses and checks the command line. Returns -1 to go on, otherwise the exit
+// code (0 after --help, non-zero after an error already printed).
+int ParseOptions(int argc, char** argv, Options& options);
+
+}  // namespace lxd::sender
