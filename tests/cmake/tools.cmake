@@ -1,0 +1,15 @@
+# The monitor and the sender driven as a user drives them: Linux only, where
+# the tools are built.
+if(NOT WIN32 AND LXD_BUILD_TOOLS)
+  add_library(lxd_partial_driver SHARED ${CMAKE_CURRENT_SOURCE_DIR}/tools/partial_driver.cpp)
+  target_link_libraries(lxd_partial_driver PRIVATE lxd_warnings)
+
+  add_executable(tools_tests
+    ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_test.cpp
+  )
+  target_include_directories(tools_tests PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(tools_tests PRIVATE lxd_test_support lxd_warnings ${LXD_GTEST_MAIN})
+  add_dependencies(tools_tests lxdravik lxdravik-monitor lxdravik-send lxd_partial_driver)
+  lxd_add_test(tools_tests PORT_LOCK)
+endif()

@@ -1,0 +1,257 @@
+// lxdravik-monitor and lxdravik-send as a user runs them: levels sent by the
+// sender reach the driver loaded by the monitor at the right addresses, and
+// bad arguments and files give a clear message and a non-zero exit.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "tests/support/test_support.h"
+#include "tests/tools/child_process.h"
+#include "tools/common/udp.h"
+
+namespace lxd::test {
+namespace {
+
+// Passes when `text` holds `part`, and shows both otherwise.
+::testing::AssertionResult Holds(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
+}
+using Levels = std::vector<int>;
+
+const std::string kDir = ProgramDirectory();
+const std::string kMonitor = kDir + "lxdravik-monitor";
+const std::string kSend = kDir + "lxdravik-send";
+
+std::string WriteFile(const std::string& name, const std::string& text) {
+    static const std::string dir = MakeTempDirectory();
+    const std::string path = dir + "/" + name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+// Reads the integers of the JSON array that starts at or after `from`.
+Levels ArrayAfter(const std::string& json, std::size_t from) {
+    Levels values;
+    std::size_t at = json.find('[', from);
+    const std::size_t end = json.find(']', at);
+    if (at == std::string::npos || end == std::string::npos) {
+        return values;
+    }
+    for (++at; at < end;) {
+        std::size_t used = 0;
+        values.push_back(std::stoi(json.substr(at, end - at), &used));
+        at += used;
+        while (at < end && (json[at] == ',' || json[at] == ' ')) {
+            ++at;
+        }
+    }
+    return values;
+}
+
+// The "ports" entries of the monitor's JSON snapshot: port -> its 512 levels.
+std::map<int, Levels> PortsInSnapshot(const std::string& json) {
+    std::map<int, Levels> ports;
+    const std::string key = "{\"port\": ";
+    for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+        const int port = std::stoi(json.substr(at + key.size()));
+        ports[port] = ArrayAfter(json, json.find("\"levels\":", at));
+    }
+    return ports;
+}
+
+struct SenderRun {
+    std::vector<std::string> arguments;
+    std::string summary;  // part of what the sender reports about its packets
+};
+
+TEST(ToolsIntegration, LevelsFromEveryPacketKindArriveWhereTheyWereSent) {
+    const std::string levelFile = WriteFile("level.txt",
+                                            "# two neighbours share one packet, port 7 alone\n"
+                                            "1 0 10\n1 511 11\n2 0 12\n2 300 13\n7 5 14\n");
+    const std::string rawFile = WriteFile("raw.txt", "9 0 21\n9 256 22\n9 511 23\n10 1 24\n");
+    const std::string codedFile =
+        WriteFile("coded.txt", "20 256 77\n35 0 5\n35 1 5\n35 2 5\n35 3 5\n35 511 200\n");
+    const std::vector<SenderRun> runs = {
+        {{"--file", levelFile, "--packet", "level"}, "2 level packets"},
+        {{"--file", rawFile, "--coding", "raw"}, "1 block packets with 2 raw and 0 coded"},
+        {{"--file", codedFile, "--coding", "rle"}, "1 block packets with 0 raw and 2 coded"},
+        {{"--pattern", "ramp", "--ports", "17", "--count", "1", "--coding", "rle"},
+         "0 raw and 1 coded"},
+        {{"--pattern", "ramp", "--ports", "31", "--count", "1"}, "1 raw and 0 coded"},
+        {{"--pattern", "full", "--level", "99", "--ports", "30", "--count", "1"},
+         "0 raw and 1 coded"},
+    };
+
+    std::vector<Levels> expected(36, Levels(512, 0));
+    expected[1][0] = 10;
+    expected[1][511] = 11;
+    expected[2][0] = 12;
+    expected[2][300] = 13;
+    expected[7][5] = 14;
+    expected[9][0] = 21;
+    expected[9][256] = 22;
+    expected[9][511] = 23;
+    expected[10][1] = 24;
+    expected[20][256] = 77;
+    for (int c = 0; c < 4; ++c) {
+        expected[35][c] = 5;
+    }
+    expected[35][511] = 200;
+    for (int c = 0; c < 512; ++c) {
+        expected[17][c] = c & 0xFF;
+        expected[31][c] = c & 0xFF;
+        expected[30][c] = 99;
+    }
+
+    ChildProcess monitor;
+    ASSERT_TRUE(monitor.Start({kMonitor, "--duration", "4", "--json", "--rate", "100"}));
+    ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
+    for (const SenderRun& run : runs) {
+        std::vector<std::string> arguments{kSend, "--quiet"};
+        arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
+        const ProcessResult sent = RunProcess(arguments);
+        EXPECT_EQ(sent.exitCode, 0) << sent.err;
+        EXPECT_TRUE(Holds(sent.out, run.summary)) << run.arguments[1];
+    }
+    const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(20));
+    ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
+    EXPECT_TRUE(Holds(snapshot.out, "\"version\": [3, 200]"));
+    EXPECT_TRUE(Holds(snapshot.out, "\"branding\": \"DVK\""));
+
+    const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+    std::set<int> changed;
+    for (const auto& entry : ports) {
+        changed.insert(entry.first);
+    }
+    EXPECT_EQ(changed, (std::set<int>{1, 2, 7, 9, 10, 17, 20, 30, 31, 35}));
+    EXPECT_EQ(ArrayAfter(snapshot.out, snapshot.out.find("\"changed_ports\"")),
+              (Levels{1, 2, 7, 9, 10, 17, 20, 30, 31, 35}));
+    for (const auto& [port, levels] : ports) {
+        EXPECT_EQ(levels, expected[port]) << "port " << port;
+    }
+}
+
+TEST(ToolsIntegration, TextSnapshotListsTheChangedPortWithItsLevels) {
+    const std::string file = WriteFile("text.txt", "4 16 42\n4 17 43\n");
+    ChildProcess monitor;
+    ASSERT_TRUE(monitor.Start({kMonitor, "--duration", "2"}));
+    ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
+    const ProcessResult sent = RunProcess({kSend, "--file", file});
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(20));
+    ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
+    EXPECT_TRUE(Holds(snapshot.out, "(version 3.200, \"DVK\")"));
+    EXPECT_TRUE(Holds(snapshot.out, "\nport 4: levels changed in 1 of"));
+    EXPECT_TRUE(Holds(snapshot.out, "\n   16:  42  43   0"));
+    EXPECT_EQ(snapshot.out.find("port 3:"), std::string::npos);
+    EXPECT_EQ(snapshot.out.find("port 5:"), std::string::npos);
+}
+
+TEST(ToolsErrors, MonitorSaysWhenPortIsBusy) {
+    host::UdpSocket holder;
+    ASSERT_TRUE(holder.Bind(2501));
+    const ProcessResult run = RunProcess({kMonitor, "--duration", "1"});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(Holds(run.err, "lxdravik-monitor: Connect failed: UDP port 2501"));
+    EXPECT_EQ(run.out, "");
+}
+
+struct ErrorCase {
+    const char* name;
+    std::vector<std::string> arguments;  // after the program
+    std::string message;
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MonitorErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(MonitorErrors, PrintTheReasonAndFail) {
+    std::vector<std::string> arguments{kMonitor};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    const ProcessResult run = RunProcess(arguments);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(Holds(run.err, GetParam().message));
+    EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, MonitorErrors,
+    ::testing::Values(
+        ErrorCase{"NoDriver",
+                  {"--driver", "/nonexistent/liblxdravik.so", "--duration", "1"},
+                  "lxdravik-monitor: cannot load driver '/nonexistent/liblxdravik.so'"},
+        ErrorCase{"MissingExport",
+                  {"--driver", kDir + "liblxd_partial_driver.so", "--duration", "1"},
+                  "has no export GetDriverCaps"},
+        ErrorCase{"PortOutOfRange", {"--port", "36"}, "--port: Value 36 not in range 0 to 35"},
+        ErrorCase{"RateZero", {"--rate", "0"}, "--rate"},
+        ErrorCase{"UnknownFormat", {"--format", "oct"}, "--format: oct not in {dec,hex,pct}"},
+        ErrorCase{"LiveWithoutTerminal", {"--live"}, "--live needs a terminal"},
+        ErrorCase{"UnknownOption", {"--colour"}, "--colour"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class SenderErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(SenderErrors, PrintTheReasonAndFail) {
+    std::vector<std::string> arguments{kSend, "--count", "1"};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    const ProcessResult run = RunProcess(arguments);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(Holds(run.err, GetParam().message));
+    EXPECT_EQ(run.out, "");
+}
+
+const std::string BadFile(const std::string& name, const std::string& text) {
+    return WriteFile(name, text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, SenderErrors,
+    ::testing::Values(
+        ErrorCase{"PortAbove35", {"--ports", "0-3,36"}, "--ports: port 36 is outside 0..35"},
+        ErrorCase{"RangeBackwards", {"--ports", "5-2"}, "port range 5-2 runs backwards"},
+        ErrorCase{"MalformedPorts", {"--ports", "1,,x"}, "malformed ports list '1,,x'"},
+        ErrorCase{"LevelAbove255", {"--level", "256"}, "--level: Value 256 not in range"},
+        ErrorCase{"UnknownPattern", {"--pattern", "sparkle"}, "--pattern: sparkle not in"},
+        ErrorCase{"DestinationWithoutPort", {"--to", "127.0.0.1"}, "--to: expected HOST:PORT"},
+        ErrorCase{"DestinationPortTooLarge", {"--to", "127.0.0.1:65536"}, "got '127.0.0.1:65536'"},
+        ErrorCase{"CodingWithLevelPackets",
+                  {"--packet", "level", "--coding", "rle"},
+                  "--coding applies to block packets only"},
+        ErrorCase{"DurationAndCount", {"--duration", "1"}, "excludes"},
+        ErrorCase{"FileAndPattern",
+                  {"--file", "x.txt", "--pattern", "ramp"},
+                  "--pattern excludes --file"},
+        ErrorCase{"MissingFile",
+                  {"--file", "/nonexistent/levels.txt"},
+                  "/nonexistent/levels.txt: cannot open the file"},
+        ErrorCase{"FileLineTooShort",
+                  {"--file", BadFile("short.txt", "# levels\n1 2 3\n5 0\n")},
+                  "short.txt:3: expected 'port channel value'"},
+        ErrorCase{"FileNegativeValue",
+                  {"--file", BadFile("negative.txt", "0 0 -1\n")},
+                  "negative.txt:1: expected 'port channel value'"},
+        ErrorCase{"FilePortAbove35",
+                  {"--file", BadFile("port.txt", "\n\n36 0 1 # too far\n")},
+                  "port.txt:3: port 36 is outside 0..35"},
+        ErrorCase{"FileChannelAbove511",
+                  {"--file", BadFile("channel.txt", "0 512 1\n")},
+                  "channel.txt:1: channel 512 is outside 0..511"},
+        ErrorCase{"FileValueAbove255",
+                  {"--file", BadFile("value.txt", "0 0 255\n0 1 256\n")},
+                  "value.txt:2: value 256 is outside 0..255"},
+        ErrorCase{"FileWithoutLevels",
+                  {"--file", BadFile("empty.txt", "# nothing\n\n")},
+                  "empty.txt: no levels in the file"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace lxd::test
