@@ -1,0 +1,138 @@
+// A stream of valid datagrams mixed with short, oversize, wrong-kind and empty
+// ones: the valid ones are applied in order, the invalid ones change nothing,
+// and each datagram that the receive reports as nothing (an empty one, or an
+// oversize one that the system discards) ends a ServiceDevices pass.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/integration/hardening_driver.h"
+
+namespace lxd::hardening {
+namespace {
+
+enum class Effect { Applies, Ignored, EndsPass };
+
+struct Datagram {
+    std::string what;
+    host::Bytes bytes;
+    Effect effect;
+    int port;  // the port that a valid datagram sets
+    int tag;   // its levels: PortLevels(port, tag)
+};
+
+host::Bytes Level(std::uint32_t start, std::vector<std::uint8_t> levels, std::int32_t countField,
+                  std::uint16_t kind = host::kLevelKind) {
+    host::LevelPacket packet;
+    packet.kind = kind;
+    packet.start = start;
+    packet.levels = std::move(levels);
+    packet.countField = countField;
+    return packet.Build();
+}
+
+host::Bytes CodedPort(int port, const std::vector<std::uint8_t>& levels,
+                      std::uint16_t kind = host::kBlockKind) {
+    host::BlockPacket packet;
+    packet.kind = kind;
+    packet.blocks = {host::Block{static_cast<std::uint16_t>(port * kChannels + 1), kChannels,
+                                 host::CodedBlockData(levels)}};
+    return packet.Build();
+}
+
+// Invalid datagram number i, aimed at `port` with levels that no valid one uses.
+Datagram Invalid(int i, int port) {
+    const std::vector<std::uint8_t> junk(kChannels, static_cast<std::uint8_t>(0xE0 + i % 16));
+    const auto start = static_cast<std::uint32_t>(port * kChannels + 1);
+    switch (i % 9) {
+        case 0: {  // announces 512 levels, carries 100
+            host::Bytes b = Level(start, junk, kChannels);
+            b.resize(66 + 100);
+            return {"short level packet", b, Effect::Ignored, port, 0};
+        }
+        case 1:  // shorter than the level header
+            return {"level header cut", host::Bytes{0x20, 0x2F, 0, 0, 0, 0, 0, 0, 0x02, 0x00},
+                    Effect::Ignored, port, 0};
+        case 2: {  // block data cut off in the middle
+            host::Bytes b = CodedPort(port, PortLevels(port, 200));
+            b.resize(b.size() / 2);
+            return {"short block packet", b, Effect::Ignored, port, 0};
+        }
+        case 3:  // 1,400 bytes: longer than the 1,316 the driver takes
+            return {"oversize level packet",
+                    Level(start, std::vector<std::uint8_t>(1400 - 66, 0xEE), 512), Effect::EndsPass,
+                    port, 0};
+        case 4:
+            return {"wrong kind (level layout)", Level(start, junk, kChannels, 0x2030),
+                    Effect::Ignored, port, 0};
+        case 5:
+            return {"wrong kind (block layout)", CodedPort(port, junk, 0x808E), Effect::Ignored,
+                    port, 0};
+        case 6:
+            return {"empty", host::Bytes{}, Effect::EndsPass, port, 0};
+        case 7:
+            return {"level count above 1,024", Level(start, junk, 1025), Effect::Ignored, port, 0};
+        default:
+            return {"range past the store", Level(18432 - 100, junk, kChannels), Effect::Ignored,
+                    port, 0};
+    }
+}
+
+using HardeningStream = DriverTest;
+
+TEST_F(HardeningStream, ValidDatagramsApplyInOrderAndInvalidOnesChangeNothing) {
+    // Valid datagrams alternate between level and coded block packets and
+    // revisit ports, so a reordering shows; an invalid one follows every
+    // second valid one and aims at the port just set.
+    std::vector<Datagram> stream;
+    int invalid = 0;
+    for (int v = 0; v < 72; ++v) {
+        const int port = v * 7 % kPorts;
+        const std::vector<std::uint8_t> levels = PortLevels(port, v);
+        stream.push_back({"valid " + std::to_string(v),
+                          v % 2 == 0 ? PortPacket(port, levels) : CodedPort(port, levels),
+                          Effect::Applies, port, v});
+        if (v % 2 == 1) {
+            stream.push_back(Invalid(invalid++, port));
+        }
+    }
+
+    ASSERT_TRUE(Connect());
+    d_->ServiceDevices();
+    host::UdpSocket sender;
+    AimAtDriver(sender);
+    for (const Datagram& g : stream) {
+        ASSERT_TRUE(sender.Send(g.bytes)) << g.what;
+    }
+
+    // What the store must hold after each pass: the valid datagrams up to the
+    // next pass end, applied in order over the store as it was.
+    std::vector<std::uint8_t> model = Store();
+    int passes = 0;
+    std::size_t next = 0;
+    while (next < stream.size()) {
+        std::string applied;
+        for (; next < stream.size(); ++next) {
+            const Datagram& g = stream[next];
+            if (g.effect == Effect::EndsPass) {
+                ++next;
+                break;
+            }
+            if (g.effect == Effect::Applies) {
+                const std::vector<std::uint8_t> levels = PortLevels(g.port, g.tag);
+                std::copy(levels.begin(), levels.end(), model.begin() + g.port * kChannels);
+            }
+            applied = g.what;
+        }
+        d_->ServiceDevices();
+        ++passes;
+        const long at = FirstDifference(Store(), model);
+        ASSERT_EQ(at, -1) << "after pass " << passes << " (last datagram '" << applied
+                          << "'), port " << at / kChannels << " channel " << at % kChannels;
+    }
+    d_->ServiceDevices();
+    EXPECT_EQ(FirstDifference(Store(), model), -1) << "a pass after the stream changed the store";
+}
+
+}  // namespace
+}  // namespace lxd::hardening
