@@ -107,7 +107,8 @@ int ReceiveDatagram(Socket socket, std::uint8_t* buffer, int capacity) {
     if (datagram.size() > static_cast<std::size_t>(capacity)) {
         return -1;  // discarded, as Winsock does
     }
-    std::memcpy(buffer, datagram.data(), datagram.size());
+    // An empty vector has no data pointer to copy from.
+    std::copy(datagram.begin(), datagram.end(), buffer);
     return static_cast<int>(datagram.size());
 }
 

@@ -50,7 +50,7 @@ Bytes Hex(const std::string& text) {
 struct Exact {
     explicit Exact(const Bytes& contents)
         : size(contents.size()), data(new std::uint8_t[contents.size()]) {
-        std::memcpy(data.get(), contents.data(), size);
+        std::copy(contents.begin(), contents.end(), data.get());
     }
     Exact(std::size_t bytes, std::uint8_t fill) : size(bytes), data(new std::uint8_t[bytes]) {
         std::memset(data.get(), fill, size);
