@@ -75,8 +75,21 @@ int main(int argc, char** argv) {
     std::signal(SIGHUP, RequestStop);
 
     if (interactive) {
+        const auto start = lxd::monitor::Clock::now();
         lxd::monitor::RunLiveView(session, options, g_stop);
         session.Close();
+        const double seconds =
+            std::chrono::duration<double>(lxd::monitor::Clock::now() - start).count();
+        std::printf("lxdravik-monitor: %.1f s, %llu ServiceDevices calls, ports that changed:",
+                    seconds, static_cast<unsigned long long>(session.Passes()));
+        int changed = 0;
+        for (int port = 0; port < lxd::monitor::kPorts; ++port) {
+            if (session.Changes(port) > 0) {
+                std::printf(" %d", port);
+                ++changed;
+            }
+        }
+        std::printf("%s\n", changed == 0 ? " none" : "");
         return 0;
     }
     if (options.duration >= 0) {

@@ -52,7 +52,7 @@ void FormatLevel(char* out, std::size_t size, LevelFormat format, std::uint8_t l
 class LiveView {
   public:
     LiveView(DriverSession& session, const Options& options)
-        : session_(session), port_(options.port), format_(options.format) {}
+        : session_(session), port_(options.port), format_(options.format), rate_(options.rate) {}
 
     void Start() {
         initscr();
@@ -94,6 +94,7 @@ class LiveView {
     DriverSession& session_;
     int port_;
     LevelFormat format_;
+    double rate_;
     int scroll_ = 0;  // first grid row shown
 
     // Layout for the current terminal size.
@@ -117,7 +118,7 @@ void LiveView::Relayout() {
     const int height = LINES;
     stripRows_ = std::max(1, (kPorts * kStripCellWidth + width - 3) / std::max(1, width - 2));
     stripPerRow_ = (kPorts + stripRows_ - 1) / stripRows_;
-    stripTop_ = 1;
+    stripTop_ = 2;
     statusRow_ = stripTop_ + stripRows_;
     gridTop_ = statusRow_ + 2;
     const int cell = CellWidth(format_);
@@ -221,12 +222,15 @@ void LiveView::DrawStatic() {
     if (slash != std::string::npos) {
         file = file.substr(slash + 1);
     }
-    std::snprintf(line, sizeof line, " lxdravik-monitor   %s %d.%d \"%s\"   %s on UDP 2501",
+    std::snprintf(line, sizeof line, " lxdravik-monitor  %s %d.%d \"%s\"  %s  UDP 2501  %.0f Hz",
                   file.c_str(), session_.VersionMajor(), session_.VersionMinor(),
-                  session_.Branding().c_str(), session_.DeviceName().c_str());
+                  session_.Branding().c_str(), session_.DeviceName().c_str(), rate_);
     attron(A_BOLD);
     mvaddnstr(0, 0, line, COLS);
     attroff(A_BOLD);
+    attron(A_DIM);
+    mvaddnstr(1, 0, " port:updates/s   bright: levels moved in the last second", COLS);
+    attroff(A_DIM);
 
     // Column header of the grid: channel offsets within a row.
     move(gridTop_ - 1, 0);
@@ -234,12 +238,11 @@ void LiveView::DrawStatic() {
     addstr(" ch");
     const int cell = CellWidth(format_);
     for (int column = 0; column < gridColumns_; ++column) {
-        std::snprintf(line, sizeof line, format_ == LevelFormat::kHex ? "%02X" : "%3d", column);
+        std::snprintf(line, sizeof line, format_ == LevelFormat::kHex ? "%2d" : "%3d", column);
         mvaddstr(gridTop_ - 1, kGridLabelWidth + column * cell, line);
     }
     const char* help =
-        " Left/Right or ,/. port   Tab next active   f format (d x p)   Up/Down PgUp/PgDn scroll"
-        "   q quit";
+        " Left/Right port  Tab next active  f format (d x p)  Up/Down/PgUp/PgDn scroll  q quit";
     attron(A_DIM);
     mvaddnstr(LINES - 1, 0, help, COLS);
     attroff(A_DIM);
@@ -269,7 +272,7 @@ void LiveView::DrawStrip(Clock::time_point now) {
             attributes |= A_DIM;
         }
         char cell[16];
-        std::snprintf(cell, sizeof cell, "%2d%4ld", port, rate);
+        std::snprintf(cell, sizeof cell, "%2d:%-3ld", port, rate);
         attron(attributes);
         mvaddstr(row, column, cell);
         attroff(attributes);
