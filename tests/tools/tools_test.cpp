@@ -77,14 +77,16 @@ TEST(ToolsIntegration, LevelsFromEveryPacketKindArriveWhereTheyWereSent) {
     const std::string codedFile =
         WriteFile("coded.txt", "20 256 77\n35 0 5\n35 1 5\n35 2 5\n35 3 5\n35 511 200\n");
     const std::vector<SenderRun> runs = {
-        {{"--file", levelFile, "--packet", "level"}, "2 level packets"},
-        {{"--file", rawFile, "--coding", "raw"}, "1 block packets with 2 raw and 0 coded"},
-        {{"--file", codedFile, "--coding", "rle"}, "1 block packets with 0 raw and 2 coded"},
+        {{"--file", levelFile, "--packet", "level"}, "packets: 2 level, 0 block"},
+        {{"--file", rawFile, "--coding", "raw"},
+         "packets: 0 level, 1 block (2 raw blocks, 0 coded)"},
+        {{"--file", codedFile, "--coding", "rle"},
+         "packets: 0 level, 1 block (0 raw blocks, 2 coded)"},
         {{"--pattern", "ramp", "--ports", "17", "--count", "1", "--coding", "rle"},
-         "0 raw and 1 coded"},
-        {{"--pattern", "ramp", "--ports", "31", "--count", "1"}, "1 raw and 0 coded"},
+         "(0 raw blocks, 1 coded)"},
+        {{"--pattern", "ramp", "--ports", "31", "--count", "1"}, "(1 raw blocks, 0 coded)"},
         {{"--pattern", "full", "--level", "99", "--ports", "30", "--count", "1"},
-         "0 raw and 1 coded"},
+         "(0 raw blocks, 1 coded)"},
     };
 
     std::vector<Levels> expected(36, Levels(512, 0));

@@ -242,7 +242,7 @@ void LiveView::DrawStatic() {
         mvaddstr(gridTop_ - 1, kGridLabelWidth + column * cell, line);
     }
     const char* help =
-        " Left/Right port  Tab next active  f format (d x p)  Up/Down/PgUp/PgDn scroll  q quit";
+        " q quit  Left/Right port  Tab next active  f format (d x p)  Up/Down/PgUp/PgDn scroll";
     attron(A_DIM);
     mvaddnstr(LINES - 1, 0, help, COLS);
     attroff(A_DIM);

@@ -150,20 +150,19 @@ int main(int argc, char** argv) {
         PrintProgress(totals, seconds);
         std::fprintf(stderr, "\n");
     }
-    std::printf(
-        "sent %llu frames in %.1f s to %s:%u: %llu datagrams (%llu level packets, %llu block "
-        "packets with %llu raw and %llu coded blocks), %llu bytes\n",
-        static_cast<unsigned long long>(totals.frames), seconds, address.c_str(), options.port,
-        static_cast<unsigned long long>(totals.datagrams),
-        static_cast<unsigned long long>(counts.levelPackets),
-        static_cast<unsigned long long>(counts.blockPackets),
-        static_cast<unsigned long long>(counts.rawBlocks),
-        static_cast<unsigned long long>(counts.codedBlocks),
-        static_cast<unsigned long long>(totals.bytes));
+    std::printf("sent %llu frames in %.1f s to %s:%u: %llu datagrams, %llu bytes\n",
+                static_cast<unsigned long long>(totals.frames), seconds, address.c_str(),
+                options.port, static_cast<unsigned long long>(totals.datagrams),
+                static_cast<unsigned long long>(totals.bytes));
+    std::printf("  packets: %llu level, %llu block (%llu raw blocks, %llu coded)\n",
+                static_cast<unsigned long long>(counts.levelPackets),
+                static_cast<unsigned long long>(counts.blockPackets),
+                static_cast<unsigned long long>(counts.rawBlocks),
+                static_cast<unsigned long long>(counts.codedBlocks));
     if (counts.codeAsLongAsLevels > 0) {
         std::printf(
-            "%llu blocks went raw: their code was exactly as long as their levels, which the "
-            "driver reads as raw levels\n",
+            "  %llu blocks went raw: their code was as long as their levels, which the driver "
+            "reads as raw levels\n",
             static_cast<unsigned long long>(counts.codeAsLongAsLevels));
     }
     if (totals.failed > 0) {
