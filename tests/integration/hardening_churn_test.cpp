@@ -20,8 +20,11 @@ constexpr int kStalePort = 35;  // only datagrams sent while disconnected aim he
 // system does not tell.
 long OpenHandles() {
 #if defined(_WIN32)
+    // Wine answers 0; a real process always holds some handles.
     DWORD count = 0;
-    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<long>(count) : -1;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0
+               ? static_cast<long>(count)
+               : -1;
 #else
     DIR* dir = opendir("/proc/self/fd");
     if (dir == nullptr) {
@@ -47,7 +50,6 @@ TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
     ASSERT_TRUE(Connect());
     d_->Disconnect(0);
     const long handlesBefore = OpenHandles();
-    std::printf("[ churn    ] %ld open handles before %d cycles\n", handlesBefore, kCycles);
 
     for (int c = 0; c < kCycles; ++c) {
         ASSERT_TRUE(Connect()) << "cycle " << c << ": Connect failed";
@@ -75,9 +77,11 @@ TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
     }
 
     const long handlesAfter = OpenHandles();
-    std::printf("[ churn    ] %ld open handles after\n", handlesAfter);
     if (handlesBefore < 0) {
         std::printf("[ churn    ] this system does not count open handles: leak not checked\n");
+    } else {
+        std::printf("[ churn    ] open handles: %ld before %d cycles, %ld after\n", handlesBefore,
+                    kCycles, handlesAfter);
     }
     EXPECT_EQ(handlesAfter, handlesBefore);
     std::uint8_t* stalePort = nullptr;
