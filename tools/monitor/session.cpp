@@ -50,7 +50,7 @@ bool DriverSession::Open(const std::string& path, std::string& error) {
     if (d.Connect(entry) != 0) {
         error =
             "Connect failed: UDP port 2501 is probably held by another program (another "
-            "monitor?); stop it (see `ss -ulpn sport = :2501`) and try again";
+            "monitor?); stop it (`ss -ulpn 'sport = :2501'` shows which) and try again";
         return false;
     }
     connected_ = true;
