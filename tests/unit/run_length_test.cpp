@@ -128,6 +128,33 @@ TEST(DecodeRunLength, NeverWritesPastTheRoom) {
     }
 }
 
+// Every count of both kinds of code, against every room up to past its end:
+// exactly the bytes in front of the room change.
+TEST(DecodeRunLength, EveryCountAndRoomWritesExactlyItsBytes) {
+    for (std::uint32_t n = 0; n <= 127; ++n) {
+        Bytes literal{static_cast<std::uint8_t>(n)};  // n bytes 1, 2, ... follow
+        for (std::uint32_t i = 0; i < n; ++i) {
+            literal.push_back(static_cast<std::uint8_t>(i + 1));
+        }
+        const Bytes run{static_cast<std::uint8_t>(0x80 | n), 0x42};
+        for (std::uint32_t room = 0; room <= n + 2; ++room) {
+            for (const Bytes* code : {static_cast<const Bytes*>(&literal), &run}) {
+                SCOPED_TRACE("count " + std::to_string(n) + ", room " + std::to_string(room) +
+                             (code == &run ? ", run" : ", literal"));
+                Bytes buffer(3 + room + 32, kUntouched);
+                EXPECT_EQ(DecodeRunLength(code->data(), static_cast<std::uint32_t>(code->size()),
+                                          buffer.data() + 3, 1, room),
+                          code->size());
+                Bytes want(buffer.size(), kUntouched);
+                for (std::uint32_t i = 0; i < std::min(n, room); ++i) {
+                    want[3 + i] = code == &run ? 0x42 : static_cast<std::uint8_t>(i + 1);
+                }
+                ASSERT_EQ(buffer, want);
+            }
+        }
+    }
+}
+
 // The source sits at the very end of its heap block: a cut-off code must not
 // read the byte behind it.
 TEST(RunLengthDecoders, CutOffCodesReadNothingPastTheSource) {
