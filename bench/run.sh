@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and prints each figure against its goal.
+#   bench/run.sh BIN_DIR [REPETITIONS]     (./dev.sh bench passes build/release/bin)
+# The intake bench binds UDP 2501, so it runs under the shared port lock.
+set -euo pipefail
+bin=${1:?usage: bench/run.sh BIN_DIR [REPETITIONS]}
+reps=${2:-5}
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+common=(--benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
+  --benchmark_min_time=0.2)
+
+echo "== codec (one 512-level block)"
+"$bin/codec_bench" "${common[@]}" --benchmark_out="$out/codec.json" --benchmark_out_format=json
+echo "== intake (loopback, UDP 2501)"
+flock /tmp/lxdravik-2501.lock "$bin/intake_bench" "${common[@]}" \
+  --benchmark_out="$out/intake.json" --benchmark_out_format=json
+
+python3 - "$out/codec.json" "$out/intake.json" <<'PY'
+import json, sys
+
+def load(path):
+    runs = {}
+    for b in json.load(open(path))["benchmarks"]:
+        if b.get("aggregate_name") == "min":
+            runs[b["run_name"]] = b
+    return runs
+
+codec, intake = load(sys.argv[1]), load(sys.argv[2])
+rows = []
+
+def check(label, value, goal, at_least=True):
+    ok = value >= goal if at_least else value <= goal
+    rows.append((label, value, ("≥ " if at_least else "≤ ") + f"{goal:g}", "met" if ok else "NOT MET"))
+
+# Codec: CPU time of the fastest repetition.
+memcpy = codec["memcpy512"]["cpu_time"]
+for data, goal in (("literal", 0.3), ("runs127", 0.3), ("fades", 0.06)):
+    decode = codec[f"decode/{data}"]["cpu_time"]
+    loop = codec[f"byteloop/{data}"]["cpu_time"]
+    check(f"decode {data}: x memcpy(512) throughput", memcpy / decode, goal)
+    check(f"decode {data}: x byte-loop decoder throughput", loop / decode, 1.0)
+print("\ncodec figures (ns per 512-level block, fastest repetition, CPU time)")
+print(f"  memcpy(512) {memcpy:8.1f}")
+for name, b in codec.items():
+    if name != "memcpy512":
+        extra = f"  code/levels {b['ratio']:.3f}" if "ratio" in b else ""
+        print(f"  {name:30s} {b['cpu_time']:8.1f}{extra}")
+
+# Intake: manual (wall) time of one drain; CPU time of an empty call.
+print("\nintake figures (fastest repetition)")
+for n in ("36", "150", "0"):
+    s, b = intake[f"drain/service/{n}/manual_time"], intake[f"drain/bare/{n}/manual_time"]
+    count = int(s["datagrams"])
+    sr, br = count / s["real_time"] * 1e9, count / b["real_time"] * 1e9
+    print(f"  {count:5d} datagrams: ServiceDevices {sr:10.0f}/s, bare recvfrom loop {br:10.0f}/s")
+    check(f"drain of {count}: x bare loop datagrams/s", sr / br, 0.9)
+se, be = intake["empty/service"]["cpu_time"], intake["empty/bare"]["cpu_time"]
+print(f"  empty call: ServiceDevices {se:.0f} ns, one would-block recvfrom {be:.0f} ns")
+check("empty call: x one would-block recvfrom", se / be, 1.5, at_least=False)
+
+print("\ngoals")
+for label, value, goal, verdict in rows:
+    print(f"  {label:48s} {value:7.3f}  goal {goal:7s} {verdict}")
+PY
