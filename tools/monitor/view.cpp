@@ -271,7 +271,7 @@ void LiveView::DrawStrip(Clock::time_point now) {
         } else if (session_.Changes(port) == 0) {
             attributes |= A_DIM;
         }
-        char cell[16];
+        char cell[32];
         std::snprintf(cell, sizeof cell, "%2d:%-3ld", port, rate);
         attron(attributes);
         mvaddstr(row, column, cell);
@@ -293,7 +293,7 @@ void LiveView::DrawGrid() {
     const std::uint8_t* levels = session_.Levels(port_);
     const std::uint8_t* previous = session_.PreviousLevels(port_);
     const int cell = CellWidth(format_);
-    char text[8];
+    char text[32];
     for (int row = 0; row < gridRowsShown_; ++row) {
         const int first = (scroll_ + row) * gridColumns_;
         const int y = gridTop_ + row;

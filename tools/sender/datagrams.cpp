@@ -1,5 +1,7 @@
 #include "tools/sender/datagrams.h"
 
+#include <cstring>
+
 namespace lxd::sender {
 namespace {
 
@@ -16,10 +18,10 @@ void BuildLevelPackets(const Frame& frame, std::vector<host::Bytes>& datagrams, 
         host::LevelPacket packet;
         packet.start = StoreAddress(port);
         const bool pair = port + 1 < kPorts && frame.sent[port + 1];
-        packet.levels.assign(frame.levels[port], frame.levels[port] + kChannels);
+        packet.levels.resize(pair ? 2 * kChannels : kChannels);
+        std::memcpy(packet.levels.data(), frame.levels[port], kChannels);
         if (pair) {
-            packet.levels.insert(packet.levels.end(), frame.levels[port + 1],
-                                 frame.levels[port + 1] + kChannels);
+            std::memcpy(packet.levels.data() + kChannels, frame.levels[port + 1], kChannels);
             ++port;
         }
         datagrams.push_back(packet.Build());
