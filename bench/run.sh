@@ -48,7 +48,7 @@ for name, b in codec.items():
         extra = f"  code/levels {b['ratio']:.3f}" if "ratio" in b else ""
         print(f"  {name:30s} {b['cpu_time']:8.1f}{extra}")
 
-# Intake: manual (wall) time of one drain; CPU time of an empty call.
+# Intake: thread CPU time of one drain (manual time); CPU time of an empty call.
 print("\nintake figures (fastest repetition)")
 for n in ("36", "150", "0"):
     s, b = intake[f"drain/service/{n}/manual_time"], intake[f"drain/bare/{n}/manual_time"]
