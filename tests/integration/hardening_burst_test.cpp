@@ -107,7 +107,7 @@ TEST_F(HardeningBurst, OneServiceCallAppliesASecondOfQueuedFrames) {
     }
 
     ASSERT_TRUE(Connect());
-    d_->ServiceDevices();  // nothing should wait; start from an empty queue
+    d().ServiceDevices();  // nothing should wait; start from an empty queue
 #if !defined(_WIN32)
     const long dropsBefore = KernelDrops();
 #endif
@@ -124,7 +124,7 @@ TEST_F(HardeningBurst, OneServiceCallAppliesASecondOfQueuedFrames) {
     ASSERT_EQ(sent, ports * frames) << "the system refused some sends";
 
     const std::vector<std::uint8_t> before = Store();
-    d_->ServiceDevices();
+    d().ServiceDevices();
     const std::vector<std::uint8_t> after = Store();
     for (int p = 0; p < kPorts; ++p) {
         const std::vector<std::uint8_t> expected =
@@ -141,7 +141,7 @@ TEST_F(HardeningBurst, OneServiceCallAppliesASecondOfQueuedFrames) {
 #endif
 
     // The one call drained the queue: the next finds nothing.
-    d_->ServiceDevices();
+    d().ServiceDevices();
     EXPECT_EQ(FirstDifference(Store(), after), -1);
 }
 

@@ -48,7 +48,7 @@ TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
 
     // One cycle first, so that anything created once per process is in place.
     ASSERT_TRUE(Connect());
-    d_->Disconnect(0);
+    d().Disconnect(0);
     const long handlesBefore = OpenHandles();
 
     for (int c = 0; c < kCycles; ++c) {
@@ -56,13 +56,13 @@ TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
         const int port = c % kStalePort;
         const std::vector<std::uint8_t> levels = PortLevels(port, c);
         ASSERT_TRUE(sender.Send(PortPacket(port, levels)));
-        d_->ServiceDevices();
+        d().ServiceDevices();
         std::uint8_t* store = nullptr;
-        ASSERT_EQ(d_->GetPortBuffer(0, port, &store), kChannels);
+        ASSERT_EQ(d().GetPortBuffer(0, port, &store), kChannels);
         ASSERT_TRUE(std::equal(levels.begin(), levels.end(), store))
             << "cycle " << c << ": the datagram was not applied";
-        d_->Disconnect(0);
-        ASSERT_EQ(d_->GetNumChannels(0, 0), 0);
+        d().Disconnect(0);
+        ASSERT_EQ(d().GetNumChannels(0, 0), 0);
 
         // Sent to a closed port: must never reach the store.
         sender.Send(stale);
@@ -85,7 +85,7 @@ TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
     }
     EXPECT_EQ(handlesAfter, handlesBefore);
     std::uint8_t* stalePort = nullptr;
-    ASSERT_EQ(d_->GetPortBuffer(0, kStalePort, &stalePort), 0);
+    ASSERT_EQ(d().GetPortBuffer(0, kStalePort, &stalePort), 0);
     EXPECT_TRUE(std::all_of(stalePort, stalePort + kChannels, [](std::uint8_t v) {
         return v == 0;
     })) << "a datagram sent while disconnected reached the store";

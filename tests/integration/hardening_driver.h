@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tools/common/driver_library.h"
+#include "tests/integration/loaded_driver.h"
 #include "tools/common/packets.h"
 #include "tools/common/udp.h"
 
@@ -18,47 +18,28 @@ namespace lxd::hardening {
 inline constexpr int kPorts = 36;
 inline constexpr int kChannels = 512;
 inline constexpr std::size_t kStoreBytes = kPorts * kChannels;
-inline constexpr std::uint16_t kPort = 2501;
+inline constexpr std::uint16_t kPort = host::kIntakePort;
 
-class DriverTest : public ::testing::Test {
+// The loaded, detected driver of the integration tests, with the whole store
+// at hand.
+class DriverTest : public host::LoadedDriver {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(host::StartNetworking());
-        ASSERT_TRUE(library_.Load(host::DefaultDriverPath())) << library_.Error();
-        d_ = &library_.Exports();
-        list_.assign(4 + 32 * 358, 0);
-        ASSERT_EQ(d_->ContinueDetect(0, list_.data()), 1);
-    }
-    void TearDown() override {
-        if (d_ != nullptr) {
-            while (d_->GetNumPorts(0) > 0) {
-                d_->Disconnect(0);
-            }
-        }
-        library_.Unload();
-    }
-
-    bool Connect() { return d_->Connect(list_.data() + 4) == 0; }
+    bool Connect() { return d().Connect(Entry()) == 0; }
 
     // The whole store, port after port.
     std::vector<std::uint8_t> Store() const {
-        std::vector<std::uint8_t> store(kStoreBytes);
+        std::vector<std::uint8_t> store;
+        store.reserve(kStoreBytes);
         for (int p = 0; p < kPorts; ++p) {
-            std::uint8_t* levels = nullptr;
-            if (d_->GetPortBuffer(0, p, &levels) < 0 || levels == nullptr) {
+            const std::vector<std::uint8_t> levels = PortBytes(p);
+            if (levels.size() != kChannels) {
                 ADD_FAILURE() << "GetPortBuffer refused port " << p;
-                return store;
+                return std::vector<std::uint8_t>(kStoreBytes);
             }
-            std::copy(levels, levels + kChannels, store.begin() + p * kChannels);
+            store.insert(store.end(), levels.begin(), levels.end());
         }
         return store;
     }
-
-    const host::DriverExports* d_ = nullptr;
-
-  private:
-    host::DriverLibrary library_;
-    std::vector<std::uint8_t> list_;
 };
 
 // A sender aimed at the driver's port on this machine.

@@ -25,14 +25,14 @@ TEST_F(HardeningOwnership, ReuseAddressCannotTakeThePortWhileConnected) {
     AimAtDriver(sender);
     const std::vector<std::uint8_t> levels = PortLevels(3, 1);
     ASSERT_TRUE(sender.Send(PortPacket(3, levels)));
-    d_->ServiceDevices();
+    d().ServiceDevices();
     std::uint8_t* store = nullptr;
-    ASSERT_EQ(d_->GetPortBuffer(0, 3, &store), kChannels);
+    ASSERT_EQ(d().GetPortBuffer(0, 3, &store), kChannels);
     EXPECT_TRUE(std::equal(levels.begin(), levels.end(), store));
 
     // Released with the last connection: the same kind of socket now binds,
     // so the refusal above came from the driver's hold.
-    d_->Disconnect(0);
+    d().Disconnect(0);
     host::UdpSocket after;
     EXPECT_TRUE(after.Bind(kPort, /*reuse=*/true));
 }

@@ -98,7 +98,7 @@ TEST_F(HardeningStream, ValidDatagramsApplyInOrderAndInvalidOnesChangeNothing) {
     }
 
     ASSERT_TRUE(Connect());
-    d_->ServiceDevices();
+    d().ServiceDevices();
     host::UdpSocket sender;
     AimAtDriver(sender);
     for (const Datagram& g : stream) {
@@ -124,13 +124,13 @@ TEST_F(HardeningStream, ValidDatagramsApplyInOrderAndInvalidOnesChangeNothing) {
             }
             applied = g.what;
         }
-        d_->ServiceDevices();
+        d().ServiceDevices();
         ++passes;
         const long at = FirstDifference(Store(), model);
         ASSERT_EQ(at, -1) << "after pass " << passes << " (last datagram '" << applied
                           << "'), port " << at / kChannels << " channel " << at % kChannels;
     }
-    d_->ServiceDevices();
+    d().ServiceDevices();
     EXPECT_EQ(FirstDifference(Store(), model), -1) << "a pass after the stream changed the store";
 }
 
