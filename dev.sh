@@ -49,7 +49,7 @@ run_ctest() {
   local preset=$1 log
   log=$(mktemp)
   say "testing $preset"
-  if (unset DISPLAY; WINEDEBUG=-all ctest --preset "$preset" 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'); then :; fi
+  if (unset DISPLAY; WINEDEBUG=-all ctest --preset "$preset" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+: )'); then :; fi
   local line total bad
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [[ -n $line ]]; then
