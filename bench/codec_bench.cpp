@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/alloc_counter.h"
+#include "bench/min_statistic.h"
 #include "intake/run_length.h"
 
 namespace {
@@ -232,16 +233,10 @@ bool DecodersAgree() {
     return ok;
 }
 
-// Adds the fastest repetition to the reported statistics: on a busy machine
-// the minimum is the steadiest figure.
-void WithMin(benchmark::internal::Benchmark* bench) {
-    bench->ComputeStatistics(
-        "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    using lxd::bench::WithMin;
     benchmark::Initialize(&argc, argv);
     if (!DecodersAgree()) {
         return 1;

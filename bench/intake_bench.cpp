@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/alloc_counter.h"
+#include "bench/min_statistic.h"
 #include "driver/connection.h"
 #include "driver/lxdravik.h"
 #include "driver/port_store.h"
@@ -172,14 +173,10 @@ std::uint64_t ServiceAllocations() {
     return made;
 }
 
-void WithMin(benchmark::internal::Benchmark* bench) {
-    bench->ComputeStatistics(
-        "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    using lxd::bench::WithMin;
     benchmark::Initialize(&argc, argv);
     if (!SetUpRig()) {
         return 1;
