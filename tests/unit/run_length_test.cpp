@@ -71,6 +71,21 @@ struct DecodeCase {
     std::uint32_t result;
 };
 
+// Decodes each case into a destination exactly as large as its expected
+// contents (so ASan sees any write past it) and checks result and contents.
+template <std::size_t N>
+void ExpectDecodes(const DecodeCase (&cases)[N]) {
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.source);
+        const Exact source(Hex(c.source));
+        Exact destination(Hex(c.destination).size(), kUntouched);
+        EXPECT_EQ(DecodeRunLength(source.data.get(), source.Size(), destination.data.get(),
+                                  c.expected, destination.Size()),
+                  c.result);
+        EXPECT_EQ(destination.Contents(), Hex(c.destination));
+    }
+}
+
 TEST(DecodeRunLength, WorkedExamplesAndEdges) {
     const DecodeCase cases[] = {
         {"85 00 03 0A 0B 0C", 8, "00 00 00 00 00 0A 0B 0C --", 6},
@@ -94,15 +109,7 @@ TEST(DecodeRunLength, WorkedExamplesAndEdges) {
         {"82 07 04 01 02 03", 10, "07 07 -- -- -- --", 3},
         {"05", 10, "-- --", 1},
     };
-    for (const DecodeCase& c : cases) {
-        SCOPED_TRACE(c.source);
-        const Exact source(Hex(c.source));
-        Exact destination(Hex(c.destination).size(), kUntouched);
-        EXPECT_EQ(DecodeRunLength(source.data.get(), source.Size(), destination.data.get(),
-                                  c.expected, destination.Size()),
-                  c.result);
-        EXPECT_EQ(destination.Contents(), Hex(c.destination));
-    }
+    ExpectDecodes(cases);
 }
 
 // The room ends the buffer: a code crossing it is cut off there, later codes
@@ -117,15 +124,7 @@ TEST(DecodeRunLength, NeverWritesPastTheRoom) {
         {"FF 2A", 127, "100*2A", 2},
         {"85 07 81 08", 1, "", 2},
     };
-    for (const DecodeCase& c : cases) {
-        SCOPED_TRACE(c.source);
-        const Exact source(Hex(c.source));
-        Exact destination(Hex(c.destination).size(), kUntouched);
-        EXPECT_EQ(DecodeRunLength(source.data.get(), source.Size(), destination.data.get(),
-                                  c.expected, destination.Size()),
-                  c.result);
-        EXPECT_EQ(destination.Contents(), Hex(c.destination));
-    }
+    ExpectDecodes(cases);
 }
 
 // Every count of both kinds of code, against every room up to past its end:
