@@ -34,17 +34,22 @@ def check(label, value, goal, at_least=True):
     ok = value >= goal if at_least else value <= goal
     rows.append((label, value, ("≥ " if at_least else "≤ ") + f"{goal:g}", "met" if ok else "NOT MET"))
 
-# Codec: CPU time of the fastest repetition.
-memcpy = codec["memcpy512"]["cpu_time"]
+# Codec: CPU time of the fastest repetition. Two copies of 512 bytes serve as
+# reference: what g++ makes of a fixed-size memcpy (rep movsq) and the C
+# library's run-time-sized copy (as wide as the CPU's vector stores).
+fixed = codec["memcpy512_fixed"]["cpu_time"]
+library = codec["memcpy512"]["cpu_time"]
 for data, goal in (("literal", 0.3), ("runs127", 0.3), ("fades", 0.06)):
     decode = codec[f"decode/{data}"]["cpu_time"]
     loop = codec[f"byteloop/{data}"]["cpu_time"]
-    check(f"decode {data}: x memcpy(512) throughput", memcpy / decode, goal)
-    check(f"decode {data}: x byte-loop decoder throughput", loop / decode, 1.0)
+    check(f"decode {data}: x memcpy(512) fixed-size", fixed / decode, goal)
+    check(f"decode {data}: x library memcpy(512)", library / decode, goal)
+    check(f"decode {data}: x byte-loop decoder", loop / decode, 1.0)
 print("\ncodec figures (ns per 512-level block, fastest repetition, CPU time)")
-print(f"  memcpy(512) {memcpy:8.1f}")
+print(f"  memcpy(512) fixed-size {fixed:8.1f}")
+print(f"  memcpy(512) library    {library:8.1f}")
 for name, b in codec.items():
-    if name != "memcpy512":
+    if name not in ("memcpy512", "memcpy512_fixed"):
         extra = f"  code/levels {b['ratio']:.3f}" if "ratio" in b else ""
         print(f"  {name:30s} {b['cpu_time']:8.1f}{extra}")
 
