@@ -14,18 +14,23 @@ PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
+# Root runs apt-get directly; anyone else through sudo.
+SUDO=()
+((EUID == 0)) || SUDO=(sudo)
+
 setup() {
   local missing=() pkg
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+    "${SUDO[@]}" dpkg --add-architecture i386
   fi
   for pkg in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
   done
   if ((${#missing[@]})); then
     say "installing ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    "${SUDO[@]}" apt-get update -qq
+    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 }
 
@@ -45,18 +50,21 @@ windows_test_preset() { if runs_32bit; then echo windows; else echo windows64; f
 
 PASSED=0
 FAILED=0
+SKIPPED=0
 run_ctest() {
   local preset=$1 log
   log=$(mktemp)
   say "testing $preset"
   if (unset DISPLAY; WINEDEBUG=-all ctest --preset "$preset" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+: )'); then :; fi
-  local line total bad
+  local line total bad skipped
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [[ -n $line ]]; then
     bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
     total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-    PASSED=$((PASSED + total - bad))
+    skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" || true)
+    PASSED=$((PASSED + total - bad - skipped))
     FAILED=$((FAILED + bad))
+    SKIPPED=$((SKIPPED + skipped))
   else
     FAILED=$((FAILED + 1))
   fi
@@ -81,7 +89,7 @@ cmd_test() {
     say "fuzz smoke"
     if ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-20}"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
   fi
-  echo "summary: $PASSED passed, $FAILED failed"
+  echo "summary: $PASSED passed, $FAILED failed, $SKIPPED skipped"
   ((FAILED == 0))
 }
 
