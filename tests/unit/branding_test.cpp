@@ -64,6 +64,16 @@ class BrandingTest : public ::testing::Test {
         ASSERT_TRUE(file.WriteTo(fake::Platform().modeBarPath));
     }
 
+    // Writes both files and requests both bitmaps, which must load.
+    void LoadBoth(const void** welcome, const void** modeBar) {
+        WriteWelcome(BmpBuilder(4, 2, 24));
+        WriteModeBar(BmpBuilder(4, 2, 24));
+        *welcome = Request(kBrandingWelcomeBitmap).bitmap;
+        *modeBar = Request(kBrandingModeBarBitmap).bitmap;
+        ASSERT_NE(*welcome, nullptr);
+        ASSERT_NE(*modeBar, nullptr);
+    }
+
     // The bitmap calls in order, as (call, handle) pairs.
     static std::vector<std::pair<Call, const void*>> BitmapCalls() {
         std::vector<std::pair<Call, const void*>> calls;
@@ -165,12 +175,9 @@ TEST_F(BrandingTest, FailedRequestOfOneKindLeavesTheOtherAlone) {
 }
 
 TEST_F(BrandingTest, OtherKindsTouchNoRecordAndWriteNullAndWhite) {
-    WriteWelcome(BmpBuilder(4, 2, 24));
-    WriteModeBar(BmpBuilder(4, 2, 24));
-    const void* welcome = Request(kBrandingWelcomeBitmap).bitmap;
-    const void* modeBar = Request(kBrandingModeBarBitmap).bitmap;
-    ASSERT_NE(welcome, nullptr);
-    ASSERT_NE(modeBar, nullptr);
+    const void* welcome = nullptr;
+    const void* modeBar = nullptr;
+    ASSERT_NO_FATAL_FAILURE(LoadBoth(&welcome, &modeBar));
     const std::size_t callsBefore = fake::Platform().calls.size();
 
     for (std::int32_t kind : {0, 1, 4, 5, -1, -2, INT32_MIN, 0x10002, 0x10003}) {
@@ -248,12 +255,9 @@ std::vector<std::uint8_t> DeviceEntry() {
 }
 
 TEST_F(BrandingTest, UnloadDeletesWelcomeThenModeBarThenClosesTheSocketThenStops) {
-    WriteWelcome(BmpBuilder(4, 2, 24));
-    WriteModeBar(BmpBuilder(4, 2, 24));
-    const void* welcome = Request(kBrandingWelcomeBitmap).bitmap;
-    const void* modeBar = Request(kBrandingModeBarBitmap).bitmap;
-    ASSERT_NE(welcome, nullptr);
-    ASSERT_NE(modeBar, nullptr);
+    const void* welcome = nullptr;
+    const void* modeBar = nullptr;
+    ASSERT_NO_FATAL_FAILURE(LoadBoth(&welcome, &modeBar));
     const std::vector<std::uint8_t> entry = DeviceEntry();
     ASSERT_EQ(Connect(entry.data()), 0);
     const platform::Socket socket = IntakeSocket();
