@@ -18,8 +18,8 @@
 #include "driver/connection.h"
 #include "driver/lxdravik.h"
 #include "driver/port_store.h"
-#include "tools/common/packets.h"
-#include "tools/common/udp.h"
+#include "host/packets.h"
+#include "host/udp.h"
 
 namespace {
 

@@ -54,17 +54,3 @@ else()
   endif()
 endif()
 target_link_libraries(lxdravik PRIVATE lxdravik_core lxdravik_platform lxd_warnings)
-
-# Loading a built driver by path, as a host does: the tools and the tests.
-# Packets are built with the driver's own encoder.
-add_library(lxd_host STATIC
-  tools/common/driver_library.cpp
-  tools/common/packets.cpp
-  tools/common/udp.cpp
-  intake/run_length.cpp
-)
-target_include_directories(lxd_host PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lxd_host PRIVATE lxd_warnings PUBLIC ${CMAKE_DL_LIBS})
-if(WIN32)
-  target_link_libraries(lxd_host PUBLIC ws2_32)
-endif()

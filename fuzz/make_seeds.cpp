@@ -11,7 +11,7 @@
 
 #include "fuzz/fuzz_inputs.h"
 #include "intake/run_length.h"
-#include "tools/common/packets.h"
+#include "host/packets.h"
 
 namespace {
 

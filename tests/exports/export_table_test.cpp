@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/driver_library.h"
+#include "host/driver_library.h"
 
 namespace lxd::exports {
 namespace {

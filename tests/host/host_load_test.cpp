@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/common/driver_library.h"
-#include "tools/common/udp.h"
+#include "host/driver_library.h"
+#include "host/udp.h"
 
 namespace lxd::host {
 namespace {

@@ -18,7 +18,7 @@
 #endif
 
 #include "tests/support/bmp_builder.h"
-#include "tools/common/driver_library.h"
+#include "host/driver_library.h"
 
 namespace lxd::host {
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/integration/loaded_driver.h"
-#include "tools/common/packets.h"
-#include "tools/common/udp.h"
+#include "host/packets.h"
+#include "host/udp.h"
 
 namespace lxd::hardening {
 

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "tools/common/driver_library.h"
-#include "tools/common/packets.h"
-#include "tools/common/udp.h"
+#include "host/driver_library.h"
+#include "host/packets.h"
+#include "host/udp.h"
 
 namespace lxd::host {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
-#include "tools/common/udp.h"
+#include "host/udp.h"
 
 namespace lxd::test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "driver/port_store.h"
 #include "intake/datagram.h"
-#include "tools/common/packets.h"
+#include "host/packets.h"
 
 namespace lxd {
 namespace {

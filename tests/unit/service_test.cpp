@@ -9,7 +9,7 @@
 #include "driver/lxdravik.h"
 #include "driver/port_store.h"
 #include "platform/fake/fake_platform.h"
-#include "tools/common/packets.h"
+#include "host/packets.h"
 
 namespace lxd {
 namespace {

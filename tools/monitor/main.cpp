@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "tools/common/driver_library.h"
+#include "host/driver_library.h"
 #include "tools/monitor/options.h"
 #include "tools/monitor/session.h"
 #include "tools/monitor/snapshot.h"

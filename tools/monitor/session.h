@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/common/driver_library.h"
+#include "host/driver_library.h"
 
 namespace lxd::monitor {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/common/packets.h"
+#include "host/packets.h"
 #include "tools/sender/levels.h"
 
 namespace lxd::sender {

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <thread>
 
-#include "tools/common/udp.h"
+#include "host/udp.h"
 #include "tools/sender/datagrams.h"
 #include "tools/sender/levels.h"
 #include "tools/sender/options.h"

@@ -1,4 +1,4 @@
-#include "tools/common/packets.h"
+#include "host/packets.h"
 
 #include <algorithm>
 

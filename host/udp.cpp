@@ -1,4 +1,4 @@
-#include "tools/common/udp.h"
+#include "host/udp.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "tools/common/driver_library.h"
+#include "host/driver_library.h"
 
 #include <cstring>
 
