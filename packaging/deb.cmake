@@ -1,0 +1,46 @@
+# The Debian package: `cpack -G DEB` in a native build, after building
+# lxd_release_files. The library goes where the system's loader finds it, the
+# sample bitmaps where the driver reads them, as configuration files so that
+# dpkg keeps a user's own.
+
+set(LXD_LIBDIR lib)
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(LXD_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE})
+endif()
+set(LXD_BITMAP_DIR /opt/dravik-lighting/vistane)
+
+install(TARGETS lxdravik LIBRARY DESTINATION ${LXD_LIBDIR})
+if(LXD_RELEASE_TOOLS)
+  install(TARGETS ${LXD_RELEASE_TOOLS} RUNTIME DESTINATION bin)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/driver/lxdravik.h ${PROJECT_SOURCE_DIR}/driver/lxdravik_bitmap.h
+  DESTINATION include)
+install(FILES ${LXD_SAMPLE_BITMAPS} DESTINATION ${LXD_BITMAP_DIR})
+set(LXD_DISSECTOR ${PROJECT_SOURCE_DIR}/tools/wireshark/lxdravik.lua)
+if(EXISTS ${LXD_DISSECTOR})
+  install(FILES ${LXD_DISSECTOR} DESTINATION ${LXD_LIBDIR}/wireshark/plugins)
+endif()
+
+# The bitmaps are conffiles. (CPack itself adds the ldconfig calls that a
+# package with a shared library needs.)
+set(LXD_CONFFILES ${CMAKE_BINARY_DIR}/deb-control/conffiles)
+file(WRITE ${LXD_CONFFILES} "${LXD_BITMAP_DIR}/welcome.bmp\n${LXD_BITMAP_DIR}/modebar.bmp\n")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME lxdravik)
+set(CPACK_PACKAGE_VENDOR "Dravik Lighting")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Dravik Lighting")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lighting-network input driver, its monitor and sender")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "lxdravik receives lighting levels on UDP port 2501 for the Vistane host application.\n"
+  "The package holds the driver library, its header, lxdravik-monitor (a stand-in host that\n"
+  "shows the levels arriving), lxdravik-send (test levels) and sample branding bitmaps.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${LXD_CONFFILES})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
