@@ -6,12 +6,21 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <climits>
 #endif
 
+#include <filesystem>
+
 namespace lxd::host {
+
+#if defined(_WIN32)
+const char* const kDriverFileName = "lxdravik.dll";
+#else
+const char* const kDriverFileName = "liblxdravik.so";
+#endif
 
 const char* const kExportNames[20] = {
     "GetVersionInfo",    "GetDriverCaps", "StartDetect",    "ContinueDetect", "Connect",
@@ -35,6 +44,14 @@ void* FindSymbol(void* handle, const char* name) {
 std::string LastLoadError() {
     return "error " + std::to_string(GetLastError());
 }
+std::string FileOf(void* handle) {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(static_cast<HMODULE>(handle), path, MAX_PATH);
+    return std::string(path, n < MAX_PATH ? n : 0);
+}
+std::string ProgramFile() {
+    return FileOf(nullptr);
+}
 #else
 void* OpenLibrary(const std::string& path) {
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -48,6 +65,18 @@ void* FindSymbol(void* handle, const char* name) {
 std::string LastLoadError() {
     const char* error = dlerror();
     return error != nullptr ? error : "unknown error";
+}
+std::string FileOf(void* handle) {
+    link_map* map = nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
+        return std::string();
+    }
+    return map->l_name;
+}
+std::string ProgramFile() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return std::string(path, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 #endif
 
@@ -129,22 +158,28 @@ void* DriverLibrary::SymbolByOrdinal(int ordinal) const {
 #endif
 }
 
+std::string DriverLibrary::LoadedFile() const {
+    return handle_ != nullptr ? FileOf(handle_) : std::string();
+}
+
 std::string DefaultDriverPath() {
+    return (std::filesystem::path(ProgramFile()).parent_path() / kDriverFileName).string();
+}
+
+std::string FindDriver() {
+    const std::filesystem::path folder = std::filesystem::path(ProgramFile()).parent_path();
+    std::error_code error;
+    for (const std::filesystem::path& candidate : {
+             folder / kDriverFileName,
 #if defined(_WIN32)
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string self(path, n);
-    const std::size_t slash = self.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) +
-           "lxdravik.dll";
-#else
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string self(path, n > 0 ? static_cast<std::size_t>(n) : 0);
-    const std::size_t slash = self.find_last_of('/');
-    return (slash == std::string::npos ? std::string("./") : self.substr(0, slash + 1)) +
-           "liblxdravik.so";
+                 folder.parent_path() / kDriverFileName,
 #endif
+         }) {
+        if (std::filesystem::is_regular_file(candidate, error)) {
+            return candidate.string();
+        }
+    }
+    return kDriverFileName;
 }
 
 }  // namespace lxd::host

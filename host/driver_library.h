@@ -68,6 +68,9 @@ class DriverLibrary {
 
     const DriverExports& Exports() const { return exports_; }
     const std::string& Error() const { return error_; }
+    // The file the system's loader opened, as it names it (a bare name given
+    // to Load becomes the path found through the library search).
+    std::string LoadedFile() const;
 
   private:
     void* handle_ = nullptr;
@@ -75,8 +78,16 @@ class DriverLibrary {
     std::string error_;
 };
 
-// The driver built beside the running program: lxdravik.dll on Windows,
-// liblxdravik.so elsewhere.
+// The driver's file name: lxdravik.dll on Windows, liblxdravik.so elsewhere.
+extern const char* const kDriverFileName;
+
+// The driver built beside the running program.
 std::string DefaultDriverPath();
+
+// Where a tool finds the driver when not told: the first that exists of
+// beside the program and (Windows) the folder above it, where the installer
+// puts the DLL over its tools folder; otherwise the bare file name, which the
+// system's loader looks up in its library path.
+std::string FindDriver();
 
 }  // namespace lxd::host

@@ -1,6 +1,8 @@
 // lxdravik-monitor: a stand-in for the host application. It loads the driver,
 // connects, calls ServiceDevices at a steady rate and shows the levels.
+#if defined(LXD_MONITOR_LIVE_VIEW)
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <csignal>
@@ -11,7 +13,9 @@
 #include "tools/monitor/options.h"
 #include "tools/monitor/session.h"
 #include "tools/monitor/snapshot.h"
+#if defined(LXD_MONITOR_LIVE_VIEW)
 #include "tools/monitor/view.h"
+#endif
 
 namespace {
 
@@ -48,6 +52,27 @@ double Listen(lxd::monitor::DriverSession& session, double rate, double duration
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+#if defined(LXD_MONITOR_LIVE_VIEW)
+// Runs the live view until the user quits, then prints a one-line summary.
+void RunInteractive(lxd::monitor::DriverSession& session, const lxd::monitor::Options& options) {
+    const auto start = lxd::monitor::Clock::now();
+    lxd::monitor::RunLiveView(session, options, g_stop);
+    session.Close();
+    const double seconds =
+        std::chrono::duration<double>(lxd::monitor::Clock::now() - start).count();
+    std::printf("lxdravik-monitor: %.1f s, %llu ServiceDevices calls, ports that changed:", seconds,
+                static_cast<unsigned long long>(session.Passes()));
+    int changed = 0;
+    for (int port = 0; port < lxd::monitor::kPorts; ++port) {
+        if (session.Changes(port) > 0) {
+            std::printf(" %d", port);
+            ++changed;
+        }
+    }
+    std::printf("%s\n", changed == 0 ? " none" : "");
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,43 +80,46 @@ int main(int argc, char** argv) {
     if (const int code = lxd::monitor::ParseOptions(argc, argv, options); code >= 0) {
         return code;
     }
+#if defined(LXD_MONITOR_LIVE_VIEW)
     const bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     if (options.live && !terminal) {
         std::fprintf(stderr, "lxdravik-monitor: --live needs a terminal on stdin and stdout\n");
         return 2;
     }
     const bool interactive = options.live || (terminal && !options.json && options.duration < 0);
-    const std::string path =
-        options.driverPath.empty() ? lxd::host::DefaultDriverPath() : options.driverPath;
+#endif
+    const bool searched = options.driverPath.empty();
+    const std::string path = searched ? lxd::host::FindDriver() : options.driverPath;
 
     lxd::monitor::DriverSession session;
     std::string error;
     if (!session.Open(path, error)) {
         std::fprintf(stderr, "lxdravik-monitor: %s\n", error.c_str());
+        if (searched) {
+            std::fprintf(stderr,
+                         "lxdravik-monitor: looked beside the program%s and in the system's "
+                         "library path; name the driver with --driver PATH\n",
+#if defined(_WIN32)
+                         " and in the folder above it"
+#else
+                         ""
+#endif
+            );
+        }
         return 1;
     }
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
+#if defined(SIGHUP)
     std::signal(SIGHUP, RequestStop);
+#endif
 
+#if defined(LXD_MONITOR_LIVE_VIEW)
     if (interactive) {
-        const auto start = lxd::monitor::Clock::now();
-        lxd::monitor::RunLiveView(session, options, g_stop);
-        session.Close();
-        const double seconds =
-            std::chrono::duration<double>(lxd::monitor::Clock::now() - start).count();
-        std::printf("lxdravik-monitor: %.1f s, %llu ServiceDevices calls, ports that changed:",
-                    seconds, static_cast<unsigned long long>(session.Passes()));
-        int changed = 0;
-        for (int port = 0; port < lxd::monitor::kPorts; ++port) {
-            if (session.Changes(port) > 0) {
-                std::printf(" %d", port);
-                ++changed;
-            }
-        }
-        std::printf("%s\n", changed == 0 ? " none" : "");
+        RunInteractive(session, options);
         return 0;
     }
+#endif
     if (options.duration >= 0) {
         std::fprintf(stderr,
                      "lxdravik-monitor: connected to \"%s\" on UDP 2501, listening for %g s\n",

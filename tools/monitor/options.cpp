@@ -6,13 +6,24 @@
 namespace lxd::monitor {
 
 int ParseOptions(int argc, char** argv, Options& options) {
-    CLI::App app{
+    CLI::App app {
         "lxdravik-monitor: loads the lxdravik driver as a host application does, connects, and\n"
-        "shows the levels that arrive on UDP port 2501. On a terminal it shows a live view;\n"
+        "shows the levels that arrive on UDP port 2501. "
+#if defined(LXD_MONITOR_LIVE_VIEW)
+        "On a terminal it shows a live view;\n"
         "with --duration, --json or without a terminal it prints a snapshot at the end.",
-        "lxdravik-monitor"};
+#else
+        "It listens for --duration seconds (or\n"
+        "until Ctrl+C) and then prints a snapshot of the ports that changed.",
+#endif
+            "lxdravik-monitor"
+    };
     app.add_option("--driver", options.driverPath,
-                   "Driver library to load (default: the one built beside this program)");
+                   "Driver library to load (default: the one beside this program"
+#if defined(_WIN32)
+                   " or in the folder above it"
+#endif
+                   ", else from the system's library path)");
     app.add_option("--rate", options.rate, "ServiceDevices calls per second")
         ->check(CLI::Range(1.0, 1000.0))
         ->capture_default_str();
@@ -22,6 +33,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
     app.add_flag("--json", options.json, "Print the snapshot as JSON");
     app.add_flag("--all", options.allPorts,
                  "List every port in the snapshot, not only changed ones");
+#if defined(LXD_MONITOR_LIVE_VIEW)
     app.add_flag("--live", options.live,
                  "Show the live view even with --duration (it then ends after the duration)");
     app.add_option("--port", options.port, "Port shown first in the live view")
@@ -31,11 +43,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
     app.add_option("--format", format, "Level format of the live view")
         ->check(CLI::IsMember({"dec", "hex", "pct"}))
         ->capture_default_str();
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
+#if defined(LXD_MONITOR_LIVE_VIEW)
     options.format = format == "hex"   ? LevelFormat::kHex
                      : format == "pct" ? LevelFormat::kPercent
                                        : LevelFormat::kDecimal;
@@ -43,6 +57,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
         std::fprintf(stderr, "lxdravik-monitor: --live and --json exclude each other\n");
         return 2;
     }
+#endif
     return -1;
 }
 

@@ -12,6 +12,12 @@ constexpr std::size_t kListSize = 4 + 32 * kEntrySize;
 constexpr std::size_t kNameOffset = 2;
 constexpr std::size_t kNameSize = 33;
 
+#if defined(_WIN32)
+constexpr const char* kWhoHoldsThePort = "`netstat -ano -p udp` lists it under :2501";
+#else
+constexpr const char* kWhoHoldsThePort = "`ss -ulpn 'sport = :2501'` shows which";
+#endif
+
 }  // namespace
 
 DriverSession::~DriverSession() {
@@ -23,6 +29,9 @@ bool DriverSession::Open(const std::string& path, std::string& error) {
     if (!driver_.Load(path)) {
         error = driver_.Error();
         return false;
+    }
+    if (const std::string file = driver_.LoadedFile(); !file.empty()) {
+        path_ = file;
     }
     const host::DriverExports& d = driver_.Exports();
     std::int32_t major = 0;
@@ -48,9 +57,10 @@ bool DriverSession::Open(const std::string& path, std::string& error) {
     const char* name = reinterpret_cast<const char*>(entry + kNameOffset);
     deviceName_.assign(name, strnlen(name, kNameSize));
     if (d.Connect(entry) != 0) {
-        error =
-            "Connect failed: UDP port 2501 is probably held by another program (another "
-            "monitor?); stop it (`ss -ulpn 'sport = :2501'` shows which) and try again";
+        error = std::string(
+                    "Connect failed: UDP port 2501 is probably held by another program "
+                    "(another monitor?); stop it (") +
+                kWhoHoldsThePort + ") and try again";
         return false;
     }
     connected_ = true;
