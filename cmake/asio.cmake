@@ -1,17 +1,11 @@
 # Standalone Asio (Debian's libasio-dev, header-only) for the host side. A cross
 # compiler must not search /usr/include, so the Asio headers are offered to it
 # through a folder of their own.
-set(LXD_ASIO_HEADER /usr/include/asio.hpp)
-if(NOT EXISTS ${LXD_ASIO_HEADER})
-  message(FATAL_ERROR "standalone Asio not found: install libasio-dev")
-endif()
-set(LXD_ASIO_INCLUDE ${CMAKE_BINARY_DIR}/asio-include)
-file(MAKE_DIRECTORY ${LXD_ASIO_INCLUDE})
-file(CREATE_LINK /usr/include/asio.hpp ${LXD_ASIO_INCLUDE}/asio.hpp SYMBOLIC)
-file(CREATE_LINK /usr/include/asio ${LXD_ASIO_INCLUDE}/asio SYMBOLIC)
+include(${CMAKE_CURRENT_LIST_DIR}/native_headers.cmake)
+lxd_native_headers(lxd_asio_headers asio.hpp asio)
 
 add_library(lxd_asio INTERFACE)
-target_include_directories(lxd_asio SYSTEM INTERFACE ${LXD_ASIO_INCLUDE})
+target_link_libraries(lxd_asio INTERFACE lxd_asio_headers)
 target_compile_definitions(lxd_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
 find_package(Threads REQUIRED)
 target_link_libraries(lxd_asio INTERFACE Threads::Threads)

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!session.Open(path, error)) {
         std::fprintf(stderr, "lxdravik-monitor: %s\n", error.c_str());
-        if (searched) {
+        if (searched && !session.DriverLoaded()) {
             std::fprintf(stderr,
                          "lxdravik-monitor: looked beside the program%s and in the system's "
                          "library path; name the driver with --driver PATH\n",

@@ -42,6 +42,7 @@ class DriverSession {
     // Whether the port changed within the last second.
     bool Active(int port, Clock::time_point now) const;
 
+    bool DriverLoaded() const { return driver_.Loaded(); }
     std::uint64_t Passes() const { return passes_; }
     const std::string& Path() const { return path_; }
     int VersionMajor() const { return versionMajor_; }

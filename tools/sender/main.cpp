@@ -1,6 +1,10 @@
 // lxdravik-send: transmits levels to the driver's UDP port, from a pattern or
 // from a file, at a steady frame rate.
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +26,14 @@ std::atomic<bool> g_stop{false};
 
 void RequestStop(int) {
     g_stop.store(true);
+}
+
+bool ErrorsGoToTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
 }
 
 struct Totals {
@@ -75,11 +87,13 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
+#if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     lxd::sender::PatternSource source(options.pattern, options.ports,
                                       static_cast<std::uint8_t>(options.level), options.seed);
-    const bool progress = !options.quiet && isatty(STDERR_FILENO);
+    const bool progress = !options.quiet && ErrorsGoToTerminal();
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / options.fps));
     const Clock::time_point start = Clock::now();
