@@ -1,11 +1,17 @@
-# The monitor and the sender driven as a user drives them: Linux only, where
-# the tools are built.
-if(NOT WIN32 AND LXD_BUILD_TOOLS)
+# The monitor and the sender driven as a user drives them: natively, and on
+# Windows under Wine.
+if(LXD_BUILD_TOOLS)
   add_library(lxd_partial_driver SHARED ${CMAKE_CURRENT_SOURCE_DIR}/tools/partial_driver.cpp)
   target_link_libraries(lxd_partial_driver PRIVATE lxd_warnings)
 
+  if(WIN32)
+    set(LXD_CHILD_PROCESS ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process_win32.cpp)
+  else()
+    set(LXD_CHILD_PROCESS ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process_posix.cpp)
+  endif()
   add_executable(tools_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process.cpp
+    ${LXD_CHILD_PROCESS}
     ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_test.cpp
   )
   target_include_directories(tools_tests PRIVATE ${PROJECT_SOURCE_DIR})

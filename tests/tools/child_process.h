@@ -1,8 +1,10 @@
 // Runs a program with its output captured, in the foreground or beside the
-// test (Linux).
+// test (Linux and Windows).
 #pragma once
 
+#if !defined(_WIN32)
 #include <sys/types.h>
+#endif
 
 #include <chrono>
 #include <string>
@@ -23,7 +25,8 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts `arguments` (the program's path first) with stdin from /dev/null.
+    // Starts `arguments` (the program's path first) with stdin from the null
+    // device. On Windows the text read back has its "\r\n" turned into "\n".
     bool Start(const std::vector<std::string>& arguments);
     // Reads output until stderr holds `text`; false on timeout or exit.
     bool WaitForError(const std::string& text, std::chrono::milliseconds timeout);
@@ -34,9 +37,15 @@ class ChildProcess {
     // Reads what is available within `wait`; false once both pipes are closed.
     bool Pump(std::chrono::milliseconds wait);
 
+#if defined(_WIN32)
+    void* process_ = nullptr;  // HANDLEs
+    void* out_ = nullptr;
+    void* err_ = nullptr;
+#else
     pid_t pid_ = -1;
     int out_ = -1;
     int err_ = -1;
+#endif
     ProcessResult result_;
 };
 

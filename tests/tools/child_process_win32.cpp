@@ -1,0 +1,172 @@
+// Child processes on Windows: CreateProcess with its output on two pipes,
+// read without blocking (PeekNamedPipe) so that neither pipe can fill up.
+#include <windows.h>
+
+#include <thread>
+
+#include "tests/tools/child_process.h"
+
+namespace lxd::test {
+namespace {
+
+// One argument as the C runtime's command-line parser reads it back.
+void AppendQuoted(std::string& line, const std::string& argument) {
+    if (!line.empty()) {
+        line += ' ';
+    }
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+        line += argument;
+        return;
+    }
+    line += '"';
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(2 * backslashes, '\\');
+    line += '"';
+}
+
+void CloseIfOpen(void*& handle) {
+    if (handle != nullptr) {
+        CloseHandle(handle);
+        handle = nullptr;
+    }
+}
+
+// Creates a pipe whose write end the child inherits.
+bool ChildPipe(HANDLE& read, HANDLE& write) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&read, &write, &inherit, 0)) {
+        return false;
+    }
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() {
+    if (process_ != nullptr) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, INFINITE);
+    }
+    CloseIfOpen(process_);
+    CloseIfOpen(out_);
+    CloseIfOpen(err_);
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& arguments) {
+    HANDLE outRead = nullptr;
+    HANDLE outWrite = nullptr;
+    HANDLE errRead = nullptr;
+    HANDLE errWrite = nullptr;
+    if (!ChildPipe(outRead, outWrite)) {
+        return false;
+    }
+    if (!ChildPipe(errRead, errWrite)) {
+        CloseHandle(outRead);
+        CloseHandle(outWrite);
+        return false;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE null = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    std::string line;
+    for (const std::string& argument : arguments) {
+        AppendQuoted(line, argument);
+    }
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (null != INVALID_HANDLE_VALUE) {
+        CloseHandle(null);
+    }
+    out_ = outRead;
+    err_ = errRead;
+    if (!started) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    return true;
+}
+
+bool ChildProcess::Pump(std::chrono::milliseconds wait) {
+    const auto end = std::chrono::steady_clock::now() + wait;
+    void** const ends[2] = {&out_, &err_};
+    std::string* const texts[2] = {&result_.out, &result_.err};
+    for (;;) {
+        bool read = false;
+        for (int i = 0; i < 2; ++i) {
+            if (*ends[i] == nullptr) {
+                continue;
+            }
+            DWORD available = 0;
+            if (!PeekNamedPipe(*ends[i], nullptr, 0, nullptr, &available, nullptr)) {
+                CloseIfOpen(*ends[i]);  // the child closed its end
+                continue;
+            }
+            char buffer[4096];
+            DWORD n = 0;
+            if (available > 0 &&
+                ReadFile(*ends[i], buffer, available < sizeof buffer ? available : sizeof buffer,
+                         &n, nullptr)) {
+                for (DWORD k = 0; k < n; ++k) {
+                    if (buffer[k] != '\r') {
+                        texts[i]->push_back(buffer[k]);
+                    }
+                }
+                read = read || n > 0;
+            }
+        }
+        if (out_ == nullptr && err_ == nullptr) {
+            return false;
+        }
+        if (read || std::chrono::steady_clock::now() >= end) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+ProcessResult ChildProcess::Finish(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    bool killed = false;
+    while (Pump(std::chrono::milliseconds(50))) {
+        if (!killed && std::chrono::steady_clock::now() >= end) {
+            killed = TerminateProcess(process_, 1) != 0;
+        }
+    }
+    DWORD code = 0;
+    if (process_ != nullptr && WaitForSingleObject(process_, INFINITE) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process_, &code) && !killed) {
+        result_.exitCode = static_cast<int>(code);
+    }
+    CloseIfOpen(process_);
+    return result_;
+}
+
+std::string ProgramDirectory() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string self(path, n < MAX_PATH ? n : 0);
+    return self.substr(0, self.find_last_of("\\/") + 1);
+}
+
+}  // namespace lxd::test
