@@ -1,0 +1,136 @@
+; The lxdravik installer. It puts lxdravik.dll into the host's folder (chosen
+; on the folder page), the tools into a tools folder below it, and the sample
+; branding bitmaps where the driver reads them, but only where no bitmap file
+; is there yet. The uninstaller, registered with Windows' list of installed
+; programs, removes exactly what the installer put there: it notes in its
+; registry key which bitmaps and folders it created.
+;
+; packaging/windows.sh builds it:
+;   makensis -DVERSION=x.y.z -DSTAGE=DIR -DFILES=tools.nsh -DOUTFILE=FILE installer.nsi
+; STAGE holds the zip's files; FILES defines the macros LXD_INSTALL_TOOLS and
+; LXD_REMOVE_TOOLS, one File and one Delete line per tool.
+; Silent: setup.exe /S [/D=FOLDER]; uninstall-lxdravik.exe /S
+
+Unicode true
+SetCompressor /SOLID lzma
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "FileFunc.nsh"
+!include "${FILES}"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\lxdravik"
+!define UNINSTALLER "uninstall-lxdravik.exe"
+; The driver reads its bitmaps from this fixed folder, wherever it is installed.
+!define BITMAP_DIR "C:\Program Files\Dravik Lighting\Vistane"
+
+Name "lxdravik ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Dravik Lighting\Vistane"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+RequestExecutionLevel admin
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "lxdravik"
+VIAddVersionKey "CompanyName" "Dravik Lighting"
+VIAddVersionKey "FileDescription" "lxdravik ${VERSION} setup"
+VIAddVersionKey "FileVersion" "${VERSION}.0"
+VIAddVersionKey "ProductVersion" "${VERSION}.0"
+VIAddVersionKey "LegalCopyright" "Dravik Lighting"
+
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the folder of the Vistane host application. lxdravik.dll goes into it and the tools into a tools folder below it. The sample branding bitmaps go to ${BITMAP_DIR}, where the driver reads them, unless bitmaps are there already."
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+; Creates FOLDER with every missing folder above it, and notes the outermost
+; one it created under NAME, so that the uninstaller removes that chain again.
+!macro CreateNoted FOLDER NAME
+  StrCpy $1 "${FOLDER}"
+  StrCpy $2 ""
+  ${DoUntil} ${FileExists} "$1\*.*"
+    StrCpy $2 "$1"
+    ${GetParent} "$2" $1
+    ${IfThen} $1 == "" ${|} ${Break} ${|}  ; a drive that does not exist
+  ${Loop}
+  ${If} $2 != ""
+    CreateDirectory "${FOLDER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${NAME}" "$2"
+  ${EndIf}
+!macroend
+; Installs the sample FILE unless the folder has one of that name.
+!macro SampleBitmap FILE NAME
+  ${IfNot} ${FileExists} "${BITMAP_DIR}\${FILE}"
+    File "${STAGE}\bitmaps\${FILE}"
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "${NAME}" 1
+  ${EndIf}
+!macroend
+
+; Deletes FILE when the installer noted NAME.
+!macro DeleteNoted FILE NAME
+  ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "${NAME}"
+  ${If} $1 == 1
+    Delete "${FILE}"
+  ${EndIf}
+!macroend
+; Removes FOLDER and the folders above it up to the outermost one noted
+; under NAME, each only while it is empty.
+!macro RemoveNotedFolders FOLDER NAME
+  ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "${NAME}"
+  ${If} $2 != ""
+    StrCpy $1 "${FOLDER}"
+    ${Do}
+      RMDir "$1"
+      ${If} $1 == $2
+      ${OrIf} ${FileExists} "$1\*.*"
+        ${Break}
+      ${EndIf}
+      ${GetParent} "$1" $1
+      ${IfThen} $1 == "" ${|} ${Break} ${|}
+    ${Loop}
+  ${EndIf}
+!macroend
+
+Section "lxdravik"
+  !insertmacro CreateNoted "$INSTDIR" "CreatedHostFolders"
+  !insertmacro CreateNoted "${BITMAP_DIR}" "CreatedBitmapFolders"
+
+  SetOutPath "$INSTDIR"
+  File "${STAGE}\lxdravik.dll"
+  SetOutPath "$INSTDIR\tools"
+  !insertmacro LXD_INSTALL_TOOLS
+  File "${STAGE}\README.txt"
+  WriteUninstaller "$INSTDIR\tools\${UNINSTALLER}"
+
+  SetOutPath "${BITMAP_DIR}"
+  !insertmacro SampleBitmap "welcome.bmp" "InstalledWelcome"
+  !insertmacro SampleBitmap "modebar.bmp" "InstalledModeBar"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "lxdravik ${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Dravik Lighting"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\tools\${UNINSTALLER}"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\tools\${UNINSTALLER}" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+; The uninstaller lives in the tools folder: $INSTDIR is that folder here.
+Section "Uninstall"
+  GetFullPathName $0 "$INSTDIR\.."
+  Delete "$0\lxdravik.dll"
+  !insertmacro LXD_REMOVE_TOOLS
+  Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\${UNINSTALLER}"
+  RMDir "$INSTDIR"
+
+  !insertmacro DeleteNoted "${BITMAP_DIR}\welcome.bmp" "InstalledWelcome"
+  !insertmacro DeleteNoted "${BITMAP_DIR}\modebar.bmp" "InstalledModeBar"
+  !insertmacro RemoveNotedFolders "${BITMAP_DIR}" "CreatedBitmapFolders"
+  !insertmacro RemoveNotedFolders "$0" "CreatedHostFolders"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
