@@ -4,13 +4,14 @@
 #   ./dev.sh test            install what is missing, build every target, run every test
 #   ./dev.sh bench           run the benchmarks (release build)
 #   ./dev.sh fuzz [SECONDS]  run every fuzz target for SECONDS each (default 60)
+#   ./dev.sh package         write the release packages into dist/
 set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages the builds and tests need; wine32 needs the i386 architecture.
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
   libbenchmark-dev libcli11-dev libncurses-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  libasio-dev wine wine64 wine32:i386)
+  libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev file)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
@@ -35,10 +36,13 @@ setup() {
 }
 
 # Configures a preset once; later builds re-run CMake only when its inputs change.
+#   build PRESET [TARGET...]   (default: every target)
 build() {
-  local preset=$1
+  local preset=$1 targets=()
+  shift
+  (($#)) && targets=(--target "$@")
   [[ -f build/$preset/build.ninja ]] || cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -- --quiet
+  cmake --build --preset "$preset" "${targets[@]}" -- --quiet
 }
 
 # Whether this kernel runs 32-bit programs (some have ia32 emulation switched off).
@@ -71,6 +75,30 @@ run_ctest() {
   rm -f "$log"
 }
 
+# The release packages: the Debian package (cpack, release build) and the
+# Windows zip and installer (packaging/windows.sh, the 32-bit build).
+make_packages() {
+  say "building the release files"
+  build release lxd_release_files
+  build windows lxd_release_files
+  rm -rf dist build/release/cpack
+  mkdir -p dist
+  local log
+  if ! log=$(cd build/release && cpack -G DEB -B "$PWD/cpack" 2>&1); then
+    echo "$log" >&2
+    return 1
+  fi
+  mv build/release/cpack/*.deb dist/
+  packaging/windows.sh build/windows build/release/samples dist >/dev/null
+}
+
+cmd_package() {
+  setup
+  make_packages
+  say "packages in dist/"
+  ls -l dist
+}
+
 cmd_test() {
   setup
   local winpreset
@@ -79,6 +107,7 @@ cmd_test() {
     say "building $preset"
     build "$preset"
   done
+  make_packages
   run_ctest native
   run_ctest asan
   if [[ $winpreset == windows64 ]]; then
@@ -123,5 +152,6 @@ case "${1:-}" in
   demo) cmd_demo ;;
   bench) cmd_bench ;;
   fuzz) shift; cmd_fuzz "$@" ;;
-  *) echo "usage: ./dev.sh demo | test | bench | fuzz [SECONDS]" >&2; exit 2 ;;
+  package) cmd_package ;;
+  *) echo "usage: ./dev.sh demo | test | bench | fuzz [SECONDS] | package" >&2; exit 2 ;;
 esac
