@@ -92,6 +92,14 @@ make_packages() {
   packaging/windows.sh build/windows build/release/samples dist >/dev/null
 }
 
+# Where 32-bit programs cannot run, the installer's tests run a 64-bit build of
+# the same script under wine64.
+make_check_installer() {
+  if ! runs_32bit; then
+    packaging/windows.sh build/windows build/release/samples build/package-check amd64-unicode >/dev/null
+  fi
+}
+
 cmd_package() {
   setup
   make_packages
@@ -108,6 +116,7 @@ cmd_test() {
     build "$preset"
   done
   make_packages
+  make_check_installer
   run_ctest native
   run_ctest asan
   if [[ $winpreset == windows64 ]]; then

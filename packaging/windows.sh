@@ -2,12 +2,16 @@
 # Puts the Windows release together: the zip and the NSIS installer, from a
 # Windows build (its release-files.txt: the DLL and the tools) and the sample
 # bitmaps of a native build. The version comes from the Windows build's CMake.
-#   packaging/windows.sh WINDOWS_BUILD_DIR SAMPLES_DIR OUTPUT_DIR
+#   packaging/windows.sh WINDOWS_BUILD_DIR SAMPLES_DIR OUTPUT_DIR [NSIS_TARGET]
+# NSIS_TARGET (default x86-unicode) amd64-unicode makes a 64-bit installer of
+# the same files, which the tests run where 32-bit programs cannot run.
 set -euo pipefail
 
 build=$(realpath "${1:?usage: packaging/windows.sh WINDOWS_BUILD_DIR SAMPLES_DIR OUTPUT_DIR}")
 samples=$(realpath "${2:?missing SAMPLES_DIR}")
-out=$(realpath "${3:?missing OUTPUT_DIR}")
+mkdir -p "${3:?missing OUTPUT_DIR}"
+out=$(realpath "$3")
+nsis_target=${4:-x86-unicode}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 
@@ -51,12 +55,11 @@ cp "$samples/welcome.bmp" "$samples/modebar.bmp" "$root/bitmaps/"
 # Windows line ends for Notepad.
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$here/README.txt" >"$root/README.txt"
 
-mkdir -p "$out"
 zip_file=$out/$name.zip
 setup_file=$out/lxdravik-$version-setup.exe
 rm -f "$zip_file" "$setup_file"
 (cd "$stage" && zip -q -r -X "$zip_file" "$name")
-makensis -V2 -DVERSION="$version" -DSTAGE="$root" -DFILES="$stage/tools.nsh" \
+makensis -V2 "-XTarget $nsis_target" -DVERSION="$version" -DSTAGE="$root" -DFILES="$stage/tools.nsh" \
   -DOUTFILE="$setup_file" "$here/installer.nsi"
 echo "$zip_file"
 echo "$setup_file"

@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# The release packages in dist/ as users get them.
+#   package_test.sh contents       what the zip, the installer and the .deb hold
+#   package_test.sh deb-runs       the .deb's monitor, unpacked, receives its sender's levels
+#   package_test.sh wine-install   the installer, silently, into a fresh Wine prefix and out
+# CMake passes LXD_DIST, LXD_VERSION, LXD_ARCH (multiarch triplet), LXD_SAMPLES
+# (the build's sample bitmaps), LXD_EXPORT_TEST, LXD_CHECK_SETUP (the installer
+# built for 64-bit Windows, for machines without 32-bit Wine) and LXD_OPTIONAL
+# (tools/files whose sources exist: bridge, dissector). Exit 77: skipped.
+set -euo pipefail
+
+version=$LXD_VERSION
+name=lxdravik-$version-windows-x86
+zip=$LXD_DIST/$name.zip
+setup=$LXD_DIST/lxdravik-$version-setup.exe
+deb=$LXD_DIST/lxdravik_${version}_amd64.deb
+for file in "$zip" "$setup" "$deb"; do
+  [[ -f $file ]] || { echo "skipped: $file is missing; ./dev.sh package makes it"; exit 77; }
+done
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+tools=(lxdravik-monitor lxdravik-send)
+[[ " $LXD_OPTIONAL " == *" bridge "* ]] && tools+=(lxdravik-bridge)
+bitmaps=(welcome.bmp modebar.bmp)
+bitmap_dir=/opt/dravik-lighting/vistane
+
+# same LABEL ACTUAL EXPECTED: two newline-separated lists hold the same lines.
+same() {
+  if ! diff <(sort <<<"$2") <(sort <<<"$3") >"$tmp/diff"; then
+    fail "$1 (< found, > expected):"
+    cat "$tmp/diff"
+  fi
+}
+lines() { printf '%s\n' "$@"; }
+# pixel FILE WIDTH HEIGHT X Y: "bb gg rr" of a 24-bit bottom-up BMP.
+pixel() {
+  local row=$((($2 * 3 + 3) / 4 * 4))
+  od -An -tx1 -j$((54 + ($3 - 1 - $5) * row + $4 * 3)) -N3 "$1" | xargs
+}
+
+check_contents() {
+  local zip_want=("$name/lxdravik.dll" "$name/lxdravik.h" "$name/README.txt")
+  local setup_want=(lxdravik.dll tools/README.txt tools/uninstall-lxdravik.exe)
+  local deb_want=(/usr/lib/$LXD_ARCH/liblxdravik.so /usr/include/lxdravik.h
+    /usr/include/lxdravik_bitmap.h)
+  local tool bitmap
+  for tool in "${tools[@]}"; do
+    zip_want+=("$name/tools/$tool.exe")
+    setup_want+=("tools/$tool.exe")
+    deb_want+=("/usr/bin/$tool")
+  done
+  for bitmap in "${bitmaps[@]}"; do
+    zip_want+=("$name/bitmaps/$bitmap")
+    setup_want+=("C:/Program Files/Dravik Lighting/Vistane/$bitmap")
+    deb_want+=("$bitmap_dir/$bitmap")
+  done
+  [[ " $LXD_OPTIONAL " == *" dissector "* ]] &&
+    deb_want+=("/usr/lib/$LXD_ARCH/wireshark/plugins/lxdravik.lua")
+
+  same "zip" "$(unzip -Z1 "$zip" | grep -v '/$')" "$(lines "${zip_want[@]}")"
+  same "installer" "$(7z l -slt "$setup" | sed -n 's/^Path = //p' | tail -n +2)" \
+    "$(lines "${setup_want[@]}")"
+  same "deb" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}')" \
+    "$(lines "${deb_want[@]}")"
+  same "deb conffiles" "$(dpkg-deb -I "$deb" conffiles)" "$(lines "${bitmaps[@]/#/$bitmap_dir/}")"
+  same "deb version" "$(dpkg-deb -f "$deb" Version)" "$version"
+
+  unzip -q "$zip" -d "$tmp"
+  local root=$tmp/$name
+  grep -q "^lxdravik $version for Windows"$'\r$' "$root/README.txt" || fail "README.txt title"
+  if grep -q '@VERSION@' "$root/README.txt"; then fail "README.txt keeps a placeholder"; fi
+  [[ $(grep -c $'\r$' "$root/README.txt") == $(wc -l <"$root/README.txt") ]] ||
+    fail "README.txt has lines without CRLF"
+
+  # The DLL: machine, twenty exports at their ordinals, system imports only.
+  if ! LXD_WINDOWS_DLL=$root/lxdravik.dll "$LXD_EXPORT_TEST" \
+    --gtest_filter='Exports/DllExportTable.*/windows' >"$tmp/exports" 2>&1 ||
+    grep -q SKIPPED "$tmp/exports"; then
+    fail "export table of the zip's DLL:"
+    cat "$tmp/exports"
+  fi
+  # Every program file: 32-bit, a version resource, nothing but system DLLs.
+  local file base
+  for file in "$root/lxdravik.dll" "$root"/tools/*.exe; do
+    base=$(basename "$file")
+    same "$base: version resource" \
+      "$(strings -el "$file" | grep -A1 -xE 'CompanyName|FileVersion|ProductVersion|OriginalFilename' | grep -v '^--')" \
+      "$(lines CompanyName "Dravik Lighting" FileVersion "$version.0" OriginalFilename "$base" \
+        ProductVersion "$version.0")"
+    i686-w64-mingw32-objdump -f "$file" | grep -q 'file format pei-i386' || fail "$base is not 32-bit"
+    if i686-w64-mingw32-objdump -p "$file" | sed -n 's/.*DLL Name: //p' |
+      grep -viE '^(kernel32|user32|gdi32|ws2_32|mswsock|advapi32|msvcrt)\.dll$'; then
+      fail "$base needs the DLLs above"
+    fi
+  done
+
+  # The sample bitmaps: the same in every package; 24-bit, uncompressed, whole,
+  # magenta in the top left corner and not in the middle.
+  dpkg-deb -x "$deb" "$tmp/deb"
+  local bitmap width height copy
+  while read -r bitmap width height; do
+    for copy in "$root/bitmaps/$bitmap" "$tmp/deb$bitmap_dir/$bitmap"; do
+      cmp -s "$LXD_SAMPLES/$bitmap" "$copy" || fail "$copy differs from the build's"
+    done
+    file=$LXD_SAMPLES/$bitmap
+    same "$bitmap: width, height, bits, compression" \
+      "$(od -An -tu4 -j18 -N8 "$file" | xargs) $(od -An -tu2 -j28 -N2 "$file" | xargs) $(od -An -tu4 -j30 -N4 "$file" | xargs)" \
+      "$width $height 24 0"
+    same "$bitmap size" "$(stat -c %s "$file")" "$((54 + (width * 3 + 3) / 4 * 4 * height))"
+    same "$bitmap corner" "$(pixel "$file" "$width" "$height" 0 0)" "ff 00 ff"
+    if [[ $(pixel "$file" "$width" "$height" $((width / 2)) $((height / 2))) == "ff 00 ff" ]]; then
+      fail "$bitmap middle is see-through"
+    fi
+  done <<<"welcome.bmp 320 200
+modebar.bmp 200 24"
+}
+
+check_deb_runs() {
+  local root=$tmp/root
+  dpkg-deb -x "$deb" "$root"
+  export LD_LIBRARY_PATH=$root/usr/lib/$LXD_ARCH
+  "$root/usr/bin/lxdravik-monitor" --duration 4 --json >"$tmp/out" 2>"$tmp/err" &
+  local monitor=$! i
+  for ((i = 0; i < 100; i++)); do
+    grep -q listening "$tmp/err" && break
+    sleep 0.1
+  done
+  printf '5 7 42\n5 511 9\n' >"$tmp/levels.txt"
+  "$root/usr/bin/lxdravik-send" --file "$tmp/levels.txt" --quiet || fail "sender"
+  wait "$monitor" || fail "monitor: $(cat "$tmp/err")"
+  grep -qF "\"driver\": \"$root/usr/lib/$LXD_ARCH/liblxdravik.so\"" "$tmp/out" ||
+    fail "the monitor did not load the package's library: $(grep driver "$tmp/out")"
+  same "changed ports" "$(grep changed_ports "$tmp/out" | xargs)" "changed_ports: [5],"
+  local levels
+  levels=$(sed -n 's/.*"port": 5,.*"levels": \[\([^]]*\)\].*/\1/p' "$tmp/out" | tr -d ' ')
+  same "port 5, channels 7 and 511" "$(cut -d, -f8,512 <<<"$levels")" "42,9"
+}
+
+check_wine_install() {
+  local wine=/usr/lib/wine/wine installer=$setup
+  if ! "$wine" --version >/dev/null 2>&1; then
+    if [[ ! -f ${LXD_CHECK_SETUP:-} ]]; then
+      echo "skipped: this machine cannot run 32-bit Windows programs, and there is no 64-bit build of the installer"
+      exit 77
+    fi
+    echo "this machine cannot run 32-bit Windows programs: checking the same installer script built for 64-bit Windows under wine64"
+    wine=/usr/lib/wine/wine64
+    installer=$LXD_CHECK_SETUP
+  fi
+  export WINEPREFIX=$tmp/prefix WINEDEBUG=-all
+  unset DISPLAY
+  wineserver=${wine%/*}/wineserver
+  trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$tmp"' EXIT
+  "$wine" wineboot -i >/dev/null 2>&1
+  local c=$WINEPREFIX/drive_c key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\lxdravik'
+  local pictures="$c/Program Files/Dravik Lighting/Vistane" host=$c/Hosts/Vistane i
+  mkdir -p "$pictures"
+  echo "a user's own picture" >"$pictures/welcome.bmp"
+
+  "$wine" "$installer" /S '/D=C:\Hosts\Vistane' || fail "installer exit code $?"
+  local want=(lxdravik.dll tools/README.txt tools/uninstall-lxdravik.exe) tool
+  for tool in "${tools[@]}"; do want+=("tools/$tool.exe"); done
+  for file in "${want[@]}"; do
+    [[ -f $host/$file ]] || fail "not installed: $file"
+  done
+  cmp -s "$pictures/modebar.bmp" "$LXD_SAMPLES/modebar.bmp" || fail "modebar.bmp not installed"
+  grep -qx "a user's own picture" "$pictures/welcome.bmp" || fail "the user's welcome.bmp was replaced"
+  "$wine" reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$version" ||
+    fail "no entry in the installed programs"
+
+  "$wine" 'C:\Hosts\Vistane\tools\uninstall-lxdravik.exe' /S || fail "uninstaller exit code $?"
+  for ((i = 0; i < 300; i++)); do # it goes on running from a copy of itself
+    [[ -e $c/Hosts ]] || break
+    sleep 0.1
+  done
+  [[ ! -e $c/Hosts ]] || fail "left behind: $(find "$c/Hosts" | xargs)"
+  [[ ! -e $pictures/modebar.bmp ]] || fail "modebar.bmp left behind"
+  grep -qx "a user's own picture" "$pictures/welcome.bmp" || fail "the user's welcome.bmp was removed"
+  if "$wine" reg query "$key" >/dev/null 2>&1; then fail "the installed programs entry is left"; fi
+}
+
+case ${1:-} in
+  contents) check_contents ;;
+  deb-runs) check_deb_runs ;;
+  wine-install) check_wine_install ;;
+  *) echo "usage: package_test.sh contents|deb-runs|wine-install" >&2; exit 2 ;;
+esac
+echo "$1: $failures failures"
+((failures == 0))
