@@ -1,7 +1,7 @@
 # The release packages in dist/ (./dev.sh package makes them, and dev.sh test
 # before it runs the tests): what each holds, the Debian package's tools at
 # work, the installer under Wine. Native builds only; skipped without dist/.
-if(NOT CMAKE_CROSSCOMPILING AND LXD_BUILD_TOOLS)
+if(NOT CMAKE_CROSSCOMPILING AND NOT LXD_SANITIZE AND LXD_BUILD_TOOLS)
   set(optional "")
   if(EXISTS ${PROJECT_SOURCE_DIR}/tools/bridge/CMakeLists.txt)
     list(APPEND optional bridge)

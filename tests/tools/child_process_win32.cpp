@@ -9,29 +9,10 @@
 namespace lxd::test {
 namespace {
 
-// One argument as the C runtime's command-line parser reads it back.
+// One argument in quotes, as the C runtime's command-line parser reads it
+// back; the tests pass no argument with a quote or a trailing backslash.
 void AppendQuoted(std::string& line, const std::string& argument) {
-    if (!line.empty()) {
-        line += ' ';
-    }
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
-        line += argument;
-        return;
-    }
-    line += '"';
-    std::size_t backslashes = 0;
-    for (const char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes before a quote are doubled, and the quote escaped.
-        line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(2 * backslashes, '\\');
-    line += '"';
+    line += (line.empty() ? "\"" : " \"") + argument + '"';
 }
 
 void CloseIfOpen(void*& handle) {

@@ -3,6 +3,7 @@
 // bad arguments and files give a clear message and a non-zero exit.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -160,6 +161,26 @@ TEST(ToolsIntegration, TextSnapshotListsTheChangedPortWithItsLevels) {
     EXPECT_EQ(snapshot.out.find("port 3:"), std::string::npos);
     EXPECT_EQ(snapshot.out.find("port 5:"), std::string::npos);
 }
+
+#if defined(_WIN32)
+// The installer's layout: the DLL in the host's folder, the monitor in the
+// tools folder below it.
+TEST(ToolsIntegration, MonitorFindsTheDriverInTheFolderAbove) {
+    const std::filesystem::path host = MakeTempDirectory();
+    std::filesystem::create_directory(host / "tools");
+    std::filesystem::copy_file(kDir + "lxdravik.dll", host / "lxdravik.dll");
+    std::filesystem::copy_file(kMonitor, host / "tools" / "lxdravik-monitor.exe");
+    const ProcessResult run = RunProcess(
+        {(host / "tools" / "lxdravik-monitor.exe").string(), "--duration", "0", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string expected = (host / "lxdravik.dll").string();
+    for (std::size_t at = expected.find('\\'); at != std::string::npos;
+         at = expected.find('\\', at + 2)) {
+        expected.insert(at, 1, '\\');  // as JSON writes it
+    }
+    EXPECT_TRUE(Holds(run.out, "\"driver\": \"" + expected + "\""));
+}
+#endif
 
 TEST(ToolsErrors, MonitorSaysWhenPortIsBusy) {
     host::UdpSocket holder;
