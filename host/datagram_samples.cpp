@@ -54,7 +54,7 @@ void BlockSamples(std::vector<NamedDatagram>& s) {
     s.push_back(
         {"block-store-end", Blocks({Block{17921, 512, CodedBlockData(SampleLevels(512, 6))}})});
     // A run that overshoots its block at the very end of the store.
-    s.push_back({"block-overshoot", Blocks({Block{18430, 2, {0xFF, 0x11}}})});
+    s.push_back({"block-overshoot", Blocks({Block{18430, 3, {0xFF, 0x11}}})});
     s.push_back({"block-overshoot-mid-store", Blocks({Block{100, 3, {0x85, 0x07}}})});
     s.push_back({"block-four", Blocks({Block{1, 100, CodedBlockData(SampleLevels(100, 1))},
                                        Block{18000, 500, SampleLevels(20, 2)},

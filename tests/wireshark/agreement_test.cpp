@@ -1,0 +1,248 @@
+// The dissector judges datagrams as the driver does. A corpus (the shared
+// samples, which are also the datagram fuzzer's seeds, and seeded random
+// datagrams) goes through the driver's ApplyDatagram and, as one capture,
+// through one tshark run with the dissector. For every datagram both must
+// write the same levels to the same channels, write bracket by write bracket
+// (block by block), and agree on whether anything is applied.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "driver/port_store.h"
+#include "host/capture.h"
+#include "host/datagram_samples.h"
+#include "intake/datagram.h"
+#include "tests/support/test_support.h"
+#include "tests/wireshark/tshark.h"
+
+namespace lxd::test {
+namespace {
+
+using host::Bytes;
+using Writes = std::map<std::uint32_t, std::uint8_t>;  // store index -> level
+
+// The driver's writes, recorded around each write bracket: the hooks reset
+// the store to a fill before the bracket and collect what differs after it.
+// Two runs with fills 0x00 and 0xFF catch every level, whatever its value.
+std::uint8_t* g_store = nullptr;
+std::uint8_t g_fill = 0;
+std::vector<Writes>* g_brackets = nullptr;
+
+void ResetStore() {
+    std::memset(g_store, g_fill, kStoreSize);
+}
+void CollectWrites() {
+    Writes writes;
+    for (std::uint32_t i = 0; i < kStoreSize; ++i) {
+        if (g_store[i] != g_fill) {
+            writes[i] = g_store[i];
+        }
+    }
+    g_brackets->push_back(writes);
+}
+
+std::vector<Writes> DriverWrites(const Bytes& datagram) {
+    // The receive hands over neither empty nor over-long datagrams.
+    if (datagram.empty() || datagram.size() > static_cast<std::size_t>(kReceiveBufferSize)) {
+        return {};
+    }
+    std::vector<std::uint8_t> store(kStoreSize);
+    std::vector<Writes> runs[2];
+    const std::uint8_t fills[2] = {0x00, 0xFF};
+    for (int r = 0; r < 2; ++r) {
+        g_store = store.data();
+        g_fill = fills[r];
+        g_brackets = &runs[r];
+        ApplyDatagram(datagram.data(), static_cast<std::uint32_t>(datagram.size()), store.data(),
+                      StoreWriteHooks{&ResetStore, &CollectWrites});
+    }
+    EXPECT_EQ(runs[0].size(), runs[1].size());
+    for (std::size_t k = 0; k < runs[0].size() && k < runs[1].size(); ++k) {
+        runs[0][k].insert(runs[1][k].begin(), runs[1][k].end());
+    }
+    return runs[0];
+}
+
+// What the dissector claims for one frame.
+struct Claim {
+    bool dissected = false;
+    bool applied = false;
+    std::vector<Writes> brackets;
+};
+
+const std::vector<std::string> kFields = {"lxdravik.applied",       "lxdravik.level.port",
+                                          "lxdravik.level.channel", "lxdravik.level.levels",
+                                          "lxdravik.block.applied", "lxdravik.block.port",
+                                          "lxdravik.block.channel", "lxdravik.block.levels"};
+
+Writes Placed(const std::string& port, const std::string& channel, const std::string& levels) {
+    Writes writes;
+    std::uint32_t at =
+        static_cast<std::uint32_t>(std::stoul(port) * kChannelsPerPort + std::stoul(channel));
+    for (const std::uint8_t level : HexBytes(levels)) {
+        writes[at++] = level;
+    }
+    return writes;
+}
+
+Claim ClaimOf(const std::vector<std::vector<std::string>>& f) {
+    Claim claim;
+    claim.dissected = !f[0].empty();
+    claim.applied = f[0] == std::vector<std::string>{"1"};
+    if (!f[3].empty()) {
+        EXPECT_EQ(f[3].size(), 1u);
+        claim.brackets.push_back(Placed(f[1].at(0), f[2].at(0), f[3][0]));
+    }
+    // Port and channel come with every block shown, levels with applied ones.
+    EXPECT_EQ(f[4].size(), f[5].size());
+    EXPECT_EQ(f[4].size(), f[6].size());
+    std::size_t levels = 0;
+    for (std::size_t k = 0; k < f[4].size() && k < f[5].size() && k < f[6].size(); ++k) {
+        if (f[4][k] == "1" && levels < f[7].size()) {
+            claim.brackets.push_back(Placed(f[5][k], f[6][k], f[7][levels++]));
+        }
+    }
+    EXPECT_EQ(levels, f[7].size());
+    return claim;
+}
+
+// Seeded random numbers below a bound.
+class Random {
+  public:
+    explicit Random(std::uint32_t seed) : engine_(seed) {}
+    std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(engine_() % n); }
+    bool OneIn(std::uint32_t n) { return Below(n) == 0; }
+    std::uint8_t Byte() { return static_cast<std::uint8_t>(Below(256)); }
+
+  private:
+    std::mt19937 engine_;
+};
+
+// Levels with long runs now and then, so that coded blocks come out short.
+Bytes RandomLevels(Random& random, std::size_t n) {
+    Bytes levels(n);
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t run = random.OneIn(3) ? 1 + random.Below(40) : 1;
+        const std::uint8_t value = random.Byte();
+        for (std::size_t k = 0; k < run && i < n; ++k) {
+            levels[i++] = value;
+        }
+    }
+    return levels;
+}
+
+Bytes RandomLevelPacket(Random& random) {
+    host::LevelPacket packet;
+    const std::uint32_t count = random.OneIn(4) ? 1020 + random.Below(8) : random.Below(600);
+    // No start, the first, any, or one at the store's end (fitting or not).
+    const std::uint32_t starts[] = {0, 1, random.Below(18500), 18432 - count + random.Below(3)};
+    packet.start = starts[random.Below(4)];
+    packet.countField = static_cast<std::int32_t>(count);
+    const std::uint32_t slack = random.Below(7);  // up to three levels short or over
+    packet.levels = RandomLevels(random, count + slack < 3 ? 0 : count + slack - 3);
+    packet.filler = random.Byte();
+    return packet.Build();
+}
+
+Bytes RandomBlockPacket(Random& random) {
+    host::BlockPacket packet;
+    const std::uint32_t blocks = 1 + random.Below(4);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        host::Block block;
+        const std::uint32_t count = random.OneIn(5) ? random.Below(4) : random.Below(400);
+        const std::uint32_t starts[] = {0, 1 + random.Below(18432), 18433 - count + random.Below(3),
+                                        1 + random.Below(2048)};
+        block.count = static_cast<std::uint16_t>(count);
+        block.start = static_cast<std::uint16_t>(starts[random.OneIn(5) ? 0 : 1 + random.Below(3)]);
+        const Bytes levels = RandomLevels(random, count);
+        block.data = random.OneIn(3) ? levels : host::CodedBlockData(levels);
+        if (!block.data.empty() && random.OneIn(4)) {  // damage the code
+            const auto size = static_cast<std::uint32_t>(block.data.size());
+            block.data[random.Below(size)] = random.Byte();
+            block.data.resize(size - random.Below(size / 2 + 1));
+        }
+        packet.blocks.push_back(block);
+    }
+    Bytes datagram = packet.Build();
+    if (random.OneIn(4)) {  // one data offset (or the data end) set astray
+        const std::uint32_t values[] = {0, 0xFFFF, random.Below(1400)};
+        const std::uint32_t value = values[random.Below(3)];
+        const std::uint32_t at = 22 + 2 * random.Below(5);
+        datagram[at] = static_cast<std::uint8_t>(value);
+        datagram[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    if (random.OneIn(8)) {
+        datagram.resize(random.Below(static_cast<std::uint32_t>(datagram.size()) + 1));
+    }
+    return datagram;
+}
+
+Bytes RandomNoise(Random& random) {
+    Bytes noise(random.OneIn(2) ? random.Below(80) : random.Below(1400));
+    for (std::uint8_t& byte : noise) {
+        byte = random.Byte();
+    }
+    if (noise.size() >= 2 && random.OneIn(2)) {
+        const bool level = random.OneIn(2);
+        noise[0] = level ? 0x20 : 0x80;
+        noise[1] = level ? 0x2F : 0x8F;
+    }
+    return noise;
+}
+
+std::vector<host::NamedDatagram> Corpus() {
+    std::vector<host::NamedDatagram> corpus = host::DatagramSamples();
+    Random random(2501);
+    for (int i = 0; i < 600; ++i) {
+        const int pick = i % 6;
+        Bytes datagram = pick == 0   ? RandomNoise(random)
+                         : pick == 1 ? RandomLevelPacket(random)
+                                     : RandomBlockPacket(random);
+        corpus.push_back({"random-" + std::to_string(i), datagram});
+    }
+    return corpus;
+}
+
+TEST(DissectorAgreement, WritesTheSameLevelsAsTheDriverForEveryDatagram) {
+    if (TsharkPath().empty()) {
+        GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
+    }
+    const std::vector<host::NamedDatagram> corpus = Corpus();
+    const std::string capture = MakeTempDirectory() + "/corpus.pcap";
+    host::CaptureWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.Open(capture, host::Link::kEthernet, error)) << error;
+    for (std::size_t i = 0; i < corpus.size(); ++i) {
+        ASSERT_TRUE(writer.Write(static_cast<std::int64_t>(i) * 1000,
+                                 {host::kLoopbackAddress, 50000}, {host::kLoopbackAddress, 2501},
+                                 corpus[i].bytes.data(), corpus[i].bytes.size()));
+    }
+    ASSERT_TRUE(writer.Close(error)) << error;
+
+    const TsharkFields run = RunTshark(capture, kFields);
+    ASSERT_EQ(run.exitCode, 0) << run.error;
+    ASSERT_EQ(run.frames.size(), corpus.size()) << run.error;
+    int applied = 0;
+    int appliedBlocks = 0;
+    for (std::size_t i = 0; i < corpus.size(); ++i) {
+        SCOPED_TRACE(corpus[i].name + " (frame " + std::to_string(i + 1) + ", " +
+                     std::to_string(corpus[i].bytes.size()) + " bytes)");
+        const std::vector<Writes> driver = DriverWrites(corpus[i].bytes);
+        const Claim claim = ClaimOf(run.frames[i]);
+        // Wireshark hands an empty UDP payload to no dissector.
+        EXPECT_EQ(claim.dissected, !corpus[i].bytes.empty());
+        EXPECT_EQ(claim.applied, !driver.empty());
+        EXPECT_EQ(claim.brackets, driver);
+        applied += driver.empty() ? 0 : 1;
+        appliedBlocks += static_cast<int>(driver.size());
+    }
+    // The corpus must reach both verdicts often, or it proves little.
+    EXPECT_GT(applied, 150);
+    EXPECT_LT(applied, static_cast<int>(corpus.size()) - 150);
+    EXPECT_GT(appliedBlocks, 400);
+}
+
+}  // namespace
+}  // namespace lxd::test
