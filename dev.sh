@@ -9,8 +9,8 @@ cd "$(dirname "$0")"
 
 # Debian packages the builds and tests need; wine32 needs the i386 architecture.
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
-  libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine64 wine32:i386)
+  libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
+  g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 

@@ -30,7 +30,6 @@ struct DetectionList {
 class LoadedDriver : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(StartNetworking());
         ASSERT_TRUE(driver_.Load(DefaultDriverPath())) << driver_.Error();
         ASSERT_EQ(d().ContinueDetect(0, list_.bytes.data()), 1);
     }

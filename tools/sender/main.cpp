@@ -1,12 +1,8 @@
 // lxdravik-send: transmits levels to the driver's UDP port, from a pattern or
 // from a file, at a steady frame rate.
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -26,26 +22,6 @@ std::atomic<bool> g_stop{false};
 
 void RequestStop(int) {
     g_stop.store(true);
-}
-
-// Resolves a host name or dotted address to dotted IPv4 form.
-bool ResolveIpv4(const std::string& host, std::string& dotted) {
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
-        return false;
-    }
-    char text[INET_ADDRSTRLEN];
-    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-    const bool ok = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
-    freeaddrinfo(result);
-    if (ok) {
-        dotted = text;
-    }
-    return ok;
 }
 
 struct Totals {
@@ -79,7 +55,7 @@ int main(int argc, char** argv) {
         }
     }
     std::string address;
-    if (!ResolveIpv4(options.host, address)) {
+    if (!lxd::host::ResolveIpv4(options.host, address)) {
         std::fprintf(stderr, "lxdravik-send: cannot resolve '%s' to an IPv4 address\n",
                      options.host.c_str());
         return 2;
@@ -115,7 +91,7 @@ int main(int argc, char** argv) {
     Totals totals;
     lxd::sender::Counts counts;
     std::vector<lxd::host::Bytes> datagrams;
-    int firstError = 0;
+    std::string firstError;
 
     while (!g_stop.load() && (frames < 0 || static_cast<std::int64_t>(totals.frames) < frames)) {
         const Clock::time_point due = start + period * static_cast<long long>(totals.frames);
@@ -134,7 +110,7 @@ int main(int argc, char** argv) {
                 totals.bytes += datagram.size();
             } else {
                 if (totals.failed++ == 0) {
-                    firstError = errno;
+                    firstError = socket.LastError();
                 }
             }
         }
@@ -167,7 +143,7 @@ int main(int argc, char** argv) {
     }
     if (totals.failed > 0) {
         std::fprintf(stderr, "lxdravik-send: %llu datagrams could not be sent (%s)\n",
-                     static_cast<unsigned long long>(totals.failed), std::strerror(firstError));
+                     static_cast<unsigned long long>(totals.failed), firstError.c_str());
         return 1;
     }
     return 0;
