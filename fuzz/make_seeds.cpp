@@ -61,6 +61,9 @@ void DatagramSeeds() {
     for (const lxd::host::NamedDatagram& sample : lxd::host::DatagramSamples()) {
         Write("fuzz_datagram", sample.name, sample.bytes);
     }
+    for (const lxd::host::NamedDatagram& sample : lxd::host::RandomDatagrams(1, 60)) {
+        Write("fuzz_datagram", sample.name, sample.bytes);
+    }
 }
 
 void DecodeSeeds() {

@@ -8,7 +8,7 @@
 namespace lxd::host {
 namespace {
 
-constexpr int kSnapshotLength = 65535;
+constexpr int kSnapshotLength = 262144;  // libpcap's largest
 
 int DataLinkType(Link link) {
     switch (link) {
@@ -93,14 +93,19 @@ bool CaptureWriter::Open(const std::string& path, Link link, std::string& error)
     return true;
 }
 
-bool CaptureWriter::Write(std::int64_t microseconds, const UdpEndpoint& from, const UdpEndpoint& to,
-                          const std::uint8_t* payload, std::size_t size) {
+bool CaptureWriter::Write(std::int64_t microseconds, const UdpEndpoint& from,
+                          const UdpEndpoint& to, const std::uint8_t* payload, std::size_t size) {
     if (dumper_ == nullptr) {
         return false;
     }
     const std::size_t length = BuildUdpFrame(link_, from, to, identification_++, payload, size,
                                              frame_.data(), frame_.size());
-    if (length == 0) {
+    return length != 0 && WriteFrame(microseconds, frame_.data(), length);
+}
+
+bool CaptureWriter::WriteFrame(std::int64_t microseconds, const std::uint8_t* frame,
+                               std::size_t length) {
+    if (dumper_ == nullptr || length > static_cast<std::size_t>(kSnapshotLength)) {
         return false;
     }
     pcap_pkthdr header;
@@ -109,7 +114,7 @@ bool CaptureWriter::Write(std::int64_t microseconds, const UdpEndpoint& from, co
     header.ts.tv_usec = static_cast<suseconds_t>(microseconds % 1000000);
     header.caplen = static_cast<bpf_u_int32>(length);
     header.len = static_cast<bpf_u_int32>(length);
-    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame_.data());
+    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame);
     return true;
 }
 

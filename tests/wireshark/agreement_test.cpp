@@ -1,6 +1,6 @@
 // The dissector judges datagrams as the driver does. A corpus (the shared
-// samples, which are also the datagram fuzzer's seeds, and seeded random
-// datagrams) goes through the driver's ApplyDatagram and, as one capture,
+// samples and seeded random datagrams, which the datagram fuzzer also starts
+// from) goes through the driver's ApplyDatagram and, as one capture,
 // through one tshark run with the dissector. For every datagram both must
 // write the same levels to the same channels, write bracket by write bracket
 // (block by block), and agree on whether anything is applied.
@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <map>
-#include <random>
 
 #include "driver/port_store.h"
 #include "host/capture.h"
@@ -108,100 +107,10 @@ Claim ClaimOf(const std::vector<std::vector<std::string>>& f) {
     return claim;
 }
 
-// Seeded random numbers below a bound.
-class Random {
-  public:
-    explicit Random(std::uint32_t seed) : engine_(seed) {}
-    std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(engine_() % n); }
-    bool OneIn(std::uint32_t n) { return Below(n) == 0; }
-    std::uint8_t Byte() { return static_cast<std::uint8_t>(Below(256)); }
-
-  private:
-    std::mt19937 engine_;
-};
-
-// Levels with long runs now and then, so that coded blocks come out short.
-Bytes RandomLevels(Random& random, std::size_t n) {
-    Bytes levels(n);
-    for (std::size_t i = 0; i < n;) {
-        const std::size_t run = random.OneIn(3) ? 1 + random.Below(40) : 1;
-        const std::uint8_t value = random.Byte();
-        for (std::size_t k = 0; k < run && i < n; ++k) {
-            levels[i++] = value;
-        }
-    }
-    return levels;
-}
-
-Bytes RandomLevelPacket(Random& random) {
-    host::LevelPacket packet;
-    const std::uint32_t count = random.OneIn(4) ? 1020 + random.Below(8) : random.Below(600);
-    // No start, the first, any, or one at the store's end (fitting or not).
-    const std::uint32_t starts[] = {0, 1, random.Below(18500), 18432 - count + random.Below(3)};
-    packet.start = starts[random.Below(4)];
-    packet.countField = static_cast<std::int32_t>(count);
-    const std::uint32_t slack = random.Below(7);  // up to three levels short or over
-    packet.levels = RandomLevels(random, count + slack < 3 ? 0 : count + slack - 3);
-    packet.filler = random.Byte();
-    return packet.Build();
-}
-
-Bytes RandomBlockPacket(Random& random) {
-    host::BlockPacket packet;
-    const std::uint32_t blocks = 1 + random.Below(4);
-    for (std::uint32_t i = 0; i < blocks; ++i) {
-        host::Block block;
-        const std::uint32_t count = random.OneIn(5) ? random.Below(4) : random.Below(400);
-        const std::uint32_t starts[] = {0, 1 + random.Below(18432), 18433 - count + random.Below(3),
-                                        1 + random.Below(2048)};
-        block.count = static_cast<std::uint16_t>(count);
-        block.start = static_cast<std::uint16_t>(starts[random.OneIn(5) ? 0 : 1 + random.Below(3)]);
-        const Bytes levels = RandomLevels(random, count);
-        block.data = random.OneIn(3) ? levels : host::CodedBlockData(levels);
-        if (!block.data.empty() && random.OneIn(4)) {  // damage the code
-            const auto size = static_cast<std::uint32_t>(block.data.size());
-            block.data[random.Below(size)] = random.Byte();
-            block.data.resize(size - random.Below(size / 2 + 1));
-        }
-        packet.blocks.push_back(block);
-    }
-    Bytes datagram = packet.Build();
-    if (random.OneIn(4)) {  // one data offset (or the data end) set astray
-        const std::uint32_t values[] = {0, 0xFFFF, random.Below(1400)};
-        const std::uint32_t value = values[random.Below(3)];
-        const std::uint32_t at = 22 + 2 * random.Below(5);
-        datagram[at] = static_cast<std::uint8_t>(value);
-        datagram[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    }
-    if (random.OneIn(8)) {
-        datagram.resize(random.Below(static_cast<std::uint32_t>(datagram.size()) + 1));
-    }
-    return datagram;
-}
-
-Bytes RandomNoise(Random& random) {
-    Bytes noise(random.OneIn(2) ? random.Below(80) : random.Below(1400));
-    for (std::uint8_t& byte : noise) {
-        byte = random.Byte();
-    }
-    if (noise.size() >= 2 && random.OneIn(2)) {
-        const bool level = random.OneIn(2);
-        noise[0] = level ? 0x20 : 0x80;
-        noise[1] = level ? 0x2F : 0x8F;
-    }
-    return noise;
-}
-
 std::vector<host::NamedDatagram> Corpus() {
     std::vector<host::NamedDatagram> corpus = host::DatagramSamples();
-    Random random(2501);
-    for (int i = 0; i < 600; ++i) {
-        const int pick = i % 6;
-        Bytes datagram = pick == 0   ? RandomNoise(random)
-                         : pick == 1 ? RandomLevelPacket(random)
-                                     : RandomBlockPacket(random);
-        corpus.push_back({"random-" + std::to_string(i), datagram});
-    }
+    const std::vector<host::NamedDatagram> random = host::RandomDatagrams(2501, 600);
+    corpus.insert(corpus.end(), random.begin(), random.end());
     return corpus;
 }
 
