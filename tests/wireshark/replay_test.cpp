@@ -78,9 +78,8 @@ struct Played {
 
 // The number of whole passes in the replay summary.
 int Passes(const std::string& out) {
-    const std::size_t end = out.find(" passes of ");
-    const std::size_t start = out.rfind(' ', end - 1);
-    return end == std::string::npos ? -1 : std::stoi(out.substr(start, end - start));
+    const std::size_t at = out.find("whole passes: ");
+    return at == std::string::npos ? -1 : std::stoi(out.substr(at + 14));
 }
 
 TEST(Replay, CapturesOfEveryKindPlayIntoTheDriverWithTheirTiming) {

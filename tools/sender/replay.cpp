@@ -135,11 +135,11 @@ int Replay(const Options& options, host::UdpSocket& socket, const std::string& a
         return Fail(error);  // the file changed under us
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("replayed %llu datagrams (%llu bytes) in %.1f s to %s:%u, %llu passes of %s\n",
-                static_cast<unsigned long long>(played.datagrams),
-                static_cast<unsigned long long>(played.bytes), seconds, address.c_str(),
-                options.port, static_cast<unsigned long long>(played.passes),
-                options.replay.c_str());
+    std::printf(
+        "replayed %llu datagrams (%llu bytes) of %s in %.1f s to %s:%u; whole passes: %llu\n",
+        static_cast<unsigned long long>(played.datagrams),
+        static_cast<unsigned long long>(played.bytes), options.replay.c_str(), seconds,
+        address.c_str(), options.port, static_cast<unsigned long long>(played.passes));
     std::printf(
         "  capture: %llu frames, %llu datagrams to port %u; skipped %llu fragments, %llu to "
         "other ports, %llu not IPv4 UDP, %llu malformed\n",
