@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_inputs.h"
-#include "intake/run_length.h"
 #include "host/packets.h"
+#include "intake/run_length.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ Bytes Levels(std::size_t n, unsigned seed) {
 using lxd::host::Block;
 
 Bytes Level(std::uint32_t start, const Bytes& levels, std::int32_t countField = -1,
-            std::uint16_t kind = lxd::host::kLevelKind) {
+            std::uint16_t kind = lxd::kLevelPacketKind) {
     lxd::host::LevelPacket p;
     p.kind = kind;
     p.start = start;

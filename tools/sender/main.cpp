@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "host/clock.h"
 #include "host/udp.h"
 #include "tools/sender/datagrams.h"
 #include "tools/sender/levels.h"
@@ -16,7 +17,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using lxd::host::Clock;
 
 std::atomic<bool> g_stop{false};
 
@@ -80,13 +81,9 @@ int main(int argc, char** argv) {
     lxd::sender::PatternSource source(options.pattern, options.ports,
                                       static_cast<std::uint8_t>(options.level), options.seed);
     const bool progress = !options.quiet && isatty(STDERR_FILENO);
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / options.fps));
+    const Clock::duration period = lxd::host::Seconds(1.0 / options.fps);
     const Clock::time_point start = Clock::now();
-    const Clock::time_point end = options.duration >= 0
-                                      ? start + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(options.duration))
-                                      : Clock::time_point::max();
+    const Clock::time_point end = lxd::host::DeadlineAfter(start, options.duration);
     Clock::time_point nextProgress = start;
     Totals totals;
     lxd::sender::Counts counts;
@@ -117,11 +114,11 @@ int main(int argc, char** argv) {
         ++totals.frames;
         const Clock::time_point now = Clock::now();
         if (progress && now >= nextProgress) {
-            PrintProgress(totals, std::chrono::duration<double>(now - start).count());
+            PrintProgress(totals, lxd::host::SecondsBetween(start, now));
             nextProgress = now + std::chrono::milliseconds(250);
         }
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = lxd::host::SecondsBetween(start, Clock::now());
     if (progress) {
         PrintProgress(totals, seconds);
         std::fprintf(stderr, "\n");
