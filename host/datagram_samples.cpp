@@ -6,7 +6,7 @@ namespace lxd::host {
 namespace {
 
 Bytes Level(std::uint32_t start, const Bytes& levels, std::int32_t countField = -1,
-            std::uint16_t kind = kLevelKind) {
+            std::uint16_t kind = kLevelPacketKind) {
     LevelPacket p;
     p.kind = kind;
     p.start = start;

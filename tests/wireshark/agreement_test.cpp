@@ -6,13 +6,13 @@
 // (block by block), and agree on whether anything is applied.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <map>
 
-#include "driver/port_store.h"
 #include "host/capture.h"
 #include "host/datagram_samples.h"
 #include "intake/datagram.h"
+#include "intake/store_layout.h"
 #include "tests/support/test_support.h"
 #include "tests/wireshark/tshark.h"
 
@@ -25,21 +25,25 @@ using Writes = std::map<std::uint32_t, std::uint8_t>;  // store index -> level
 // The driver's writes, recorded around each write bracket: the hooks reset
 // the store to a fill before the bracket and collect what differs after it.
 // Two runs with fills 0x00 and 0xFF catch every level, whatever its value.
-std::uint8_t* g_store = nullptr;
-std::uint8_t g_fill = 0;
-std::vector<Writes>* g_brackets = nullptr;
+struct Recorder {
+    std::vector<std::uint8_t> store = std::vector<std::uint8_t>(kStoreSize);
+    std::uint8_t fill = 0;
+    std::vector<Writes> brackets;
+};
 
-void ResetStore() {
-    std::memset(g_store, g_fill, kStoreSize);
+void ResetStore(void* context) {
+    auto* r = static_cast<Recorder*>(context);
+    std::fill(r->store.begin(), r->store.end(), r->fill);
 }
-void CollectWrites() {
+void CollectWrites(void* context) {
+    auto* r = static_cast<Recorder*>(context);
     Writes writes;
     for (std::uint32_t i = 0; i < kStoreSize; ++i) {
-        if (g_store[i] != g_fill) {
-            writes[i] = g_store[i];
+        if (r->store[i] != r->fill) {
+            writes[i] = r->store[i];
         }
     }
-    g_brackets->push_back(writes);
+    r->brackets.push_back(writes);
 }
 
 std::vector<Writes> DriverWrites(const Bytes& datagram) {
@@ -47,21 +51,17 @@ std::vector<Writes> DriverWrites(const Bytes& datagram) {
     if (datagram.empty() || datagram.size() > static_cast<std::size_t>(kReceiveBufferSize)) {
         return {};
     }
-    std::vector<std::uint8_t> store(kStoreSize);
-    std::vector<Writes> runs[2];
-    const std::uint8_t fills[2] = {0x00, 0xFF};
-    for (int r = 0; r < 2; ++r) {
-        g_store = store.data();
-        g_fill = fills[r];
-        g_brackets = &runs[r];
-        ApplyDatagram(datagram.data(), static_cast<std::uint32_t>(datagram.size()), store.data(),
-                      StoreWriteHooks{&ResetStore, &CollectWrites});
+    Recorder runs[2];
+    runs[1].fill = 0xFF;
+    for (Recorder& run : runs) {
+        ApplyDatagram(datagram.data(), static_cast<std::uint32_t>(datagram.size()),
+                      run.store.data(), StoreWriteHooks{&run, &ResetStore, &CollectWrites});
     }
-    EXPECT_EQ(runs[0].size(), runs[1].size());
-    for (std::size_t k = 0; k < runs[0].size() && k < runs[1].size(); ++k) {
-        runs[0][k].insert(runs[1][k].begin(), runs[1][k].end());
+    EXPECT_EQ(runs[0].brackets.size(), runs[1].brackets.size());
+    for (std::size_t k = 0; k < runs[0].brackets.size() && k < runs[1].brackets.size(); ++k) {
+        runs[0].brackets[k].insert(runs[1].brackets[k].begin(), runs[1].brackets[k].end());
     }
-    return runs[0];
+    return runs[0].brackets;
 }
 
 // What the dissector claims for one frame.

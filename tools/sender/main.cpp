@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "host/clock.h"
 #include "host/udp.h"
 #include "tools/sender/datagrams.h"
 #include "tools/sender/levels.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using lxd::host::Clock;
 
 std::atomic<bool> g_stop{false};
 
@@ -109,13 +110,9 @@ int main(int argc, char** argv) {
     lxd::sender::PatternSource source(options.pattern, options.ports,
                                       static_cast<std::uint8_t>(options.level), options.seed);
     const bool progress = !options.quiet && isatty(STDERR_FILENO);
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / options.fps));
+    const Clock::duration period = lxd::host::Seconds(1.0 / options.fps);
     const Clock::time_point start = Clock::now();
-    const Clock::time_point end = options.duration >= 0
-                                      ? start + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(options.duration))
-                                      : Clock::time_point::max();
+    const Clock::time_point end = lxd::host::DeadlineAfter(start, options.duration);
     Clock::time_point nextProgress = start;
     Totals totals;
     lxd::sender::Counts counts;
@@ -148,15 +145,15 @@ int main(int argc, char** argv) {
         ++totals.frames;
         const Clock::time_point now = Clock::now();
         if (progress && now >= nextProgress) {
-            PrintProgress(totals, std::chrono::duration<double>(now - start).count());
+            PrintProgress(totals, lxd::host::SecondsBetween(start, now));
             nextProgress = now + std::chrono::milliseconds(250);
         }
     }
     // Written to a capture, the frames span the time they were due.
-    const Clock::duration span =
-        toCapture ? Clock::duration(period * static_cast<long long>(totals.frames))
-                  : Clock::now() - start;
-    const double seconds = std::chrono::duration<double>(span).count();
+    const double seconds = toCapture
+                               ? lxd::host::SecondsBetween(
+                                     start, start + period * static_cast<long long>(totals.frames))
+                               : lxd::host::SecondsBetween(start, Clock::now());
     if (progress) {
         PrintProgress(totals, seconds);
         std::fprintf(stderr, "\n");
