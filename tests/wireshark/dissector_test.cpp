@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "host/capture.h"
+#include "host/datagram_samples.h"
 #include "host/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
@@ -14,7 +15,6 @@
 namespace lxd::test {
 namespace {
 
-using host::Block;
 using host::Bytes;
 
 struct FieldCase {
@@ -26,19 +26,15 @@ struct FieldCase {
     std::vector<std::string> levels;  // of the level packet or of each applied block
 };
 
-Bytes Blocks(const std::vector<Block>& blocks, const std::vector<std::uint16_t>& offsets = {}) {
-    host::BlockPacket packet;
-    packet.blocks = blocks;
-    packet.offsets = offsets;
-    return packet.Build();
-}
-
-Bytes Levels(std::uint32_t start, std::size_t count, std::int32_t countField = -1) {
-    host::LevelPacket packet;
-    packet.start = start;
-    packet.levels = Bytes(count, 0x33);
-    packet.countField = countField;
-    return packet.Build();
+// One of the shared samples, by name.
+Bytes Sample(const std::string& name) {
+    for (const host::NamedDatagram& sample : host::DatagramSamples()) {
+        if (sample.name == name) {
+            return sample.bytes;
+        }
+    }
+    ADD_FAILURE() << "no sample " << name;
+    return {};
 }
 
 const std::string kIgnored = "Ignored by the driver: ";
@@ -52,52 +48,52 @@ std::vector<FieldCase> Cases() {
     return {
         {"RunCodeByTheBytes", runCode, "1", "Block: 1 block, port 0, 1 coded", {}, {"7f7f7f7f"}},
         {"TooManyLevels",
-         Levels(1, 1025),
+         Sample("level-count-too-big"),
          "0",
          "Level: 1025 levels at port 0 ch 0 (ignored: more than 1,024 levels)",
          {kIgnored + "more than 1,024 levels"},
          {}},
         {"LevelsShortOfCount",
-         Levels(1, 9, 10),
+         Sample("level-short"),
          "0",
-         "Level: 10 levels at port 0 ch 0 (ignored: shorter than its count (9 of 10 levels "
+         "Level: 100 levels at port 0 ch 0 (ignored: shorter than its count (10 of 100 levels "
          "present))",
-         {kIgnored + "shorter than its count (9 of 10 levels present)"},
+         {kIgnored + "shorter than its count (10 of 100 levels present)"},
          {}},
         {"UnknownKind",
-         Bytes{0x20, 0x30, 1, 2, 3},
+         Sample("wrong-kind"),
          "0",
          "Unknown kind 0x2030 (ignored: not a level or block packet)",
          {kIgnored + "not a level or block packet"},
          {}},
         {"OverReceiveLimit",
-         Blocks({Block{1, 1281, Bytes(1281, 9)}}),
+         Sample("block-over-receive-limit"),
          "0",
          "Block: 1 block (ignored: longer than 1,316 bytes: discarded whole on receive)",
          {kIgnored + "longer than 1,316 bytes: discarded whole on receive"},
          {}},
         {"BlockPastStoreEndThenOne",
-         Blocks({Block{18000, 500, {1}}, Block{2000, 3, {7, 8, 9}}}),
+         Sample("block-past-store-then-valid"),
          "1",
          "Block: 1 block, port 3, 0 coded, 1 ignored",
          {"Block 0 ignored by the driver: " + kPastEnd},
          {"070809"}},
         {"StartZeroEndsList",
-         Blocks({Block{1, 2, {1, 2}}, Block{0, 2, {3, 4}}, Block{1025, 2, {5, 6}}}),
+         Sample("block-gap-in-list"),
          "1",
          "Block: 1 block, port 0, 0 coded, 1 ignored",
          {"Block 2 ignored by the driver: behind the end of the block list (block 1 has start "
           "address 0, which ends the list)"},
          {"0102"}},
         {"CutLiteral",
-         Blocks({Block{1, 7, {0x02, 7, 8, 0x05, 1}}}),
+         Sample("block-cut-literal"),
          "1",
          "Block: 1 block, port 0, 1 coded",
          {"Block 0: its last code is cut off by the end of its data and is not written",
           "Block 0: the codes cover 2 of 7 levels; the other channels keep their levels"},
          {"0708"}},
         {"OvershootAtStoreEnd",
-         Blocks({Block{18430, 3, {0xFF, 0x11}}}),
+         Sample("block-overshoot"),
          "1",
          "Block: 1 block, port 35, 1 coded",
          {"Block 0: the last code passes the count by 124, and those levels are written too",
