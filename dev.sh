@@ -10,8 +10,9 @@ cd "$(dirname "$0")"
 
 # Debian packages the builds and tests need; wine32 needs the i386 architecture.
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
-  libbenchmark-dev libcli11-dev libncurses-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev file)
+  libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
+  g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev
+  file)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 

@@ -82,6 +82,12 @@ bool ChildProcess::Pump(std::chrono::milliseconds wait) {
     return out_ >= 0 || err_ >= 0;
 }
 
+void ChildProcess::Interrupt() {
+    if (pid_ > 0) {
+        kill(pid_, SIGINT);
+    }
+}
+
 ProcessResult ChildProcess::Finish(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (Pump(std::chrono::milliseconds(50))) {
