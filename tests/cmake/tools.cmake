@@ -6,6 +6,7 @@ if(NOT WIN32 AND LXD_BUILD_TOOLS)
 
   add_executable(tools_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tools/snapshot.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_test.cpp
   )
   target_include_directories(tools_tests PRIVATE ${PROJECT_SOURCE_DIR})

@@ -67,12 +67,15 @@ void Network::Close() {
 
 bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what,
                            std::string& error) {
-    // A socket bound to one address sees no multicast on Linux: sACN binds
-    // every address there and joins its groups on the chosen interface.
+    // Platform-specific: on Linux a socket bound to one address receives
+    // neither multicast nor broadcast (sACN groups, Art-Net polls), so there
+    // the sockets take every address and --bind chooses where multicast is
+    // joined and which address replies announce. Windows delivers both to a
+    // socket bound to the interface's address.
 #if defined(_WIN32)
     const bool specific = bound_;
 #else
-    const bool specific = bound_ && !receiver.sacn;
+    const bool specific = false;
 #endif
     const udp::endpoint local(specific ? bind_ : asio::ip::address_v4::any(), port);
     asio::error_code ec;
@@ -94,9 +97,6 @@ bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* w
         error = "UDP port " + portText + " (" + what +
                 ") is held by a program that does not share it; stop it (`ss -ulpn 'sport = :" +
                 portText + "'` shows which) and try again";
-    } else if (ec == std::errc::address_not_available) {
-        error = "cannot receive " + std::string(what) + " on " + Text(bind_) +
-                ": it is not an address of this machine";
     } else {
         error = "cannot receive " + std::string(what) + " on " + local.address().to_string() + ":" +
                 portText + ": " + ec.message();
@@ -111,6 +111,16 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
         bind_ = asio::ip::make_address_v4(settings.bind, ec);
         if (ec) {
             error = "--bind: '" + settings.bind + "' is not an IPv4 address";
+            return false;
+        }
+        udp::socket probe(io_);
+        probe.open(udp::v4(), ec);
+        if (!ec) {
+            probe.bind(udp::endpoint(bind_, 0), ec);
+        }
+        if (ec) {
+            error = "--bind: " + settings.bind + " is not an address of this machine (" +
+                    ec.message() + ")";
             return false;
         }
     }

@@ -52,8 +52,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         ->type_name("HOST:PORT")
         ->capture_default_str();
     app.add_option("--bind", options.network.bind,
-                   "IPv4 address of the network card to receive on and to join sACN multicast "
-                   "with (default: every card, multicast on the default one)")
+                   "IPv4 address of the network card to use: sACN multicast is joined there and "
+                   "Art-Net poll replies announce it (default: the system's choice)")
         ->type_name("ADDR");
     app.add_option("--on-loss", onLoss,
                    "When the last source of a universe goes away: hold its last levels, or zero "
