@@ -28,19 +28,15 @@ class Namespaces {
     explicit Namespaces(int count) {
         for (int i = 0; i < count; ++i) {
             names_.push_back("lxdbridge" + std::to_string(getpid()) + "n" + std::to_string(i));
-            Ip({"netns", "add", names_.back()});
+            RunProcess({kIp, "netns", "add", names_.back()});
         }
     }
     ~Namespaces() {
         for (const std::string& name : names_) {
-            Ip({"netns", "del", name});
+            RunProcess({kIp, "netns", "del", name});
         }
     }
     const std::string& operator[](int i) const { return names_[i]; }
-    static ProcessResult Ip(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), kIp);
-        return RunProcess(arguments);
-    }
     // `arguments` run inside namespace i.
     std::vector<std::string> In(int i, const std::vector<std::string>& arguments) const {
         std::vector<std::string> all{kIp, "netns", "exec", names_[i]};
@@ -98,24 +94,19 @@ TEST(BridgeWithOla, OlaFindsTheBridgeAndDrivesTheHostOverArtnetAndSacn) {
     }
     const std::string bin = ProgramDirectory();
     Namespaces ns(2);  // 0: olad at 198.18.0.1; 1: bridge and monitor at 198.18.0.2
-    ASSERT_EQ(Namespaces::Ip({"link", "add", "v0", "netns", ns[0], "type", "veth", "peer", "name",
-                              "v1", "netns", ns[1]})
-                  .exitCode,
-              0);
-    for (int i = 0; i < 2; ++i) {
-        const std::string v = "v" + std::to_string(i);
-        const std::string address = "198.18.0." + std::to_string(i + 1) + "/24";
-        for (const auto& command : std::vector<std::vector<std::string>>{
-                 {"-n", ns[i], "link", "set", "lo", "up"},
-                 {"-n", ns[i], "addr", "add", address, "brd", "+", "dev", v},
-                 {"-n", ns[i], "link", "set", v, "up"}}) {
-            ASSERT_EQ(Namespaces::Ip(command).exitCode, 0) << command[3];
-        }
-    }
+    const std::string link =
+        "ip link add v0 netns " + ns[0] + " type veth peer name v1 netns " + ns[1] +
+        " && for i in 0 1; do n=" + ns[0].substr(0, ns[0].size() - 1) +
+        "$i; ip -n $n link set lo up && ip -n $n addr add 198.18.0.$((i + 1))/24"
+        " brd + dev v$i && ip -n $n link set v$i up || exit 1; done";
+    const ProcessResult linked = RunProcess({"/bin/sh", "-c", link});
+    ASSERT_EQ(linked.exitCode, 0) << linked.err;
+    const std::string configuration = OlaConfiguration();
+    ASSERT_FALSE(configuration.empty()) << "cannot hand a folder to the olad user";
     ChildProcess olad;
     ASSERT_TRUE(olad.Start(
         ns.In(0, {"/usr/bin/setpriv", "--reuid=olad", "--regid=nogroup", "--init-groups", kOlad,
-                  "-c", OlaConfiguration(), "-l", "3", "--no-http", "--no-register-with-dns-sd"})));
+                  "-c", configuration, "-l", "3", "--no-http", "--no-register-with-dns-sd"})));
     // The ola_* tools start an olad of their own when none answers: wait for RPC first.
     bool ready = false;
     for (int i = 0; i < 50 && !ready; ++i) {

@@ -14,104 +14,68 @@ namespace {
 using bridge::ArtnetParse;
 using bridge::SacnParse;
 
-struct SacnCase {
-    const char* name;
-    std::function<void(SacnFields&)> change;
-    SacnParse expected;
-};
-void PrintTo(const SacnCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using F = SacnFields;
+using P = SacnParse;
 
-class SacnParseTable : public ::testing::TestWithParam<SacnCase> {};
-
-TEST_P(SacnParseTable, SaysWhatThePacketIs) {
-    SacnFields fields;
-    GetParam().change(fields);
-    const Bytes packet = fields.Build();
-    // An exact-size copy, so that a sanitizer sees any read past the end.
-    const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[packet.size() + 1]);
-    std::copy(packet.begin(), packet.end(), exact.get());
-    bridge::SacnPacket parsed{};
-    EXPECT_EQ(bridge::ParseSacn(exact.get(), packet.size(), parsed), GetParam().expected);
-    if (GetParam().expected == SacnParse::kData) {
-        EXPECT_EQ(parsed.universe, fields.universe);
-        EXPECT_EQ(parsed.priority, fields.priority);
-        EXPECT_EQ(parsed.startCode, fields.startCode);
-        EXPECT_EQ(Bytes(parsed.slots, parsed.slots + parsed.slotCount),
-                  Bytes(fields.slots.begin(), fields.slots.begin() + parsed.slotCount));
+TEST(SacnParse, SaysWhatEachPacketIs) {
+    const struct {
+        const char* name;
+        void (*change)(F&);
+        P expected;
+    } cases[] = {
+        {"full", [](F&) {}, P::kData},
+        {"start code only", [](F& f) { f.slots.clear(); }, P::kData},
+        {"three slots",
+         [](F& f) {
+             f.slots = {1, 2, 3};
+         },
+         P::kData},
+        {"universe 63999", [](F& f) { f.universe = 63999; }, P::kData},
+        {"priority 200", [](F& f) { f.priority = 200; }, P::kData},
+        {"synchronisation", [](F& f) { f.rootVector = 8; }, P::kNotData},
+        {"empty", [](F& f) { f.keep = 0; }, P::kTruncated},
+        {"root header only", [](F& f) { f.keep = 38; }, P::kTruncated},
+        {"last slot cut", [](F& f) { f.keep = 637; }, P::kTruncated},
+        {"root length past end", [](F& f) { f.rootLength = 623; }, P::kTruncated},
+        {"preamble size", [](F& f) { f.preambleSize = 0x11; }, P::kRootLayer},
+        {"postamble size", [](F& f) { f.postambleSize = 1; }, P::kRootLayer},
+        {"identifier", [](F& f) { f.identifier[8] = '8'; }, P::kRootLayer},
+        {"root flags", [](F& f) { f.rootFlags = 0x6; }, P::kRootLayer},
+        {"root vector", [](F& f) { f.rootVector = 5; }, P::kRootLayer},
+        {"framing flags", [](F& f) { f.framingFlags = 0xF; }, P::kFramingLayer},
+        {"framing length", [](F& f) { f.framingLength = 599; }, P::kFramingLayer},
+        {"framing vector", [](F& f) { f.framingVector = 4; }, P::kFramingLayer},
+        {"priority 201", [](F& f) { f.priority = 201; }, P::kFramingLayer},
+        {"universe 0", [](F& f) { f.universe = 0; }, P::kFramingLayer},
+        {"universe 64000", [](F& f) { f.universe = 64000; }, P::kFramingLayer},
+        {"DMP flags", [](F& f) { f.dmpFlags = 0x3; }, P::kDmpLayer},
+        {"DMP length", [](F& f) { f.dmpLength = 524; }, P::kDmpLayer},
+        {"DMP vector", [](F& f) { f.dmpVector = 1; }, P::kDmpLayer},
+        {"address type", [](F& f) { f.addressType = 0xA2; }, P::kDmpLayer},
+        {"first address", [](F& f) { f.firstAddress = 1; }, P::kDmpLayer},
+        {"increment", [](F& f) { f.increment = 2; }, P::kDmpLayer},
+        {"count below slots", [](F& f) { f.valueCount = 100; }, P::kDmpLayer},
+        {"count beyond slots", [](F& f) { f.valueCount = 514; }, P::kDmpLayer},
+        {"count 0", [](F& f) { f.valueCount = 0, f.slots.clear(); }, P::kDmpLayer},
+        {"513 slots", [](F& f) { f.slots.resize(513); }, P::kDmpLayer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        F fields;
+        c.change(fields);
+        const Bytes packet = fields.Build();
+        // An exact-size copy, so that a sanitizer sees any read past the end.
+        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[packet.size() + 1]);
+        std::copy(packet.begin(), packet.end(), exact.get());
+        bridge::SacnPacket parsed{};
+        ASSERT_EQ(bridge::ParseSacn(exact.get(), packet.size(), parsed), c.expected);
+        if (c.expected == P::kData) {
+            EXPECT_EQ(parsed.universe, fields.universe);
+            EXPECT_EQ(parsed.priority, fields.priority);
+            EXPECT_EQ(Bytes(parsed.slots, parsed.slots + parsed.slotCount), fields.slots);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Bridge, SacnParseTable,
-    ::
-        testing::
-            Values(
-                SacnCase{"Full", [](SacnFields&) {}, SacnParse::kData},
-                SacnCase{"StartCodeOnly", [](SacnFields& f) { f.slots.clear(); }, SacnParse::kData},
-                SacnCase{"ThreeSlots",
-                         [](SacnFields& f) {
-                             f.slots = {1, 2, 3};
-                         },
-                         SacnParse::kData},
-                SacnCase{"Universe63999", [](SacnFields& f) { f.universe = 63999; },
-                         SacnParse::kData},
-                SacnCase{"Priority200", [](SacnFields& f) { f.priority = 200; }, SacnParse::kData},
-                SacnCase{"Synchronisation", [](SacnFields& f) { f.rootVector = 8; },
-                         SacnParse::kNotData},
-                SacnCase{"Empty", [](SacnFields& f) { f.keep = 0; }, SacnParse::kTruncated},
-                SacnCase{"RootHeaderOnly", [](SacnFields& f) { f.keep = 38; },
-                         SacnParse::kTruncated},
-                SacnCase{"LastSlotCut", [](SacnFields& f) { f.keep = 637; }, SacnParse::kTruncated},
-                SacnCase{"RootLengthPastEnd", [](SacnFields& f) { f.rootLength = 623; },
-                         SacnParse::kTruncated},
-                SacnCase{"PreambleSize", [](SacnFields& f) { f.preambleSize = 0x11; },
-                         SacnParse::kRootLayer},
-                SacnCase{"PostambleSize", [](SacnFields& f) { f.postambleSize = 1; },
-                         SacnParse::kRootLayer},
-                SacnCase{"Identifier", [](SacnFields& f) { f.identifier[8] = '8'; },
-                         SacnParse::kRootLayer},
-                SacnCase{"RootFlags", [](SacnFields& f) { f.rootFlags = 0x6; },
-                         SacnParse::kRootLayer},
-                SacnCase{"RootVector", [](SacnFields& f) { f.rootVector = 5; },
-                         SacnParse::kRootLayer},
-                SacnCase{"FramingFlags", [](SacnFields& f) { f.framingFlags = 0xF; },
-                         SacnParse::kFramingLayer},
-                SacnCase{"FramingLengthShort", [](SacnFields& f) { f.framingLength = 599; },
-                         SacnParse::kFramingLayer},
-                SacnCase{"FramingVector", [](SacnFields& f) { f.framingVector = 4; },
-                         SacnParse::kFramingLayer},
-                SacnCase{"Priority201", [](SacnFields& f) { f.priority = 201; },
-                         SacnParse::kFramingLayer},
-                SacnCase{"Universe0", [](SacnFields& f) { f.universe = 0; },
-                         SacnParse::kFramingLayer},
-                SacnCase{"Universe64000", [](SacnFields& f) { f.universe = 64000; },
-                         SacnParse::kFramingLayer},
-                SacnCase{"DmpFlags", [](SacnFields& f) { f.dmpFlags = 0x3; }, SacnParse::kDmpLayer},
-                SacnCase{"DmpLengthLong", [](SacnFields& f) { f.dmpLength = 524; },
-                         SacnParse::kDmpLayer},
-                SacnCase{"DmpVector", [](SacnFields& f) { f.dmpVector = 1; }, SacnParse::kDmpLayer},
-                SacnCase{"AddressType", [](SacnFields& f) { f.addressType = 0xA2; },
-                         SacnParse::kDmpLayer},
-                SacnCase{"FirstAddress", [](SacnFields& f) { f.firstAddress = 1; },
-                         SacnParse::kDmpLayer},
-                SacnCase{"Increment", [](SacnFields& f) { f.increment = 2; }, SacnParse::kDmpLayer},
-                SacnCase{"CountBelowSlots", [](SacnFields& f) { f.valueCount = 100; },
-                         SacnParse::kDmpLayer},
-                SacnCase{"CountBeyondSlots", [](SacnFields& f) { f.valueCount = 514; },
-                         SacnParse::kDmpLayer},
-                SacnCase{
-                    "CountZero",
-                    [](SacnFields& f) {
-                        f.valueCount = 0;
-                        f.slots.clear();
-                    },
-                    SacnParse::kDmpLayer},
-                SacnCase{
-                    "Slots513",
-                    [](SacnFields& f) { f.slots.resize(513); },  // layers agree, count too high
-                    SacnParse::kDmpLayer}));
 
 // Written from the layout tables, not with the builder above: universe 7,
 // priority 150, sequence 9, source "Ab", slots 0x10 0x20 0x30.
@@ -143,79 +107,51 @@ TEST(SacnParse, ReadsTheFieldsOfAPacketSpelledOutByteByByte) {
     EXPECT_EQ(bridge::SacnMulticastGroup(63999), 0xEFFFF9FFu);
 }
 
-struct ArtnetCase {
-    const char* name;
-    Bytes packet;
-    ArtnetParse expected;
-};
-void PrintTo(const ArtnetCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-ArtDmxFields Dmx(std::uint16_t portAddress, int dataLength, int lengthField = -1) {
+ArtDmxFields Dmx(std::uint16_t portAddress, int dataLength, int lengthField = -1,
+                 std::uint16_t version = 14) {
     ArtDmxFields f;
     f.portAddress = portAddress;
     f.data.assign(static_cast<std::size_t>(dataLength), 0x42);
     f.length = lengthField;
-    return f;
-}
-Bytes WithVersion(ArtDmxFields f, std::uint16_t version) {
     f.version = version;
-    return f.Build();
+    return f;
 }
 Bytes Cut(Bytes b, std::size_t size) {
     b.resize(size);
     return b;
 }
 
-class ArtnetParseTable : public ::testing::TestWithParam<ArtnetCase> {};
-
-TEST_P(ArtnetParseTable, SaysWhatThePacketIs) {
-    const Bytes& packet = GetParam().packet;
-    const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[packet.size() + 1]);
-    std::copy(packet.begin(), packet.end(), exact.get());
-    bridge::ArtDmx dmx{};
-    bridge::ArtPoll poll{};
-    EXPECT_EQ(bridge::ParseArtnet(exact.get(), packet.size(), dmx, poll), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Bridge, ArtnetParseTable,
-    ::testing::Values(
-        ArtnetCase{"Dmx512", Dmx(0x7FFF, 512).Build(), ArtnetParse::kDmx},
-        ArtnetCase{"Dmx2", Dmx(0, 2).Build(), ArtnetParse::kDmx},
-        ArtnetCase{"Version15", WithVersion(Dmx(1, 24), 15), ArtnetParse::kDmx},
-        ArtnetCase{"Version13", WithVersion(Dmx(1, 24), 13), ArtnetParse::kOldVersion},
-        ArtnetCase{"Odd", Dmx(0, 25).Build(), ArtnetParse::kBadLength},
-        ArtnetCase{"Zero", Dmx(0, 0).Build(), ArtnetParse::kBadLength},
-        ArtnetCase{"Over512", Dmx(0, 514).Build(), ArtnetParse::kBadLength},
-        ArtnetCase{"LengthPastEnd", Dmx(0, 100, 102).Build(), ArtnetParse::kTruncated},
-        ArtnetCase{"HeaderCut", Cut(Dmx(0, 2).Build(), 17), ArtnetParse::kTruncated},
-        ArtnetCase{"Net128", Dmx(0x8000, 2).Build(), ArtnetParse::kBadAddress},
-        ArtnetCase{"BadId", Cut(Bytes{'A', 'r', 't', '-', 'N', 'E', 't', 0, 0, 0x50, 0, 14}, 12),
-                   ArtnetParse::kNotArtnet},
-        ArtnetCase{"Short", Bytes{'A', 'r', 't'}, ArtnetParse::kNotArtnet},
-        ArtnetCase{"Sync", Bytes{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x52, 0, 14, 0, 0},
-                   ArtnetParse::kOther},
-        ArtnetCase{"Poll", ArtPollFields{}.Build(), ArtnetParse::kPoll},
-        ArtnetCase{"PollCut", Cut(ArtPollFields{}.Build(), 13), ArtnetParse::kTruncated},
-        ArtnetCase{"PollOld", ArtPollFields{13}.Build(), ArtnetParse::kOldVersion}));
-
-TEST(ArtnetParse, ReadsPortAddressDataAndPollTargets) {
-    ArtDmxFields f = Dmx(0x1234, 6);
-    f.data = {1, 2, 3, 4, 5, 6};
-    const Bytes packet = f.Build();
-    bridge::ArtDmx dmx{};
-    bridge::ArtPoll poll{};
-    ASSERT_EQ(bridge::ParseArtnet(packet.data(), packet.size(), dmx, poll), ArtnetParse::kDmx);
-    EXPECT_EQ(dmx.portAddress, 0x1234);
-    EXPECT_EQ(Bytes(dmx.data, dmx.data + dmx.length), f.data);
-
-    const Bytes targeted = ArtPollFields{14, 0x20, true, 40, 17}.Build();
-    ASSERT_EQ(bridge::ParseArtnet(targeted.data(), targeted.size(), dmx, poll), ArtnetParse::kPoll);
-    EXPECT_TRUE(poll.targeted);
-    EXPECT_EQ(poll.targetTop, 40);
-    EXPECT_EQ(poll.targetBottom, 17);
+TEST(ArtnetParse, SaysWhatEachPacketIs) {
+    using A = ArtnetParse;
+    const Bytes sync = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x52, 0, 14, 0, 0};
+    Bytes badId = sync;
+    badId[5] = 'E';
+    const std::pair<Bytes, A> cases[] = {
+        {Dmx(0x7FFF, 512).Build(), A::kDmx},
+        {Dmx(0, 2).Build(), A::kDmx},
+        {Dmx(1, 24, -1, 15).Build(), A::kDmx},
+        {Dmx(1, 24, -1, 13).Build(), A::kOldVersion},
+        {Dmx(0, 25).Build(), A::kBadLength},
+        {Dmx(0, 0).Build(), A::kBadLength},
+        {Dmx(0, 514).Build(), A::kBadLength},
+        {Dmx(0, 100, 102).Build(), A::kTruncated},
+        {Cut(Dmx(0, 2).Build(), 17), A::kTruncated},
+        {Dmx(0x8000, 2).Build(), A::kBadAddress},
+        {badId, A::kNotArtnet},
+        {Cut(sync, 3), A::kNotArtnet},
+        {sync, A::kOther},
+        {ArtPollFields{}.Build(), A::kPoll},
+        {Cut(ArtPollFields{}.Build(), 13), A::kTruncated},
+        {ArtPollFields{13}.Build(), A::kOldVersion},
+    };
+    int n = 0;
+    for (const auto& [packet, expected] : cases) {
+        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[packet.size() + 1]);
+        std::copy(packet.begin(), packet.end(), exact.get());
+        bridge::ArtDmx dmx{};
+        bridge::ArtPoll poll{};
+        EXPECT_EQ(bridge::ParseArtnet(exact.get(), packet.size(), dmx, poll), expected) << n++;
+    }
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
+#include <thread>
+
 #include "tests/bridge/packets.h"
 #include "tests/tools/child_process.h"
 #include "tests/tools/snapshot.h"
@@ -71,10 +74,23 @@ Bytes Sacn(std::uint16_t universe, const Bytes& slots, std::uint8_t priority = 1
     return f.Build();
 }
 
+// The monitor, listening for 4 s. Another program's test may hold the
+// driver's port for a moment: then it tries again.
+std::unique_ptr<ChildProcess> StartMonitor() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        auto monitor = std::make_unique<ChildProcess>();
+        if (monitor->Start({kMonitor, "--duration", "4", "--json", "--rate", "100"}) &&
+            monitor->WaitForError("listening", std::chrono::seconds(10))) {
+            return monitor;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    return nullptr;
+}
+
 TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
-    ChildProcess monitor;
-    ASSERT_TRUE(monitor.Start({kMonitor, "--duration", "4", "--json", "--rate", "100"}));
-    ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
+    const std::unique_ptr<ChildProcess> monitor = StartMonitor();
+    ASSERT_NE(monitor, nullptr) << "UDP 2501 stayed busy";
     ChildProcess bridge;
     ASSERT_TRUE(bridge.Start({kBridge, "--sacn", "1-34", "--artnet", "0:0:5-6@34", "--bind",
                               "127.0.0.1", "--duration", "2.5", "--json"}));
@@ -94,6 +110,10 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
     }
     sender.SendTo(Sacn(2, ramp, 150), "127.0.0.1", 5568);  // unicast, a higher priority
     sender.SendTo(Sacn(500, {1}), "127.0.0.1", 5568);      // not mapped
+    sender.SendTo(Sacn(2, {1}, 150), "127.0.0.1", 5568);   // the same sequence number again
+    Bytes preview = Sacn(3, {99});
+    preview[112] = 0x80;  // options: preview data
+    sender.SendTo(preview, "127.0.0.1", 5568);
     Bytes cut = Sacn(1, {9});
     cut.resize(100);
     sender.SendTo(cut, "127.0.0.1", 5568);  // truncated
@@ -121,9 +141,11 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
     EXPECT_TRUE(Holds(bridged.out, "\"polls\": 1, \"replies\": 1"));
     EXPECT_TRUE(Holds(bridged.out,
                       "{\"port\": 1, \"protocol\": \"sacn\", \"universe\": 2, "
-                      "\"packets\": 2, \"dropped\": {\"preview\": 0"));
+                      "\"packets\": 2, \"dropped\": {\"preview\": 0, \"out_of_order\": 1,"));
+    EXPECT_TRUE(
+        Holds(bridged.out, "\"universe\": 3, \"packets\": 1, \"dropped\": {\"preview\": 1,"));
     EXPECT_TRUE(Holds(bridged.out, "\"sources_seen\": 2"));
-    const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(10));
+    const ProcessResult snapshot = monitor->Finish(std::chrono::seconds(10));
     ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
     const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
     for (int p = 0; p < 36; ++p) {
@@ -142,9 +164,7 @@ TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
     const std::vector<ErrorCase> cases = {
         {{}, 2, "nothing to receive: map universes with --sacn and/or --artnet"},
         {{"--sacn", "1-7@30"}, 2, "--sacn 1-7@30: the list runs past port 35"},
-        {{"--sacn", "1", "--artnet", "0:0:0"}, 2, "--artnet 0:0:0: port 0 is already fed by"},
         {{"--sacn", "1", "--to", "2501"}, 2, "--to: expected HOST:PORT"},
-        {{"--sacn", "1", "--on-loss", "keep"}, 2, "--on-loss"},
         {{"--sacn", "1", "--bind", "192.0.2.1"}, 1, "--bind: 192.0.2.1 is not an address"},
         {{"--sacn", "1", "--bogus"}, 2, "--bogus"},
     };
