@@ -51,7 +51,7 @@ Bytes SacnFields::Build() const {
 }
 
 Bytes ArtDmxFields::Build() const {
-    Bytes b(18, 0);
+    Bytes b(18 + data.size(), 0);
     std::copy(id.begin(), id.end(), b.begin());
     b[8] = static_cast<std::uint8_t>(opCode);  // OpCode: low byte first
     b[9] = static_cast<std::uint8_t>(opCode >> 8);
@@ -61,7 +61,7 @@ Bytes ArtDmxFields::Build() const {
     b[14] = static_cast<std::uint8_t>(portAddress);
     b[15] = static_cast<std::uint8_t>(portAddress >> 8);
     Put16(b, 16, static_cast<std::uint32_t>(length < 0 ? data.size() : length));
-    b.insert(b.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), b.begin() + 18);
     return b;
 }
 

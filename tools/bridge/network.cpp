@@ -149,8 +149,10 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
             continue;
         }
         if (joined % kGroupsPerSocket == 0) {
+            // Further sockets share the first one's port (also one the system chose).
+            const std::uint16_t port = sacn_.empty() ? settings.sacnPort : SacnPort();
             sacn_.push_back(std::make_unique<Receiver>(io_, true));
-            if (!OpenReceiver(*sacn_.back(), settings.sacnPort, "sACN", error)) {
+            if (!OpenReceiver(*sacn_.back(), port, "sACN", error)) {
                 return false;
             }
             ReceiveJoinedGroupsOnly(sacn_.back()->socket);
@@ -200,13 +202,25 @@ void Network::Arm(Receiver& receiver) {
     });
 }
 
-int Network::DrainSacn(std::size_t socket) {
-    return Drain(*sacn_[socket]);
+int Network::DrainSacn() {
+    const Millis now = SteadyNow();
+    int received = 0;
+    for (auto& receiver : sacn_) {
+        received += Receive(*receiver, now);
+    }
+    bridge_->Flush(now);
+    return received;
 }
 
 int Network::Drain(Receiver& receiver) {
-    int received = 0;
     const Millis now = SteadyNow();
+    const int received = Receive(receiver, now);
+    bridge_->Flush(now);
+    return received;
+}
+
+int Network::Receive(Receiver& receiver, Millis now) {
+    int received = 0;
     for (int i = 0; i < kDrainLimit; ++i) {
         asio::error_code ec;
         const std::size_t size = receiver.socket.receive_from(
@@ -225,7 +239,6 @@ int Network::Drain(Receiver& receiver) {
                               *this);
         }
     }
-    bridge_->Flush(now);
     return received;
 }
 

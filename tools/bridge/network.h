@@ -39,9 +39,10 @@ class Network : public DatagramSink, public ReplySink {
     void Start(Bridge& bridge);
     void Close();
 
-    // Receives every sACN datagram waiting on one receive socket, hands them
-    // to the bridge and flushes; returns how many. What Start's receives do.
-    int DrainSacn(std::size_t socket = 0);
+    // Receives every sACN datagram waiting (on every sACN socket), hands them
+    // to the bridge and sends what changed; returns how many. What Start's
+    // receives do for one socket.
+    int DrainSacn();
     // The local port of the first sACN socket (the one asked for, or the one
     // the system chose for 0).
     std::uint16_t SacnPort() const;
@@ -54,6 +55,8 @@ class Network : public DatagramSink, public ReplySink {
     struct Receiver;
     bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
     void Arm(Receiver& receiver);
+    // Hands what waits on `receiver` to the bridge (Drain also sends what changed).
+    int Receive(Receiver& receiver, Millis now);
     int Drain(Receiver& receiver);
 
     asio::io_context& io_;

@@ -131,8 +131,8 @@ std::string SummaryText(const Bridge& bridge, const RunInfo& run) {
         const UniverseCounts& c = bridge.Counts(p);
         out += "  port " + std::to_string(p) + " " + DescribeSource(map.Port(p)) + ": " +
                Number(c.packets) + " packets, " + Number(TotalDropped(c)) + " dropped, " +
-               Number(SourcesSeen(bridge, p)) + " sources seen, " +
-               Number(bridge.Output().Datagrams(p)) + " datagrams forwarded\n";
+               Number(bridge.Output().Datagrams(p)) +
+               " datagrams forwarded, sources seen: " + Number(SourcesSeen(bridge, p)) + "\n";
         std::string reasons;
         for (const Drop d : DropsOf(map.Port(p).protocol)) {
             if (c.dropped[static_cast<int>(d)] > 0) {
