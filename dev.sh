@@ -10,8 +10,8 @@ cd "$(dirname "$0")"
 # Debian packages the builds and tests need; wine32 needs the i386 architecture.
 # ola is the independent sACN and Art-Net sender of the bridge tests.
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
-  libbenchmark-dev libcli11-dev libasio-dev libncurses-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine64 wine32:i386 ola)
+  libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
+  g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386 ola)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 

@@ -15,9 +15,8 @@
 #include "bench/alloc_counter.h"
 #include "bench/min_statistic.h"
 #include "bench/thread_clock.h"
-#include "driver/connection.h"
-#include "driver/lxdravik.h"
-#include "driver/port_store.h"
+#include "driver/driver.h"
+#include "host/device_entry.h"
 #include "host/packets.h"
 #include "host/udp.h"
 
@@ -30,6 +29,7 @@ using lxd::bench::ThreadSeconds;
 constexpr std::uint32_t kMarkerAddress = lxd::kStoreSize;  // no level datagram touches it
 
 struct Rig {
+    lxd::Driver driver;  // the driver's whole state, as the module holds it
     int fd = -1;
     lxd::host::UdpSocket sender;
     // Level datagrams, one per port, 511 levels each; two tags to alternate.
@@ -76,13 +76,11 @@ int BareDrain(int fd) {
 
 bool SetUpRig() {
     Rig& rig = TheRig();
-    char entry[40] = {};
-    std::memcpy(entry + 2, lxd::kDeviceName, sizeof lxd::kDeviceName);
-    if (Connect(entry) != 0) {
+    if (rig.driver.Connect(lxd::host::DeviceEntry().data()) != 0) {
         std::fprintf(stderr, "cannot open UDP 2501 (is something else holding it?)\n");
         return false;
     }
-    rig.fd = static_cast<int>(lxd::IntakeSocket());
+    rig.fd = static_cast<int>(rig.driver.IntakeSocket());
     rig.sender.RequestSendBuffer(8 << 20);
     if (!rig.sender.Valid() || !rig.sender.SetDestination("127.0.0.1", lxd::kIntakePort)) {
         return false;
@@ -111,9 +109,9 @@ void ServiceDrain(benchmark::State& state) {
         t ^= 1;
         Queue(n, t);
         const double start = ThreadSeconds();
-        ServiceDevices();
+        rig.driver.ServiceDevices();
         state.SetIterationTime(ThreadSeconds() - start);
-        if (lxd::PortStore()[kMarkerAddress - 1] != rig.marker[t][66]) {
+        if (rig.driver.Store()[kMarkerAddress - 1] != rig.marker[t][lxd::kLevelDataOffset]) {
             state.SkipWithError("the last datagram was not applied");
             break;
         }
@@ -139,7 +137,7 @@ void BareRecvfromDrain(benchmark::State& state) {
 
 void ServiceEmpty(benchmark::State& state) {
     for (auto _ : state) {
-        ServiceDevices();
+        TheRig().driver.ServiceDevices();
     }
 }
 
@@ -160,8 +158,8 @@ std::uint64_t ServiceAllocations() {
     for (int round = 0; round < 20; ++round) {
         Queue(150, round & 1);
         const std::uint64_t before = lxd::bench::Allocations();
-        ServiceDevices();
-        ServiceDevices();
+        TheRig().driver.ServiceDevices();
+        TheRig().driver.ServiceDevices();
         made += lxd::bench::Allocations() - before;
     }
     return made;
@@ -192,7 +190,7 @@ int main(int argc, char** argv) {
     WithMin(benchmark::RegisterBenchmark("empty/bare", BareWouldBlock));
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    Disconnect(0);
+    TheRig().driver.Disconnect(0);
     if (lxd::bench::HotPathAllocations() != 0) {
         std::fprintf(stderr, "FAIL: ServiceDevices made %llu heap allocations\n",
                      static_cast<unsigned long long>(lxd::bench::HotPathAllocations()));

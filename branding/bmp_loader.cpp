@@ -3,23 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
-
 namespace lxd {
 namespace {
 
-constexpr std::uint32_t kBiRle8 = 1;
-constexpr std::uint32_t kBiRle4 = 2;
-constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint64_t kMaxPaletteEntries = 256;
-
-std::uint32_t Read16(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] | p[1] << 8);
-}
-std::uint32_t Read32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 bool SupportedBitCount(std::uint32_t bits) {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -28,14 +15,18 @@ bool SupportedBitCount(std::uint32_t bits) {
 // Closes the stream and frees the block on every path out of the loader.
 class LoadResources {
   public:
+    explicit LoadResources(const BitmapFactory& f) : factory(f) {}
     ~LoadResources() {
         if (block != nullptr) {
-            platform::FreeBlock(block);
+            factory.freeBlock(block);
         }
         if (file != nullptr) {
             std::fclose(file);
         }
     }
+    LoadResources(const LoadResources&) = delete;
+    LoadResources& operator=(const LoadResources&) = delete;
+    const BitmapFactory& factory;
     std::FILE* file = nullptr;
     void* block = nullptr;
 };
@@ -90,8 +81,8 @@ bool LocateDibPixels(const std::uint8_t* block, std::size_t blockSize, std::size
     return true;
 }
 
-void* LoadBitmapFile(const char* path) {
-    LoadResources res;
+void* LoadBitmapFile(const char* path, const BitmapFactory& factory) {
+    LoadResources res(factory);
     res.file = std::fopen(path, "rb");
     if (res.file == nullptr || std::fseek(res.file, 0, SEEK_END) != 0) {
         return nullptr;
@@ -102,14 +93,14 @@ void* LoadBitmapFile(const char* path) {
     }
     std::uint8_t fileHeader[kBmpFileHeaderSize];
     if (std::fread(fileHeader, sizeof fileHeader, 1, res.file) != 1 ||
-        Read16(fileHeader) != 0x4D42) {
+        Read16(fileHeader) != kBmpSignature) {
         return nullptr;
     }
     if (static_cast<unsigned long>(fileSize) < kBmpFileHeaderSize + kBmpInfoHeaderSize) {
         return nullptr;
     }
     const auto blockSize = static_cast<std::size_t>(fileSize) - kBmpFileHeaderSize;
-    res.block = platform::AllocateBlock(blockSize);
+    res.block = factory.allocateBlock(blockSize);
     if (res.block == nullptr || std::fread(res.block, blockSize, 1, res.file) != 1) {
         return nullptr;
     }
@@ -118,7 +109,7 @@ void* LoadBitmapFile(const char* path) {
     if (!LocateDibPixels(block, blockSize, &pixelOffset)) {
         return nullptr;
     }
-    return platform::CreateBitmapFromDib(block, blockSize, pixelOffset);
+    return factory.createBitmap(block, blockSize, pixelOffset);
 }
 
 }  // namespace lxd

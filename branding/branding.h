@@ -1,4 +1,5 @@
-// Branding: two constant texts and two bitmaps loaded from fixed files.
+// Branding: the four items a host shows for this driver, chosen by one kind
+// number. Two are constant texts; two are bitmaps read from fixed files.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +23,11 @@ inline constexpr char kSupportText[] =
 inline constexpr std::uint32_t kBitmapColour = 0x00FF00FF;    // magenta
 inline constexpr std::uint32_t kNoBitmapColour = 0x00FFFFFF;  // white
 
-// Destroys the bitmaps still held, welcome first, then mode-bar.
-void ReleaseBrandingBitmaps();
+// The text of a text kind (1 or 4); null for every other kind.
+const char* BrandingText(std::int32_t kind);
 
-// The bitmap currently held for a bitmap kind, or null (for tests and unload).
-void* HeldBrandingBitmap(std::int32_t kind);
+// Which bitmap record a bitmap kind uses: 0 welcome, 1 mode-bar; -1 for every
+// other kind.
+int BitmapRecordIndex(std::int32_t kind);
 
 }  // namespace lxd

@@ -1,13 +1,10 @@
 # The driver: core (portable), one platform layer, and the shared library.
 
 add_library(lxdravik_core OBJECT
-  driver/connection.cpp
   driver/detection.cpp
-  driver/module.cpp
-  driver/port_store.cpp
+  driver/driver.cpp
   intake/datagram.cpp
   intake/run_length.cpp
-  intake/service.cpp
   branding/bmp_loader.cpp
   branding/branding.cpp
 )
@@ -38,10 +35,10 @@ target_include_directories(lxdravik_fake PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(lxdravik_fake PRIVATE lxd_warnings)
 
 if(WIN32)
-  add_library(lxdravik SHARED platform/win32/dll_main.cpp driver/lxdravik.def)
+  add_library(lxdravik SHARED driver/exports.cpp platform/win32/dll_main.cpp driver/lxdravik.def)
   set_target_properties(lxdravik PROPERTIES PREFIX "" OUTPUT_NAME lxdravik)
 else()
-  add_library(lxdravik SHARED platform/posix/module_entry.cpp)
+  add_library(lxdravik SHARED driver/exports.cpp platform/posix/module_entry.cpp)
   set(LXD_EXPORT_MAP ${PROJECT_SOURCE_DIR}/driver/lxdravik.map)
   target_link_options(lxdravik PRIVATE
     -Wl,--version-script=${LXD_EXPORT_MAP} $<$<NOT:$<BOOL:${LXD_SANITIZE}>>:-Wl,-z,defs>)

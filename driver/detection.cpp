@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-#include "driver/connection.h"
-#include "driver/lxdravik.h"
-
 namespace lxd {
 
 void AppendDeviceEntry(std::uint16_t hostWord, void* list, const std::uint8_t* address,
@@ -36,24 +33,12 @@ void AppendDeviceEntry(std::uint16_t hostWord, void* list, const std::uint8_t* a
     tagField[0] = 0;
 }
 
-}  // namespace lxd
-
-extern "C" {
-
-int32_t LXD_CALL StartDetect(void) {
-    return 0;
-}
-
-int32_t LXD_CALL ContinueDetect(uint16_t hostWord, void* list) {
-    if (list == nullptr) {
-        return 1;
-    }
+void AppendOwnDevice(std::uint16_t hostWord, void* list) {
     // sockaddr_in for 127.0.0.1:2501, written byte by byte in its wire layout:
     // family 2 (little-endian), port and address in network order.
-    const std::uint8_t address[lxd::kSocketAddressSize] = {
-        2, 0, lxd::kIntakePort >> 8, lxd::kIntakePort & 0xFF, 127, 0, 0, 1};
-    lxd::AppendDeviceEntry(hostWord, list, address, lxd::kDriverTag);
-    return 1;
+    const std::uint8_t address[kSocketAddressSize] = {
+        2, 0, kIntakePort >> 8, kIntakePort & 0xFF, 127, 0, 0, 1};
+    AppendDeviceEntry(hostWord, list, address, kDriverTag);
 }
 
-}  // extern "C"
+}  // namespace lxd

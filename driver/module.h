@@ -1,4 +1,5 @@
-// The module entry routine: set-up at process attach, tidy-up at detach.
+// The module entry routine that the platform's load and unload notifications
+// reach: set-up at process attach, tidy-up at detach.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +12,6 @@ enum ModuleReason : std::uint32_t {
     kThreadAttach = 2,
     kThreadDetach = 3,
 };
-
-inline constexpr char kMessageNoSocketLayer[] = "Unable to start winsock";
-inline constexpr char kMessageNoLevelOne[] = "Unable to get level 1 functionality from winsock";
 
 // Returns 1 on success, 0 when process attach refuses the load.
 int ModuleEntry(std::uint32_t reason);

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "driver/port_store.h"
 #include "intake/datagram.h"
+#include "intake/store_layout.h"
 #include "tools/bridge/bridge.h"
 
 namespace lxd::fuzz {
@@ -28,7 +28,8 @@ struct StoreSink : bridge::DatagramSink {
         if (size > static_cast<std::size_t>(kReceiveBufferSize)) {
             BridgeFail("bridge", "a block packet longer than the driver takes");
         }
-        ApplyDatagram(data, static_cast<std::uint32_t>(size), store.get(), {nullptr, nullptr});
+        ApplyDatagram(data, static_cast<std::uint32_t>(size), store.get(),
+                      {nullptr, nullptr, nullptr});
         return true;
     }
 };

@@ -7,24 +7,24 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/port_store.h"
 #include "intake/datagram.h"
+#include "intake/store_layout.h"
 
 namespace {
 
 int g_open = 0;         // hooks entered but not yet left
 bool g_nested = false;  // a write bracket opened inside another
 
-void Before() {
+void Before(void*) {
     if (g_open != 0) {
         g_nested = true;
     }
     ++g_open;
 }
-void After() {
+void After(void*) {
     --g_open;
 }
-constexpr lxd::StoreWriteHooks kHooks{&Before, &After};
+constexpr lxd::StoreWriteHooks kHooks{nullptr, &Before, &After};
 
 void Fail(const char* what) {
     std::fprintf(stderr, "fuzz_datagram: %s\n", what);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_inputs.h"
+#include "host/capture.h"
+#include "host/datagram_samples.h"
 #include "host/packets.h"
 #include "intake/run_length.h"
 #include "tests/bridge/packets.h"
@@ -25,13 +27,17 @@ bool MakeDirectory(const std::string& path) {
     return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-void Write(const std::string& target, const std::string& name, const Bytes& bytes) {
+std::string SeedPath(const std::string& target, const std::string& name) {
     const std::string dir = g_root + "/" + target;
     if (!MakeDirectory(dir)) {
         std::perror(dir.c_str());
         std::exit(1);
     }
-    const std::string path = dir + "/seed-" + name;
+    return dir + "/seed-" + name;
+}
+
+void Write(const std::string& target, const std::string& name, const Bytes& bytes) {
+    const std::string path = SeedPath(target, name);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
         std::perror(path.c_str());
@@ -50,58 +56,15 @@ void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
     PutLe16(b, at + 2, v >> 16);
 }
 
-// Levels with runs and changes, as lighting data tends to have.
-Bytes Levels(std::size_t n, unsigned seed) {
-    Bytes levels(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        levels[i] = static_cast<std::uint8_t>((i / 5 % 3 == 0) ? seed : i * 7 + seed);
-    }
-    return levels;
-}
-
-using lxd::host::Block;
-
-Bytes Level(std::uint32_t start, const Bytes& levels, std::int32_t countField = -1,
-            std::uint16_t kind = lxd::host::kLevelKind) {
-    lxd::host::LevelPacket p;
-    p.kind = kind;
-    p.start = start;
-    p.levels = levels;
-    p.countField = countField;
-    return p.Build();
-}
-
-Bytes Blocks(const std::vector<Block>& blocks, const std::vector<std::uint16_t>& offsets = {}) {
-    lxd::host::BlockPacket p;
-    p.blocks = blocks;
-    p.offsets = offsets;
-    return p.Build();
-}
+using lxd::host::SampleLevels;
 
 void DatagramSeeds() {
-    const char* t = "fuzz_datagram";
-    Write(t, "level-port0", Level(1, Levels(512, 3)));
-    Write(t, "level-across-ports", Level(400, Levels(200, 9)));
-    Write(t, "level-store-end", Level(17409, Levels(1024, 1)));
-    Write(t, "level-past-end", Level(17410, Levels(1024, 1)));
-    Write(t, "level-count-too-big", Level(1, Levels(8, 1), 1025));
-    Write(t, "level-short", Level(1, Levels(10, 1), 100));
-    Write(t, "level-zero", Level(1, {}));
-    Write(t, "wrong-kind", Level(1, Levels(16, 1), -1, 0x2030));
-    Write(t, "block-uncoded", Blocks({Block{1, 512, Levels(512, 4)}}));
-    Write(t, "block-coded", Blocks({Block{1, 512, lxd::host::CodedBlockData(Levels(512, 5))}}));
-    Write(t, "block-run", Blocks({Block{1, 4, {0x84, 0x7F}}}));
-    Write(t, "block-store-end",
-          Blocks({Block{17921, 512, lxd::host::CodedBlockData(Levels(512, 6))}}));
-    // A run that overshoots its block at the very end of the store.
-    Write(t, "block-overshoot", Blocks({Block{18430, 2, {0xFF, 0x11}}}));
-    Write(t, "block-four",
-          Blocks({Block{1, 100, lxd::host::CodedBlockData(Levels(100, 1))},
-                  Block{18000, 500, Levels(20, 2)}, Block{5000, 40, Levels(40, 3)},
-                  Block{9000, 300, lxd::host::CodedBlockData(Levels(300, 4))}}));
-    Write(t, "block-far-offsets", Blocks({Block{1, 64, Levels(64, 7)}}, {1200, 0xFFFF, 0, 0, 0}));
-    Write(t, "empty", Bytes{});
-    Write(t, "kind-only", Bytes{0x80, 0x8F});
+    for (const lxd::host::NamedDatagram& sample : lxd::host::DatagramSamples()) {
+        Write("fuzz_datagram", sample.name, sample.bytes);
+    }
+    for (const lxd::host::NamedDatagram& sample : lxd::host::RandomDatagrams(1, 60)) {
+        Write("fuzz_datagram", sample.name, sample.bytes);
+    }
 }
 
 void DecodeSeeds() {
@@ -123,10 +86,10 @@ void DecodeSeeds() {
     seed("cut-run", 10, 10, {0x83});
     seed("cut-literal", 10, 10, {0x05, 1, 2});
     seed("expected-zero", 0, 200, {0xFF, 0x2A, 0x83, 0x01});
-    seed("huge-expected", 0xFFFFFFFFu, 512, lxd::host::CodedBlockData(Levels(400, 8)));
-    seed("block", 512, 512, lxd::host::CodedBlockData(Levels(512, 9)));
+    seed("huge-expected", 0xFFFFFFFFu, 512, lxd::host::CodedBlockData(SampleLevels(400, 8)));
+    seed("block", 512, 512, lxd::host::CodedBlockData(SampleLevels(512, 9)));
     Bytes literal{0x7F};
-    const Bytes lv = Levels(127, 2);
+    const Bytes lv = SampleLevels(127, 2);
     literal.insert(literal.end(), lv.begin(), lv.end());
     seed("full-literal", 127, 127, literal);
 }
@@ -146,9 +109,9 @@ void StridedSeeds() {
     seed("code-stride2", 1, 8, {0x84, 0x00, 0x84, 0x01});
     seed("overrun", 0, 4, {0x85, 0x41});
     seed("zero-stride", 240, 8, {1, 2, 3});
-    seed("wide-stride", 250, 5, Levels(40, 3));
-    seed("levels-512-stride3", 2, 512, Levels(512, 1));
-    seed("levels-512-stride16", 15, 512, Levels(512, 2));
+    seed("wide-stride", 250, 5, SampleLevels(40, 3));
+    seed("levels-512-stride3", 2, 512, SampleLevels(512, 1));
+    seed("levels-512-stride16", 15, 512, SampleLevels(512, 2));
     Bytes run(300, 0x41);
     run.push_back(0x42);
     seed("long-run", 0, 301, run);
@@ -266,6 +229,51 @@ void ArtnetSeeds() {
     BridgeSeed(t, "old-version", 0, 0, old);
 }
 
+#if defined(LXD_HAVE_PCAP)
+// Capture files of every link type (two datagrams to the driver's port, one
+// elsewhere), and bare frames, one of them a fragment.
+void CaptureSeeds() {
+    using lxd::host::Link;
+    const char* t = "fuzz_capture";
+    const std::pair<Link, const char*> links[] = {
+        {Link::kEthernet, "ethernet"}, {Link::kRawIp, "raw"}, {Link::kLinuxCooked, "sll"},
+        {Link::kLinuxCooked2, "sll2"}, {Link::kNull, "null"}, {Link::kLoop, "loop"}};
+    const lxd::host::UdpEndpoint from{lxd::host::kLoopbackAddress, 50000};
+    const lxd::host::UdpEndpoint to{lxd::host::kLoopbackAddress, 2501};
+    const lxd::host::UdpEndpoint elsewhere{lxd::host::kLoopbackAddress, 9999};
+    Bytes levels;
+    Bytes blocks;
+    for (const lxd::host::NamedDatagram& sample : lxd::host::DatagramSamples()) {
+        if (sample.name == "level-port0") {
+            levels = sample.bytes;
+        } else if (sample.name == "block-four") {
+            blocks = sample.bytes;
+        }
+    }
+    for (const auto& [link, name] : links) {
+        lxd::host::CaptureWriter writer;
+        std::string error;
+        if (!writer.Open(SeedPath(t, std::string("capture-") + name), link, error) ||
+            !writer.Write(1000000, from, to, levels.data(), levels.size()) ||
+            !writer.Write(1025000, from, elsewhere, levels.data(), 16) ||
+            !writer.Write(1050000, from, to, blocks.data(), blocks.size()) ||
+            !writer.Close(error)) {
+            std::fprintf(stderr, "make_seeds: capture seed %s: %s\n", name, error.c_str());
+            std::exit(1);
+        }
+        ++g_written;
+        Bytes frame(lxd::host::kMaxFrameHeader + blocks.size());
+        frame.resize(lxd::host::BuildUdpFrame(link, from, to, 7, blocks.data(), blocks.size(),
+                                              frame.data(), frame.size()));
+        Write(t, std::string("frame-") + name, frame);
+        if (link == Link::kRawIp) {
+            frame[6] |= 0x20;  // more fragments
+            Write(t, "frame-fragment", frame);
+        }
+    }
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,6 +292,9 @@ int main(int argc, char** argv) {
     BmpSeeds();
     SacnSeeds();
     ArtnetSeeds();
+#if defined(LXD_HAVE_PCAP)
+    CaptureSeeds();
+#endif
     std::printf("%d seeds written to %s\n", g_written, g_root.c_str());
     return 0;
 }

@@ -13,11 +13,10 @@
 
 namespace lxd::host {
 
-const char* const kExportNames[20] = {
-    "GetVersionInfo",    "GetDriverCaps", "StartDetect",    "ContinueDetect", "Connect",
-    "Disconnect",        "GetDevCaps",    "GetNumPorts",    "GetPortCaps",    "LockPortBuffer",
-    "UnlockPortBuffer",  "GetPortBuffer", "GetNumChannels", "ServiceDevices", "GetBrandingBitmap",
-    "GetBrandingString", "Init",          "Shutdown",       "GetChannel",     "GetChannels",
+const char* const kExportNames[kExportCount] = {
+#define LXD_EXPORT_NAME(name) #name,
+    LXD_FOR_EACH_EXPORT(LXD_EXPORT_NAME)
+#undef LXD_EXPORT_NAME
 };
 
 namespace {
@@ -70,36 +69,18 @@ bool DriverLibrary::Load(const std::string& path) {
         error_ = "cannot load driver '" + path + "': " + LastLoadError();
         return false;
     }
-    void* symbols[20];
-    for (int i = 0; i < 20; ++i) {
-        symbols[i] = FindSymbol(handle_, kExportNames[i]);
-        if (symbols[i] == nullptr) {
-            error_ = "driver '" + path + "' has no export " + kExportNames[i];
-            Unload();
-            return false;
-        }
-    }
-    DriverExports& e = exports_;
-    Assign(e.GetVersionInfo, symbols[0]);
-    Assign(e.GetDriverCaps, symbols[1]);
-    Assign(e.StartDetect, symbols[2]);
-    Assign(e.ContinueDetect, symbols[3]);
-    Assign(e.Connect, symbols[4]);
-    Assign(e.Disconnect, symbols[5]);
-    Assign(e.GetDevCaps, symbols[6]);
-    Assign(e.GetNumPorts, symbols[7]);
-    Assign(e.GetPortCaps, symbols[8]);
-    Assign(e.LockPortBuffer, symbols[9]);
-    Assign(e.UnlockPortBuffer, symbols[10]);
-    Assign(e.GetPortBuffer, symbols[11]);
-    Assign(e.GetNumChannels, symbols[12]);
-    Assign(e.ServiceDevices, symbols[13]);
-    Assign(e.GetBrandingBitmap, symbols[14]);
-    Assign(e.GetBrandingString, symbols[15]);
-    Assign(e.Init, symbols[16]);
-    Assign(e.Shutdown, symbols[17]);
-    Assign(e.GetChannel, symbols[18]);
-    Assign(e.GetChannels, symbols[19]);
+    DriverExports resolved{};
+    void* symbol = nullptr;
+#define LXD_RESOLVE_EXPORT(name)                               \
+    if ((symbol = FindSymbol(handle_, #name)) == nullptr) {    \
+        error_ = "driver '" + path + "' has no export " #name; \
+        Unload();                                              \
+        return false;                                          \
+    }                                                          \
+    Assign(resolved.name, symbol);
+    LXD_FOR_EACH_EXPORT(LXD_RESOLVE_EXPORT)
+#undef LXD_RESOLVE_EXPORT
+    exports_ = resolved;
     error_.clear();
     return true;
 }

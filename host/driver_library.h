@@ -5,47 +5,42 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/lxdravik.h"
+
 namespace lxd::host {
 
-using GetVersionInfoFn = void (*)(std::int32_t*, std::int32_t*);
-using IntFn = std::int32_t (*)();
-using VoidFn = void (*)();
-using ContinueDetectFn = std::int32_t (*)(std::uint16_t, void*);
-using ConnectFn = std::int16_t (*)(const void*);
-using DisconnectFn = void (*)(std::uint16_t);
-using DeviceFn = std::int32_t (*)(std::uint16_t);
-using PortFn = std::int32_t (*)(std::uint16_t, std::int32_t);
-using GetPortBufferFn = std::int32_t (*)(std::uint16_t, std::int32_t, std::uint8_t**);
-using GetChannelFn = std::uint8_t (*)(std::uint16_t, std::int32_t, std::int32_t);
-using GetChannelsFn = std::int32_t (*)(std::uint16_t, std::int32_t, std::int32_t, std::uint8_t*,
-                                       std::int32_t);
-using GetBrandingBitmapFn = std::int32_t (*)(std::int32_t, void**, std::uint32_t*);
-using GetBrandingStringFn = std::int32_t (*)(std::int32_t, const char**);
+// The twenty exports in ordinal order (ordinal = position + 1); their
+// signatures come from the public header.
+#define LXD_FOR_EACH_EXPORT(X) \
+    X(GetVersionInfo)          \
+    X(GetDriverCaps)           \
+    X(StartDetect)             \
+    X(ContinueDetect)          \
+    X(Connect)                 \
+    X(Disconnect)              \
+    X(GetDevCaps)              \
+    X(GetNumPorts)             \
+    X(GetPortCaps)             \
+    X(LockPortBuffer)          \
+    X(UnlockPortBuffer)        \
+    X(GetPortBuffer)           \
+    X(GetNumChannels)          \
+    X(ServiceDevices)          \
+    X(GetBrandingBitmap)       \
+    X(GetBrandingString)       \
+    X(Init)                    \
+    X(Shutdown)                \
+    X(GetChannel)              \
+    X(GetChannels)
 
-// The twenty exports by name, in ordinal order (ordinal = index + 1).
-extern const char* const kExportNames[20];
+inline constexpr int kExportCount = 20;
+extern const char* const kExportNames[kExportCount];
 
+// One pointer per export, typed as the public header declares it.
 struct DriverExports {
-    GetVersionInfoFn GetVersionInfo;
-    IntFn GetDriverCaps;
-    IntFn StartDetect;
-    ContinueDetectFn ContinueDetect;
-    ConnectFn Connect;
-    DisconnectFn Disconnect;
-    IntFn GetDevCaps;
-    DeviceFn GetNumPorts;
-    PortFn GetPortCaps;
-    PortFn LockPortBuffer;
-    PortFn UnlockPortBuffer;
-    GetPortBufferFn GetPortBuffer;
-    PortFn GetNumChannels;
-    VoidFn ServiceDevices;
-    GetBrandingBitmapFn GetBrandingBitmap;
-    GetBrandingStringFn GetBrandingString;
-    VoidFn Init;
-    VoidFn Shutdown;
-    GetChannelFn GetChannel;
-    GetChannelsFn GetChannels;
+#define LXD_EXPORT_POINTER(name) decltype(&::name) name;
+    LXD_FOR_EACH_EXPORT(LXD_EXPORT_POINTER)
+#undef LXD_EXPORT_POINTER
 };
 
 // A loaded driver library; unloads it when destroyed.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "intake/datagram.h"
 #include "intake/run_length.h"
 
 namespace lxd::host {
@@ -23,27 +24,27 @@ void PutLittle16(Bytes& b, std::size_t at, std::uint32_t v) {
 }  // namespace
 
 Bytes LevelPacket::Build() const {
-    Bytes b(66 + levels.size(), filler);
+    Bytes b(kLevelDataOffset + levels.size(), filler);
     PutBig16(b, 0, kind);
     const std::uint32_t count =
         countField >= 0 ? static_cast<std::uint32_t>(countField) : levels.size();
-    PutBig16(b, 8, count);
-    PutBig32(b, 12, start);
-    std::copy(levels.begin(), levels.end(), b.begin() + 66);
+    PutBig16(b, kLevelCountOffset, count);
+    PutBig32(b, kLevelStartOffset, start);
+    std::copy(levels.begin(), levels.end(), b.begin() + kLevelDataOffset);
     return b;
 }
 
 Bytes BlockPacket::Build() const {
-    Bytes b(36, filler);
+    Bytes b(kBlockDataArea, filler);
     PutBig16(b, 0, kind);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMaxBlocks; ++i) {
         const Block empty;
         const Block& block = i < static_cast<int>(blocks.size()) ? blocks[i] : empty;
-        PutLittle16(b, 6 + 2 * i, block.start);
-        PutLittle16(b, 14 + 2 * i, block.count);
+        PutLittle16(b, kBlockStartOffset + 2 * i, block.start);
+        PutLittle16(b, kBlockCountOffset + 2 * i, block.count);
     }
     std::uint32_t offset = 0;
-    for (int i = 0; i <= 4; ++i) {
+    for (int i = 0; i <= kMaxBlocks; ++i) {
         std::uint32_t value;
         if (!offsets.empty()) {
             value = i < static_cast<int>(offsets.size()) ? offsets[i] : 0;
@@ -55,14 +56,14 @@ Bytes BlockPacket::Build() const {
         } else {
             value = 0;
         }
-        PutLittle16(b, 22 + 2 * i, value);
+        PutLittle16(b, kBlockDataOffsetOffset + 2 * i, value);
     }
-    std::size_t total = 36;
+    std::size_t total = kBlockDataArea;
     for (const Block& block : blocks) {
         total += block.data.size();
     }
     b.resize(total, filler);
-    std::size_t at = 36;
+    std::size_t at = kBlockDataArea;
     for (const Block& block : blocks) {
         std::copy(block.data.begin(), block.data.end(), b.begin() + static_cast<long>(at));
         at += block.data.size();

@@ -5,17 +5,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "intake/datagram.h"
+
 namespace lxd::host {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr std::uint16_t kLevelKind = 0x202F;
-inline constexpr std::uint16_t kBlockKind = 0x808F;
-
 // A level packet: `levels` for store addresses start, start + 1, ...
 // The count field defaults to levels.size(); tests may set it to anything.
 struct LevelPacket {
-    std::uint16_t kind = kLevelKind;
+    std::uint16_t kind = kLevelPacketKind;
     std::uint32_t start = 1;
     std::vector<std::uint8_t> levels;
     std::int32_t countField = -1;  // -1: the number of levels
@@ -34,7 +33,7 @@ struct Block {
 // A block packet of up to four blocks. Data offsets are computed from the
 // blocks' data unless set explicitly in `offsets` (all five).
 struct BlockPacket {
-    std::uint16_t kind = kBlockKind;
+    std::uint16_t kind = kBlockPacketKind;
     std::vector<Block> blocks;
     std::vector<std::uint16_t> offsets;  // empty: computed
     std::uint8_t filler = 0;

@@ -1,62 +1,63 @@
 #include "host/udp.h"
 
-#include <cstring>
-
-#if defined(_WIN32)
-#include <winsock2.h>
-#include <ws2tcpip.h>
-using SocketLength = int;
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-using SocketLength = socklen_t;
-#endif
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
+#include <cstdlib>
 
 namespace lxd::host {
 namespace {
 
-constexpr std::uintptr_t kNoSocket = ~std::uintptr_t{0};
+using asio::ip::udp;
 
-#if defined(_WIN32)
-using Native = SOCKET;
-void CloseNative(std::uintptr_t s) {
-    closesocket(static_cast<SOCKET>(s));
-}
-#else
-using Native = int;
-void CloseNative(std::uintptr_t s) {
-    close(static_cast<int>(s));
-}
-#endif
-
-Native AsNative(std::uintptr_t s) {
-    return static_cast<Native>(s);
+// Synchronous sockets only: one context serves the whole process.
+asio::io_context& Context() {
+    static asio::io_context context;
+    return context;
 }
 
 }  // namespace
 
-bool StartNetworking() {
-#if defined(_WIN32)
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started;
-#else
+bool ResolveIpv4(const std::string& host, std::string& dotted) {
+    std::error_code error;
+    udp::resolver resolver(Context());
+    const auto results = resolver.resolve(udp::v4(), host, "", error);
+    if (error || results.empty()) {
+        return false;
+    }
+    dotted = results.begin()->endpoint().address().to_string();
     return true;
-#endif
 }
 
-UdpSocket::UdpSocket() : socket_(kNoSocket), destination_{} {
-    StartNetworking();
-    const Native s = socket(AF_INET, SOCK_DGRAM, 0);
-#if defined(_WIN32)
-    socket_ = s == INVALID_SOCKET ? kNoSocket : static_cast<std::uintptr_t>(s);
-#else
-    socket_ = s < 0 ? kNoSocket : static_cast<std::uintptr_t>(s);
-#endif
+bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host,
+                   std::uint16_t& port, std::string& error) {
+    const std::size_t colon = text.rfind(':');
+    host = text.substr(0, colon);
+    port = defaultPort;
+    if (colon != std::string::npos) {
+        const std::string digits = text.substr(colon + 1);
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(digits.c_str(), &end, 10);
+        if (digits.empty() || *end != '\0' || digits[0] == '-' || value == 0 || value > 65535) {
+            error = "'" + text + "': the port must be a number from 1 to 65535";
+            return false;
+        }
+        port = static_cast<std::uint16_t>(value);
+    }
+    if (host.empty()) {
+        error = "'" + text + "': no host given";
+        return false;
+    }
+    return true;
+}
+
+struct UdpSocket::State {
+    udp::socket socket{Context()};
+    udp::endpoint destination;
+    std::error_code lastError;
+};
+
+UdpSocket::UdpSocket() : state_(std::make_unique<State>()) {
+    state_->socket.open(udp::v4(), state_->lastError);
 }
 
 UdpSocket::~UdpSocket() {
@@ -64,26 +65,25 @@ UdpSocket::~UdpSocket() {
 }
 
 bool UdpSocket::Valid() const {
-    return socket_ != kNoSocket;
+    return state_->socket.is_open();
 }
 
 void UdpSocket::Close() {
-    if (socket_ != kNoSocket) {
-        CloseNative(socket_);
-        socket_ = kNoSocket;
-    }
+    std::error_code ignored;
+    state_->socket.close(ignored);
+}
+
+std::string UdpSocket::LastError() const {
+    return state_->lastError ? state_->lastError.message() : std::string();
 }
 
 bool UdpSocket::SetDestination(const std::string& host, std::uint16_t port) {
-    sockaddr_in address;
-    std::memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = inet_addr(host.c_str());
-    if (address.sin_addr.s_addr == INADDR_NONE && host != "255.255.255.255") {
+    std::error_code error;
+    const asio::ip::address_v4 address = asio::ip::make_address_v4(host, error);
+    if (error) {
         return false;
     }
-    std::memcpy(destination_, &address, sizeof address);
+    state_->destination = udp::endpoint(address, port);
     return true;
 }
 
@@ -91,10 +91,9 @@ bool UdpSocket::Send(const std::uint8_t* data, std::size_t size) {
     if (!Valid()) {
         return false;
     }
-    const long long sent =
-        sendto(AsNative(socket_), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
-               reinterpret_cast<const sockaddr*>(destination_), sizeof(sockaddr_in));
-    return sent == static_cast<long long>(size);
+    const std::size_t sent =
+        state_->socket.send_to(asio::buffer(data, size), state_->destination, 0, state_->lastError);
+    return !state_->lastError && sent == size;
 }
 
 bool UdpSocket::Bind(std::uint16_t port, bool reuse) {
@@ -102,23 +101,16 @@ bool UdpSocket::Bind(std::uint16_t port, bool reuse) {
         return false;
     }
     if (reuse) {
-        const int on = 1;
-        setsockopt(AsNative(socket_), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
-                   sizeof on);
+        state_->socket.set_option(udp::socket::reuse_address(true), state_->lastError);
     }
-    sockaddr_in address;
-    std::memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    return bind(AsNative(socket_), reinterpret_cast<const sockaddr*>(&address),
-                static_cast<SocketLength>(sizeof address)) == 0;
+    state_->socket.bind(udp::endpoint(udp::v4(), port), state_->lastError);
+    return !state_->lastError;
 }
 
 void UdpSocket::RequestSendBuffer(int bytes) {
     if (Valid()) {
-        setsockopt(AsNative(socket_), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
-                   sizeof bytes);
+        std::error_code ignored;
+        state_->socket.set_option(asio::socket_base::send_buffer_size(bytes), ignored);
     }
 }
 

@@ -1,19 +1,28 @@
-// A small UDP endpoint for the sender and the tests: send datagrams to a host
-// and port, or hold a port.
+// UDP for the host side (tools, tests, benchmarks) over standalone Asio, so
+// that the same code runs on Linux and Windows: send datagrams to a host and
+// port, or hold a port.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace lxd::host {
 
-// Starts the socket layer where the platform needs it (once per process).
-bool StartNetworking();
+// Resolves a host name or dotted address to dotted IPv4 form; false when it
+// has no IPv4 address.
+bool ResolveIpv4(const std::string& host, std::string& dotted);
+
+// Splits "HOST:PORT" (or "HOST", taking `defaultPort`) and checks the port.
+// False with a one-line reason in `error` when malformed.
+bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host,
+                   std::uint16_t& port, std::string& error);
 
 class UdpSocket {
   public:
-    UdpSocket();
+    UdpSocket();  // an IPv4 UDP socket
     ~UdpSocket();
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;
@@ -21,7 +30,7 @@ class UdpSocket {
     bool Valid() const;
     // Sets where Send goes: an IPv4 address in dotted form and a port.
     bool SetDestination(const std::string& host, std::uint16_t port);
-    // Sends one datagram; false when the system refused it.
+    // Sends one datagram; false when the system refused it (see LastError).
     bool Send(const std::uint8_t* data, std::size_t size);
     bool Send(const std::vector<std::uint8_t>& datagram) {
         return Send(datagram.data(), datagram.size());
@@ -32,10 +41,12 @@ class UdpSocket {
     // Asks for a send buffer of `bytes`.
     void RequestSendBuffer(int bytes);
     void Close();
+    // The system's words for the last failure, or empty.
+    std::string LastError() const;
 
   private:
-    std::uintptr_t socket_;
-    std::uint8_t destination_[16];
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace lxd::host

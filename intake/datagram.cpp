@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "driver/port_store.h"
 #include "intake/run_length.h"
+#include "intake/store_layout.h"
 
 namespace lxd {
 namespace {
@@ -23,12 +23,12 @@ class WriteGuard {
   public:
     explicit WriteGuard(const StoreWriteHooks& hooks) : hooks_(hooks) {
         if (hooks_.beforeWrite != nullptr) {
-            hooks_.beforeWrite();
+            hooks_.beforeWrite(hooks_.context);
         }
     }
     ~WriteGuard() {
         if (hooks_.afterWrite != nullptr) {
-            hooks_.afterWrite();
+            hooks_.afterWrite(hooks_.context);
         }
     }
     WriteGuard(const WriteGuard&) = delete;

@@ -23,10 +23,11 @@ inline constexpr std::uint32_t kBlockCountOffset = 14;
 inline constexpr std::uint32_t kBlockDataOffsetOffset = 22;
 inline constexpr std::uint32_t kBlockDataArea = 36;
 
-// Called around every write to the store; either may be null.
+// Called with `context` around every write to the store; either may be null.
 struct StoreWriteHooks {
-    void (*beforeWrite)();
-    void (*afterWrite)();
+    void* context;
+    void (*beforeWrite)(void* context);
+    void (*afterWrite)(void* context);
 };
 
 // Applies one received datagram of `length` bytes to the 18,432-byte store.

@@ -20,8 +20,6 @@ void StopSocketLayer();
 Socket OpenUdpSocket();
 // Asks the system for a receive buffer of `bytes`; false when refused.
 bool RequestReceiveBuffer(Socket socket, int bytes);
-// The receive buffer size the system granted, or -1.
-int GrantedReceiveBuffer(Socket socket);
 // Keeps other programs from binding the same port with address reuse, where
 // the platform offers that; false when refused.
 bool ClaimPortExclusively(Socket socket);

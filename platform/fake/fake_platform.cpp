@@ -74,10 +74,6 @@ bool RequestReceiveBuffer(Socket socket, int) {
     return !g_fake.failReceiveBuffer;
 }
 
-int GrantedReceiveBuffer(Socket) {
-    return g_fake.failReceiveBuffer ? 212992 : 4 * 1024 * 1024;
-}
-
 bool ClaimPortExclusively(Socket socket) {
     Record(Call::kClaimPortExclusively, socket);
     return !g_fake.failClaimPort;

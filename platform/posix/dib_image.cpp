@@ -2,22 +2,13 @@
 
 #include <new>
 
+#include "branding/bmp_format.h"
+
 namespace lxd::platform {
 namespace {
 
-constexpr std::size_t kInfoHeaderSize = 40;
-constexpr std::uint32_t kBiRgb = 0;
-constexpr std::uint32_t kBiBitfields = 3;
 // Larger pictures are refused rather than risking a huge allocation.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 26;
-
-std::uint32_t Read16(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] | p[1] << 8);
-}
-std::uint32_t Read32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // One colour channel of a bit-field pixel, scaled to 0..255.
 struct Channel {
@@ -58,7 +49,7 @@ void PutPixel(std::uint8_t* to, std::uint8_t r, std::uint8_t g, std::uint8_t b) 
 
 LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
                              std::size_t pixelOffset) {
-    if (blockSize < kInfoHeaderSize || pixelOffset > blockSize) {
+    if (blockSize < kBmpInfoHeaderSize || pixelOffset > blockSize) {
         return nullptr;
     }
     const auto width = static_cast<std::int32_t>(Read32(block + 4));
@@ -87,7 +78,7 @@ LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
     std::uint64_t paletteEntries = 0;
     if (bits <= 8) {
         paletteEntries = coloursUsed != 0 ? coloursUsed : std::uint64_t{1} << bits;
-        if (kInfoHeaderSize + 4 * paletteEntries > blockSize) {
+        if (kBmpInfoHeaderSize + 4 * paletteEntries > blockSize) {
             return nullptr;
         }
     }
@@ -96,7 +87,7 @@ LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
         masks = Masks{Channel(0x00FF0000), Channel(0x0000FF00), Channel(0x000000FF)};
     }
     if (bitfields) {
-        if (kInfoHeaderSize + 12 > blockSize) {
+        if (kBmpInfoHeaderSize + 12 > blockSize) {
             return nullptr;
         }
         masks = Masks{Channel(Read32(block + 40)), Channel(Read32(block + 44)),
@@ -112,7 +103,7 @@ LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
         delete image;
         return nullptr;
     }
-    const std::uint8_t* palette = block + kInfoHeaderSize;
+    const std::uint8_t* palette = block + kBmpInfoHeaderSize;
     const std::uint32_t pixelMask = (1u << (bits < 32 ? bits : 0)) - 1;
     for (std::uint64_t y = 0; y < rows; ++y) {
         // Positive heights store the bottom row first.

@@ -34,15 +34,6 @@ bool RequestReceiveBuffer(Socket socket, int bytes) {
     return ::setsockopt(Fd(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
 }
 
-int GrantedReceiveBuffer(Socket socket) {
-    int bytes = 0;
-    socklen_t length = sizeof bytes;
-    if (::getsockopt(Fd(socket), SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0) {
-        return -1;
-    }
-    return bytes;
-}
-
 // Linux has no exclusive binding; the socket simply asks for no address reuse,
 // so another socket cannot bind the port while it is held.
 bool ClaimPortExclusively(Socket) {

@@ -37,16 +37,6 @@ bool RequestReceiveBuffer(Socket socket, int bytes) {
                       sizeof bytes) == 0;
 }
 
-int GrantedReceiveBuffer(Socket socket) {
-    int bytes = 0;
-    int length = sizeof bytes;
-    if (getsockopt(Handle(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes),
-                   &length) != 0) {
-        return -1;
-    }
-    return bytes;
-}
-
 bool ClaimPortExclusively(Socket socket) {
     const BOOL on = TRUE;
     return setsockopt(Handle(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,

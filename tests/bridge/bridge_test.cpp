@@ -3,9 +3,9 @@
 // counts, and the ArtPollReply packets a console sees.
 #include <gtest/gtest.h>
 
-#include "driver/port_store.h"
 #include "host/block_writer.h"
 #include "intake/datagram.h"
+#include "intake/store_layout.h"
 #include "tests/bridge/packets.h"
 #include "tools/bridge/bridge.h"
 
@@ -81,7 +81,8 @@ struct StoreSink : bridge::DatagramSink {
     std::vector<Bytes> sent;
     bool Send(const std::uint8_t* data, std::size_t size) override {
         sent.emplace_back(data, data + size);
-        ApplyDatagram(data, static_cast<std::uint32_t>(size), store.data(), {nullptr, nullptr});
+        ApplyDatagram(data, static_cast<std::uint32_t>(size), store.data(),
+                      {nullptr, nullptr, nullptr});
         return true;
     }
     Bytes Port(int port) const {
@@ -100,7 +101,7 @@ TEST(BlockWriter, CodesABlockOnlyWhenStrictlyShorter) {
         EXPECT_EQ(writer.CodedBlocks(), c.coded) << c.levels.size();
         std::vector<std::uint8_t> store(kStoreSize, 0xEE);
         ApplyDatagram(writer.Data(), static_cast<std::uint32_t>(writer.Size()), store.data(),
-                      {nullptr, nullptr});
+                      {nullptr, nullptr, nullptr});
         EXPECT_EQ(Bytes(store.begin(), store.begin() + c.levels.size()), c.levels);
         EXPECT_EQ(store[c.levels.size()], 0xEE);
     }

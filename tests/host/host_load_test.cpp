@@ -52,7 +52,6 @@ TEST(HostLoad, EveryExportResolvesAlikeByNameAndByOrdinal) {
 }
 
 TEST(HostLoad, FreeLibraryWithTwoConnectionsThenReloadConnects) {
-    ASSERT_TRUE(StartNetworking());
     DriverLibrary driver;
     ASSERT_TRUE(driver.Load(DefaultDriverPath())) << driver.Error();
     std::vector<std::uint8_t> list = DetectedList(driver.Exports());

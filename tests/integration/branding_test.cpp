@@ -17,8 +17,8 @@
 #include "driver/lxdravik_bitmap.h"
 #endif
 
-#include "tests/support/bmp_builder.h"
 #include "host/driver_library.h"
+#include "tests/support/bmp_builder.h"
 
 namespace lxd::host {
 namespace {
@@ -258,29 +258,7 @@ TEST_F(BrandingIntegration, UnloadDeletesTheBitmapsStillHeld) {
 
 // Under AddressSanitizer any read past the loader's block stops the run.
 TEST_F(BrandingIntegration, MalformedFilesGiveNoBitmap) {
-    const std::vector<std::uint8_t> four = {0, 0, 0, 0};
-    const struct {
-        const char* name;
-        BmpBuilder file;
-    } broken[] = {
-        {"type MB", BmpBuilder(kWelcome).Type('M', 'B')},
-        {"14 bytes", BmpBuilder(kWelcome).TruncateTo(14)},
-        {"headers only", BmpBuilder(kWelcome).TruncateTo(54)},
-        {"pixel array one byte short", BmpBuilder(kWelcome).TruncateTo(14 + 40 + 48 - 1)},
-        {"colour table cut short", BmpBuilder(1, 1, 8).Palette({1, 2}).RawPixels(four)},
-        {"masks cut short", BmpBuilder(1, 1, 16).Bitfields(1, 2, 4).TruncateTo(14 + 40 + 8)},
-        {"biClrUsed 0xFFFFFFFF", BmpBuilder(1, 1, 24).ColoursUsed(0xFFFFFFFF)},
-        {"biClrUsed 257", BmpBuilder(1, 1, 8).ColoursUsed(257)},
-        {"2^34 pixel bytes", BmpBuilder(65536, 65536, 32).RawPixels(four)},
-        {"widest and tallest", BmpBuilder(0x7FFFFFFF, INT32_MIN, 32).RawPixels(four)},
-        {"width 0", BmpBuilder(0, 1, 24).RawPixels(four)},
-        {"width -5", BmpBuilder(-5, 1, 24).RawPixels(four)},
-        {"height 0", BmpBuilder(1, 0, 24).RawPixels(four)},
-        {"bit count 2", BmpBuilder(4, 1, 2)},
-        {"RLE8 biSizeImage past the end",
-         BmpBuilder(4, 1, 8).Compression(test::kBiRle8).SizeImage(0x10000).RawPixels(four)},
-    };
-    for (const auto& bad : broken) {
+    for (const test::BrokenBmp& bad : test::BrokenBmpFiles()) {
         SCOPED_TRACE(bad.name);
         ASSERT_TRUE(bad.file.WriteTo(BrandingFolder::Welcome().string()));
         const Answer answer = Request(2);

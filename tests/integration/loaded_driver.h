@@ -1,9 +1,10 @@
 // The built driver, loaded as a host loads it, with helpers to detect, connect,
-// send levels over loopback and wait for them to arrive.
+// send levels over loopback, wait for them to arrive and read the whole store.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,26 +12,26 @@
 #include <thread>
 #include <vector>
 
+#include "host/device_entry.h"
 #include "host/driver_library.h"
 #include "host/packets.h"
 #include "host/udp.h"
 
 namespace lxd::host {
 
-inline constexpr std::uint16_t kIntakePort = 2501;
-inline constexpr std::size_t kDeviceEntrySize = 358;
-inline constexpr std::size_t kDetectionListSize = 4 + 32 * kDeviceEntrySize;
+inline constexpr int kPorts = 36;
+inline constexpr int kChannels = 512;
+inline constexpr std::size_t kStoreBytes = kPorts * kChannels;
 
 // A detection list that the driver has filled: entry 0 is its device.
 struct DetectionList {
-    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kDetectionListSize, 0);
-    const void* Entry() const { return bytes.data() + 4; }
+    std::vector<std::uint8_t> bytes = EmptyDetectionList();
+    const void* Entry() const { return bytes.data() + kListHeaderSize; }
 };
 
 class LoadedDriver : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(StartNetworking());
         ASSERT_TRUE(driver_.Load(DefaultDriverPath())) << driver_.Error();
         ASSERT_EQ(d().ContinueDetect(0, list_.bytes.data()), 1);
     }
@@ -89,8 +90,60 @@ class LoadedDriver : public ::testing::Test {
         return probe.Bind(kIntakePort);
     }
 
+    bool Connect() { return d().Connect(Entry()) == 0; }
+
+    // The whole store, port after port.
+    std::vector<std::uint8_t> Store() const {
+        std::vector<std::uint8_t> store;
+        store.reserve(kStoreBytes);
+        for (int p = 0; p < kPorts; ++p) {
+            const std::vector<std::uint8_t> levels = PortBytes(p);
+            if (levels.size() != kChannels) {
+                ADD_FAILURE() << "GetPortBuffer refused port " << p;
+                return std::vector<std::uint8_t>(kStoreBytes);
+            }
+            store.insert(store.end(), levels.begin(), levels.end());
+        }
+        return store;
+    }
+
     DriverLibrary driver_;
     DetectionList list_;
 };
+
+// A sender aimed at the driver's port on this machine.
+inline void AimAtDriver(UdpSocket& sender) {
+    ASSERT_TRUE(sender.Valid());
+    ASSERT_TRUE(sender.SetDestination("127.0.0.1", kIntakePort));
+}
+
+// 512 levels for one port, different for every (port, tag) pair at every
+// channel: two tags that differ by 1..255 never give the same level.
+inline std::vector<std::uint8_t> PortLevels(int port, int tag) {
+    std::vector<std::uint8_t> levels(kChannels);
+    for (int k = 0; k < kChannels; ++k) {
+        levels[k] = static_cast<std::uint8_t>(port * 37 + tag * 11 + k * 3);
+    }
+    return levels;
+}
+
+// A level packet that sets one whole port: 66 + 512 = 578 bytes.
+inline Bytes PortPacket(int port, const std::vector<std::uint8_t>& levels) {
+    LevelPacket packet;
+    packet.start = static_cast<std::uint32_t>(port * kChannels + 1);
+    packet.levels = levels;
+    return packet.Build();
+}
+
+// The first index where two stores differ, or -1, for readable failures.
+inline long FirstDifference(const std::vector<std::uint8_t>& a,
+                            const std::vector<std::uint8_t>& b) {
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (a[i] != b[i]) {
+            return static_cast<long>(i);
+        }
+    }
+    return a.size() == b.size() ? -1 : static_cast<long>(std::min(a.size(), b.size()));
+}
 
 }  // namespace lxd::host

@@ -1,5 +1,7 @@
 #include "tests/support/bmp_builder.h"
 
+#include <climits>
+
 #include <algorithm>
 #include <fstream>
 
@@ -178,6 +180,45 @@ bool BmpBuilder::WriteTo(const std::string& path) const {
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out.flush());
+}
+
+std::vector<BrokenBmp> BrokenBmpFiles() {
+    const BmpBuilder small24 = BmpBuilder(4, 4, 24);
+    return {
+        {"type MB", BmpBuilder(small24).Type('M', 'B')},
+        {"type bm", BmpBuilder(small24).Type('b', 'm')},
+        {"10 bytes", BmpBuilder(small24).TruncateTo(10)},
+        {"14 bytes", BmpBuilder(small24).TruncateTo(14)},
+        {"half an info header", BmpBuilder(small24).TruncateTo(14 + 20)},
+        {"headers only", BmpBuilder(small24).TruncateTo(14 + 40)},
+        {"pixel array one byte short", BmpBuilder(small24).TruncateTo(14 + 40 + 4 * 12 - 1)},
+        {"last row missing its padding", BmpBuilder(3, 2, 24).TruncateTo(14 + 40 + 12 + 9)},
+        {"colour table cut short", BmpBuilder(1, 1, 8).Palette({1, 2, 3}).RawPixels({0, 0, 0, 0})},
+        {"masks cut short", BmpBuilder(1, 1, 32).Bitfields(1, 2, 4).TruncateTo(14 + 40 + 8)},
+        {"masks present, pixels missing", BmpBuilder(1, 1, 16).Bitfields(1, 2, 4).RawPixels({})},
+        {"257 palette entries", BmpBuilder(1, 1, 8).ColoursUsed(257)},
+        {"biClrUsed 0xFFFFFFFF at 8 bits", BmpBuilder(1, 1, 8).ColoursUsed(0xFFFFFFFF)},
+        // 4 x 0xFFFFFFFF wraps to -4 in 32 bits, which would put the pixels
+        // inside the info header.
+        {"biClrUsed 0xFFFFFFFF at 24 bits", BmpBuilder(1, 1, 24).ColoursUsed(0xFFFFFFFF)},
+        {"biClrUsed 0x40000000 at 32 bits", BmpBuilder(1, 1, 32).ColoursUsed(0x40000000)},
+        // 65,536 rows of 262,144 bytes is 2^34 bytes: 0 in 32 bits.
+        {"2^34 pixel bytes", BmpBuilder(65536, 65536, 32).RawPixels({0, 0, 0, 0})},
+        {"widest and tallest", BmpBuilder(0x7FFFFFFF, 0x7FFFFFFF, 32).RawPixels({0, 0, 0, 0})},
+        {"tallest top-down", BmpBuilder(1, INT32_MIN, 24).RawPixels({0, 0, 0, 0})},
+        {"width 0", BmpBuilder(0, 1, 24).RawPixels({0, 0, 0, 0})},
+        {"width -1", BmpBuilder(-1, 1, 24).RawPixels({0, 0, 0, 0})},
+        {"width INT32_MIN", BmpBuilder(INT32_MIN, 1, 24).RawPixels({0, 0, 0, 0})},
+        {"height 0", BmpBuilder(1, 0, 24).RawPixels({0, 0, 0, 0})},
+        {"bit count 2", BmpBuilder(4, 1, 2)},
+        {"bit count 0", BmpBuilder(1, 1, 0).RawPixels({0, 0, 0, 0})},
+        {"bit count 48", BmpBuilder(1, 1, 48)},
+        {"RLE8 biSizeImage past the end",
+         BmpBuilder(4, 2, 8).Compression(kBiRle8).SizeImage(7).RawPixels({4, 1, 0, 0, 0, 1})},
+        {"RLE4 biSizeImage 0xFFFFFFFF",
+         BmpBuilder(4, 2, 4).Compression(kBiRle4).SizeImage(0xFFFFFFFF).RawPixels({0, 1})},
+        {"JPEG data", BmpBuilder(2, 2, 24).Compression(4).SizeImage(16)},
+    };
 }
 
 }  // namespace lxd::test

@@ -100,4 +100,12 @@ class BmpBuilder {
     std::optional<std::size_t> truncateTo_;
 };
 
+// Files that no loader may turn into a bitmap: wrong type, cut short
+// anywhere, sizes that wrap, dimensions and encodings that are refused.
+struct BrokenBmp {
+    const char* name;
+    BmpBuilder file;
+};
+std::vector<BrokenBmp> BrokenBmpFiles();
+
 }  // namespace lxd::test

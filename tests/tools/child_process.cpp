@@ -91,6 +91,12 @@ bool ChildProcess::WaitForError(const std::string& text, std::chrono::millisecon
     return true;
 }
 
+void ChildProcess::Interrupt() {
+    if (pid_ > 0) {
+        kill(pid_, SIGINT);
+    }
+}
+
 ProcessResult ChildProcess::Finish(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (Pump(std::chrono::milliseconds(50))) {

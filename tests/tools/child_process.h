@@ -27,6 +27,8 @@ class ChildProcess {
     bool Start(const std::vector<std::string>& arguments);
     // Reads output until stderr holds `text`; false on timeout or exit.
     bool WaitForError(const std::string& text, std::chrono::milliseconds timeout);
+    // Sends SIGINT, as Ctrl-C does.
+    void Interrupt();
     // Waits for the exit and returns everything written; kills it after `timeout`.
     ProcessResult Finish(std::chrono::milliseconds timeout);
 

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/connection.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/test_support.h"
@@ -18,6 +17,10 @@ namespace {
 using fake::Call;
 using test::BmpBuilder;
 
+// The loader over the recording platform's blocks and bitmaps.
+constexpr BitmapFactory kFakeBitmaps{&platform::AllocateBlock, &platform::FreeBlock,
+                                     &platform::CreateBitmapFromDib};
+
 class BmpLoaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -26,14 +29,13 @@ class BmpLoaderTest : public ::testing::Test {
         path_ = (std::filesystem::path(dir_) / "picture.bmp").string();
     }
     void TearDown() override {
-        DropAllConnections();
         fake::Reset();
         std::filesystem::remove_all(dir_);
     }
 
     void* Load(const BmpBuilder& file) {
         EXPECT_TRUE(file.WriteTo(path_));
-        return LoadBitmapFile(path_.c_str());
+        return LoadBitmapFile(path_.c_str(), kFakeBitmaps);
     }
 
     std::string dir_;
@@ -99,52 +101,8 @@ TEST_F(BmpLoaderTest, PixelsAreTakenAfterTheTableEvenWhenBfOffBitsPointsElsewher
     EXPECT_EQ(dib[40 + 16], 0x03);
 }
 
-struct BrokenFile {
-    const char* name;
-    BmpBuilder file;
-};
-
-std::vector<BrokenFile> BrokenFiles() {
-    const BmpBuilder small24 = BmpBuilder(4, 4, 24);
-    return {
-        {"type MB", BmpBuilder(small24).Type('M', 'B')},
-        {"type bm", BmpBuilder(small24).Type('b', 'm')},
-        {"10 bytes", BmpBuilder(small24).TruncateTo(10)},
-        {"14 bytes", BmpBuilder(small24).TruncateTo(14)},
-        {"half an info header", BmpBuilder(small24).TruncateTo(14 + 20)},
-        {"headers only", BmpBuilder(small24).TruncateTo(14 + 40)},
-        {"pixel array one byte short", BmpBuilder(small24).TruncateTo(14 + 40 + 4 * 12 - 1)},
-        {"last row missing its padding", BmpBuilder(3, 2, 24).TruncateTo(14 + 40 + 12 + 9)},
-        {"colour table cut short", BmpBuilder(1, 1, 8).Palette({1, 2, 3}).RawPixels({0, 0, 0, 0})},
-        {"masks cut short", BmpBuilder(1, 1, 32).Bitfields(1, 2, 4).TruncateTo(14 + 40 + 8)},
-        {"masks present, pixels missing", BmpBuilder(1, 1, 16).Bitfields(1, 2, 4).RawPixels({})},
-        {"257 palette entries", BmpBuilder(1, 1, 8).ColoursUsed(257)},
-        {"biClrUsed 0xFFFFFFFF at 8 bits", BmpBuilder(1, 1, 8).ColoursUsed(0xFFFFFFFF)},
-        // 4 x 0xFFFFFFFF wraps to -4 in 32 bits, which would put the pixels
-        // inside the info header.
-        {"biClrUsed 0xFFFFFFFF at 24 bits", BmpBuilder(1, 1, 24).ColoursUsed(0xFFFFFFFF)},
-        {"biClrUsed 0x40000000 at 32 bits", BmpBuilder(1, 1, 32).ColoursUsed(0x40000000)},
-        // 65,536 rows of 262,144 bytes is 2^34 bytes: 0 in 32 bits.
-        {"2^34 pixel bytes", BmpBuilder(65536, 65536, 32).RawPixels({0, 0, 0, 0})},
-        {"widest and tallest", BmpBuilder(0x7FFFFFFF, 0x7FFFFFFF, 32).RawPixels({0, 0, 0, 0})},
-        {"tallest top-down", BmpBuilder(1, INT32_MIN, 24).RawPixels({0, 0, 0, 0})},
-        {"width 0", BmpBuilder(0, 1, 24).RawPixels({0, 0, 0, 0})},
-        {"width -1", BmpBuilder(-1, 1, 24).RawPixels({0, 0, 0, 0})},
-        {"width INT32_MIN", BmpBuilder(INT32_MIN, 1, 24).RawPixels({0, 0, 0, 0})},
-        {"height 0", BmpBuilder(1, 0, 24).RawPixels({0, 0, 0, 0})},
-        {"bit count 2", BmpBuilder(4, 1, 2)},
-        {"bit count 0", BmpBuilder(1, 1, 0).RawPixels({0, 0, 0, 0})},
-        {"bit count 48", BmpBuilder(1, 1, 48)},
-        {"RLE8 biSizeImage past the end",
-         BmpBuilder(4, 2, 8).Compression(test::kBiRle8).SizeImage(7).RawPixels({4, 1, 0, 0, 0, 1})},
-        {"RLE4 biSizeImage 0xFFFFFFFF",
-         BmpBuilder(4, 2, 4).Compression(test::kBiRle4).SizeImage(0xFFFFFFFF).RawPixels({0, 1})},
-        {"JPEG data", BmpBuilder(2, 2, 24).Compression(4).SizeImage(16)},
-    };
-}
-
 TEST_F(BmpLoaderTest, BrokenFilesGiveNullCreateNothingAndFreeTheBlock) {
-    for (const BrokenFile& broken : BrokenFiles()) {
+    for (const test::BrokenBmp& broken : test::BrokenBmpFiles()) {
         SCOPED_TRACE(broken.name);
         fake::Reset();
         EXPECT_EQ(Load(broken.file), nullptr);
@@ -155,9 +113,10 @@ TEST_F(BmpLoaderTest, BrokenFilesGiveNullCreateNothingAndFreeTheBlock) {
 }
 
 TEST_F(BmpLoaderTest, MissingFileAndEmptyFileGiveNull) {
-    EXPECT_EQ(LoadBitmapFile((std::filesystem::path(dir_) / "absent.bmp").string().c_str()),
-              nullptr);
-    EXPECT_EQ(LoadBitmapFile(dir_.c_str()), nullptr);  // a directory
+    EXPECT_EQ(
+        LoadBitmapFile((std::filesystem::path(dir_) / "absent.bmp").string().c_str(), kFakeBitmaps),
+        nullptr);
+    EXPECT_EQ(LoadBitmapFile(dir_.c_str(), kFakeBitmaps), nullptr);  // a directory
     EXPECT_EQ(Load(BmpBuilder(1, 1, 24).TruncateTo(0)), nullptr);
     EXPECT_EQ(fake::Platform().Count(Call::kAllocateBlock), 0u);
     EXPECT_EQ(fake::Platform().Count(Call::kCreateBitmap), 0u);

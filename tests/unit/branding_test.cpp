@@ -9,13 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "driver/connection.h"
 #include "driver/detection.h"
-#include "driver/lxdravik.h"
 #include "driver/module.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/test_support.h"
+#include "tests/unit/driver_test.h"
 
 namespace lxd {
 namespace {
@@ -34,26 +33,22 @@ struct Answer {
     std::uint32_t colour;
 };
 
-Answer Request(std::int32_t kind) {
-    Answer answer{-7, kUnwritten, kUnwrittenColour};
-    answer.result = GetBrandingBitmap(kind, &answer.bitmap, &answer.colour);
-    return answer;
-}
-
-class BrandingTest : public ::testing::Test {
+class BrandingTest : public test::DriverTest {
   protected:
+    Answer Request(std::int32_t kind) {
+        Answer answer{-7, kUnwritten, kUnwrittenColour};
+        answer.result = driver.GetBrandingBitmap(kind, &answer.bitmap, &answer.colour);
+        return answer;
+    }
+
     void SetUp() override {
-        ReleaseBrandingBitmaps();  // records are module-wide: start from none
-        fake::Reset();
         dir_ = std::filesystem::path(test::MakeTempDirectory());
         fake::Platform().welcomePath = (dir_ / "welcome.bmp").string();
         fake::Platform().modeBarPath = (dir_ / "modebar.bmp").string();
     }
     void TearDown() override {
-        DropAllConnections();
-        ReleaseBrandingBitmaps();
+        driver.Detach();  // the unload destroys what the records hold
         EXPECT_TRUE(fake::Platform().liveBitmaps.empty()) << "a bitmap outlived its record";
-        fake::Reset();
         std::filesystem::remove_all(dir_);
     }
 
@@ -75,7 +70,7 @@ class BrandingTest : public ::testing::Test {
     }
 
     // The bitmap calls in order, as (call, handle) pairs.
-    static std::vector<std::pair<Call, const void*>> BitmapCalls() {
+    std::vector<std::pair<Call, const void*>> BitmapCalls() {
         std::vector<std::pair<Call, const void*>> calls;
         for (const fake::CallRecord& r : fake::Platform().calls) {
             if (r.call == Call::kCreateBitmap || r.call == Call::kDeleteBitmap) {
@@ -90,13 +85,13 @@ class BrandingTest : public ::testing::Test {
 
 TEST_F(BrandingTest, StringsForKindsOneAndFourOnly) {
     const char* text = "unwritten";
-    EXPECT_EQ(GetBrandingString(1, &text), 1);
+    EXPECT_EQ(driver.GetBrandingString(1, &text), 1);
     EXPECT_STREQ(text, "DVK");
     const char* again = nullptr;
-    GetBrandingString(1, &again);
+    driver.GetBrandingString(1, &again);
     EXPECT_EQ(again, text) << "the text lives in static storage, not in a copy";
 
-    ASSERT_EQ(GetBrandingString(4, &text), 1);
+    ASSERT_EQ(driver.GetBrandingString(4, &text), 1);
     const std::string support = text;
     const std::string head = "For support please contact:\n\nDravik Lighting\n";
     ASSERT_EQ(support.compare(0, head.size(), head), 0) << support;
@@ -107,7 +102,7 @@ TEST_F(BrandingTest, StringsForKindsOneAndFourOnly) {
     for (std::int32_t kind : {0, 2, 3, 5, -1, INT32_MIN, INT32_MAX, 0x10001, 0x10004}) {
         SCOPED_TRACE(kind);
         text = "unwritten";
-        EXPECT_EQ(GetBrandingString(kind, &text), 0);
+        EXPECT_EQ(driver.GetBrandingString(kind, &text), 0);
         EXPECT_EQ(text, nullptr);
     }
 }
@@ -125,7 +120,7 @@ TEST_F(BrandingTest, TwoRequestsGiveTwoHandlesAndDeleteTheFirst) {
     EXPECT_EQ(BitmapCalls(), (std::vector<C>{{Call::kCreateBitmap, first.bitmap},
                                              {Call::kDeleteBitmap, first.bitmap},
                                              {Call::kCreateBitmap, second.bitmap}}));
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), second.bitmap);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), second.bitmap);
 }
 
 TEST_F(BrandingTest, ModeBarKindLoadsTheModeBarFile) {
@@ -135,8 +130,8 @@ TEST_F(BrandingTest, ModeBarKindLoadsTheModeBarFile) {
     ASSERT_EQ(answer.result, 1);
     EXPECT_EQ(answer.colour, kMagenta);
     EXPECT_EQ(fake::Platform().lastDib, BmpBuilder(7, 3, 8).BuildDib());
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingModeBarBitmap), answer.bitmap);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), nullptr);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingModeBarBitmap), answer.bitmap);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), nullptr);
 }
 
 TEST_F(BrandingTest, RemovedFileGivesNullAndLeavesNothingForUnload) {
@@ -149,10 +144,10 @@ TEST_F(BrandingTest, RemovedFileGivesNullAndLeavesNothingForUnload) {
     EXPECT_EQ(gone.result, 0);
     EXPECT_EQ(gone.bitmap, nullptr);
     EXPECT_EQ(gone.colour, kWhite);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), nullptr);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), nullptr);
     EXPECT_TRUE(fake::Platform().liveBitmaps.empty());
 
-    EXPECT_EQ(ModuleEntry(kProcessDetach), 1);
+    EXPECT_EQ(driver.OnModuleEvent(kProcessDetach), 1);
     EXPECT_EQ(fake::Platform().Count(Call::kDeleteBitmap), 1u) << "only the reload deleted";
 }
 
@@ -170,7 +165,7 @@ TEST_F(BrandingTest, FailedRequestOfOneKindLeavesTheOtherAlone) {
     EXPECT_EQ(Request(kBrandingModeBarBitmap).result, 0);
 
     EXPECT_EQ(fake::Platform().Count(Call::kDeleteBitmap), 0u);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), welcome.bitmap);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), welcome.bitmap);
     EXPECT_EQ(fake::Platform().liveBitmaps, std::vector<const void*>{welcome.bitmap});
 }
 
@@ -188,8 +183,8 @@ TEST_F(BrandingTest, OtherKindsTouchNoRecordAndWriteNullAndWhite) {
         EXPECT_EQ(answer.colour, kWhite);
     }
     EXPECT_EQ(fake::Platform().calls.size(), callsBefore);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), welcome);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingModeBarBitmap), modeBar);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), welcome);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingModeBarBitmap), modeBar);
 }
 
 // The file changes on disk between requests; each request reads it afresh and
@@ -222,7 +217,7 @@ TEST_F(BrandingTest, FileChangesBetweenRequestsShowAtTheNextRequest) {
         const Answer answer = Request(kBrandingWelcomeBitmap);
         EXPECT_EQ(answer.result, step.loads ? 1 : 0);
         EXPECT_EQ(answer.colour, step.loads ? kMagenta : kWhite);
-        EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), answer.bitmap);
+        EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), answer.bitmap);
         if (step.loads) {
             ++created;
             EXPECT_EQ(fake::Platform().lastDib, step.file.BuildDib());
@@ -245,25 +240,18 @@ TEST_F(BrandingTest, FailedCreationIsReportedAsNoBitmap) {
     EXPECT_EQ(answer.result, 0);
     EXPECT_EQ(answer.bitmap, nullptr);
     EXPECT_EQ(answer.colour, kWhite);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), nullptr);
-}
-
-std::vector<std::uint8_t> DeviceEntry() {
-    std::vector<std::uint8_t> entry(kDeviceEntrySize, 0);
-    std::memcpy(entry.data() + kEntryNameOffset, kDeviceName, sizeof kDeviceName);
-    return entry;
+    EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), nullptr);
 }
 
 TEST_F(BrandingTest, UnloadDeletesWelcomeThenModeBarThenClosesTheSocketThenStops) {
     const void* welcome = nullptr;
     const void* modeBar = nullptr;
     ASSERT_NO_FATAL_FAILURE(LoadBoth(&welcome, &modeBar));
-    const std::vector<std::uint8_t> entry = DeviceEntry();
-    ASSERT_EQ(Connect(entry.data()), 0);
-    const platform::Socket socket = IntakeSocket();
+    ConnectOnce();
+    const platform::Socket socket = driver.IntakeSocket();
     fake::Platform().calls.clear();
 
-    EXPECT_EQ(ModuleEntry(kProcessDetach), 1);
+    EXPECT_EQ(driver.OnModuleEvent(kProcessDetach), 1);
 
     struct Seen {
         Call call;
@@ -282,23 +270,23 @@ TEST_F(BrandingTest, UnloadDeletesWelcomeThenModeBarThenClosesTheSocketThenStops
                                         {Call::kCloseSocket, nullptr, socket},
                                         {Call::kStopSocketLayer, nullptr, 0}};
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingWelcomeBitmap), nullptr);
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingModeBarBitmap), nullptr);
-    EXPECT_EQ(ConnectionCount(), 0);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingWelcomeBitmap), nullptr);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingModeBarBitmap), nullptr);
+    EXPECT_EQ(driver.ConnectionCount(), 0);
 }
 
 TEST_F(BrandingTest, UnloadDeletesOnlyTheBitmapsHeld) {
     WriteModeBar(BmpBuilder(4, 2, 24));
     const void* modeBar = Request(kBrandingModeBarBitmap).bitmap;
     ASSERT_NE(modeBar, nullptr);
-    EXPECT_EQ(ModuleEntry(kProcessDetach), 1);
+    EXPECT_EQ(driver.OnModuleEvent(kProcessDetach), 1);
     using C = std::pair<Call, const void*>;
     EXPECT_EQ(BitmapCalls(),
               (std::vector<C>{{Call::kCreateBitmap, modeBar}, {Call::kDeleteBitmap, modeBar}}));
-    EXPECT_EQ(HeldBrandingBitmap(kBrandingModeBarBitmap), nullptr);
+    EXPECT_EQ(driver.HeldBitmap(kBrandingModeBarBitmap), nullptr);
 
     fake::Platform().calls.clear();
-    EXPECT_EQ(ModuleEntry(kProcessDetach), 1);
+    EXPECT_EQ(driver.OnModuleEvent(kProcessDetach), 1);
     EXPECT_EQ(fake::Platform().Count(Call::kDeleteBitmap), 0u);
 }
 

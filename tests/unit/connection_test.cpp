@@ -4,54 +4,39 @@
 #include <string>
 #include <vector>
 
-#include "driver/connection.h"
-#include "driver/lxdravik.h"
-#include "driver/port_store.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/driver_test.h"
 
 namespace lxd {
 namespace {
 
 using fake::Call;
 
-constexpr std::size_t kEntrySize = 358;
+using host::DeviceEntry;
+
 const std::vector<std::string> kConnectError = {"Error in Connect"};
 
-// A device entry whose name field holds `name` (and its terminator); the other
-// bytes are `fill`.
-std::vector<std::uint8_t> Entry(const std::string& name, std::uint8_t fill = 0) {
-    std::vector<std::uint8_t> entry(kEntrySize, fill);
-    std::memcpy(entry.data() + 2, name.c_str(), name.size() + 1);
-    return entry;
-}
-
-class ConnectionTest : public ::testing::Test {
+class ConnectionTest : public test::DriverTest {
   protected:
-    void SetUp() override { fake::Reset(); }
-    void TearDown() override {
-        DropAllConnections();
-        fake::Reset();
+    void ExpectClosed() {
+        EXPECT_EQ(driver.ConnectionCount(), 0);
+        EXPECT_EQ(driver.IntakeSocket(), platform::kInvalidSocket);
+        EXPECT_EQ(driver.ChannelsPerPort(), 0);
+        EXPECT_EQ(driver.GetNumPorts(0), -1);
+    }
+    void ExpectOpen(std::int32_t count, platform::Socket socket) {
+        EXPECT_EQ(driver.ConnectionCount(), count);
+        EXPECT_EQ(driver.IntakeSocket(), socket);
+        EXPECT_EQ(driver.ChannelsPerPort(), kChannelsPerPort);
+        EXPECT_EQ(driver.GetNumPorts(0), 36);
     }
 
-    static void ExpectClosed() {
-        EXPECT_EQ(ConnectionCount(), 0);
-        EXPECT_EQ(IntakeSocket(), platform::kInvalidSocket);
-        EXPECT_EQ(ChannelsPerPort(), 0);
-        EXPECT_EQ(GetNumPorts(0), -1);
-    }
-    static void ExpectOpen(std::int32_t count, platform::Socket socket) {
-        EXPECT_EQ(ConnectionCount(), count);
-        EXPECT_EQ(IntakeSocket(), socket);
-        EXPECT_EQ(ChannelsPerPort(), kChannelsPerPort);
-        EXPECT_EQ(GetNumPorts(0), 36);
-    }
-
-    const std::vector<std::uint8_t> good_ = Entry(kDeviceName);
+    const std::vector<std::uint8_t> good_ = DeviceEntry();
 };
 
 TEST_F(ConnectionTest, FirstConnectOpensBindsAndUnblocksOneSocket) {
     ExpectClosed();
-    ASSERT_EQ(Connect(good_.data()), 0);
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
     auto& f = fake::Platform();
     ASSERT_EQ(f.Count(Call::kOpenUdpSocket), 1u);
     const platform::Socket socket = f.calls.front().socket;
@@ -62,56 +47,56 @@ TEST_F(ConnectionTest, FirstConnectOpensBindsAndUnblocksOneSocket) {
         EXPECT_EQ(r.socket, socket);
     }
     EXPECT_TRUE(f.Messages().empty());
-    EXPECT_EQ(GetNumChannels(0, 0), 512);
+    EXPECT_EQ(driver.GetNumChannels(0, 0), 512);
 }
 
 TEST_F(ConnectionTest, LaterConnectsCountOnTheSameSocketAndOnlyTheLastDisconnectCloses) {
-    ASSERT_EQ(Connect(good_.data()), 0);
-    const platform::Socket socket = IntakeSocket();
-    ASSERT_EQ(Connect(good_.data()), 0);
-    ASSERT_EQ(Connect(good_.data()), 0);
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
+    const platform::Socket socket = driver.IntakeSocket();
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
     EXPECT_EQ(fake::Platform().Count(Call::kOpenUdpSocket), 1u);
     ExpectOpen(3, socket);
 
-    Disconnect(0);
-    Disconnect(0);
+    driver.Disconnect(0);
+    driver.Disconnect(0);
     ExpectOpen(1, socket);
     EXPECT_EQ(fake::Platform().Count(Call::kCloseSocket), 0u);
 
-    Disconnect(0);
+    driver.Disconnect(0);
     ExpectClosed();
     ASSERT_EQ(fake::Platform().Count(Call::kCloseSocket), 1u);
     EXPECT_EQ(fake::Platform().calls.back().socket, socket);
 
     // Nothing left to drop: the count never goes below 0.
-    Disconnect(0);
+    driver.Disconnect(0);
     ExpectClosed();
     EXPECT_EQ(fake::Platform().Count(Call::kCloseSocket), 1u);
 }
 
 TEST_F(ConnectionTest, ReconnectAfterLastDisconnectOpensANewSocket) {
-    ASSERT_EQ(Connect(good_.data()), 0);
-    const platform::Socket first = IntakeSocket();
-    Disconnect(0);
-    ASSERT_EQ(Connect(good_.data()), 0);
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
+    const platform::Socket first = driver.IntakeSocket();
+    driver.Disconnect(0);
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
     EXPECT_EQ(fake::Platform().Count(Call::kOpenUdpSocket), 2u);
-    EXPECT_NE(IntakeSocket(), first);
-    ExpectOpen(1, IntakeSocket());
+    EXPECT_NE(driver.IntakeSocket(), first);
+    ExpectOpen(1, driver.IntakeSocket());
 }
 
 TEST_F(ConnectionTest, DisconnectWithoutConnectionDoesNothing) {
-    Disconnect(0);
+    driver.Disconnect(0);
     ExpectClosed();
     EXPECT_TRUE(fake::Platform().calls.empty());
-    ASSERT_EQ(Connect(good_.data()), 0);
-    EXPECT_EQ(ConnectionCount(), 1);
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
 }
 
 TEST_F(ConnectionTest, DisconnectOfAnotherDeviceChangesNothing) {
-    ASSERT_EQ(Connect(good_.data()), 0);
-    const platform::Socket socket = IntakeSocket();
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
+    const platform::Socket socket = driver.IntakeSocket();
     for (const std::uint16_t device : {1, 2, 0x8000, 0xFFFF}) {
-        Disconnect(device);
+        driver.Disconnect(device);
     }
     ExpectOpen(1, socket);
     EXPECT_EQ(fake::Platform().Count(Call::kCloseSocket), 0u);
@@ -120,9 +105,9 @@ TEST_F(ConnectionTest, DisconnectOfAnotherDeviceChangesNothing) {
 TEST_F(ConnectionTest, OnlyTheNameFieldIsRead) {
     // Every other byte of the entry, host word and address included, is junk,
     // and so are the bytes behind the name's terminator.
-    std::vector<std::uint8_t> entry = Entry(kDeviceName, 0xEE);
-    ASSERT_EQ(Connect(entry.data()), 0);
-    EXPECT_EQ(ConnectionCount(), 1);
+    std::vector<std::uint8_t> entry = DeviceEntry(kDeviceName, 0xEE);
+    ASSERT_EQ(driver.Connect(entry.data()), 0);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
 }
 
 struct SocketFault {
@@ -139,7 +124,7 @@ TEST_P(ConnectFaultTest, FailureClosesTheCreatedSocketAndStaysClosed) {
     auto& f = fake::Platform();
     f.*c.fault = true;
 
-    EXPECT_EQ(Connect(good_.data()), -1);
+    EXPECT_EQ(driver.Connect(good_.data()), -1);
     EXPECT_EQ(f.Messages(), kConnectError);
     ExpectClosed();
     if (c.socketCreated) {
@@ -155,8 +140,8 @@ TEST_P(ConnectFaultTest, FailureClosesTheCreatedSocketAndStaysClosed) {
 
     // The host may try again once the fault has gone.
     f.*c.fault = false;
-    EXPECT_EQ(Connect(good_.data()), 0);
-    EXPECT_EQ(ConnectionCount(), 1);
+    EXPECT_EQ(driver.Connect(good_.data()), 0);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
     EXPECT_EQ(f.Messages().size(), 1u);
 }
 
@@ -170,9 +155,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConnectionTest, RefusedSocketOptionsDoNotFailConnect) {
     fake::Platform().failReceiveBuffer = true;
     fake::Platform().failClaimPort = true;
-    EXPECT_EQ(Connect(good_.data()), 0);
+    EXPECT_EQ(driver.Connect(good_.data()), 0);
     EXPECT_TRUE(fake::Platform().Messages().empty());
-    EXPECT_EQ(ConnectionCount(), 1);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
 }
 
 // Names that differ from the device name: refused with one message whether or
@@ -180,16 +165,16 @@ TEST_F(ConnectionTest, RefusedSocketOptionsDoNotFailConnect) {
 class ConnectNameTest : public ConnectionTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(ConnectNameTest, RefusedWithoutTouchingState) {
-    const std::vector<std::uint8_t> entry = Entry(GetParam());
-    EXPECT_EQ(Connect(entry.data()), -1);
+    const std::vector<std::uint8_t> entry = DeviceEntry(GetParam());
+    EXPECT_EQ(driver.Connect(entry.data()), -1);
     EXPECT_EQ(fake::Platform().Messages(), kConnectError);
     EXPECT_EQ(fake::Platform().calls.size(), 1u);
     ExpectClosed();
 
-    ASSERT_EQ(Connect(good_.data()), 0);
-    const platform::Socket socket = IntakeSocket();
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
+    const platform::Socket socket = driver.IntakeSocket();
     fake::Platform().calls.clear();
-    EXPECT_EQ(Connect(entry.data()), -1);
+    EXPECT_EQ(driver.Connect(entry.data()), -1);
     EXPECT_EQ(fake::Platform().Messages(), kConnectError);
     EXPECT_EQ(fake::Platform().calls.size(), 1u);
     ExpectOpen(1, socket);
@@ -201,13 +186,13 @@ INSTANTIATE_TEST_SUITE_P(Connection, ConnectNameTest,
                                            " Dravik Valtrix", "", "LxDravik"));
 
 TEST_F(ConnectionTest, NullEntryIsRefused) {
-    EXPECT_EQ(Connect(nullptr), -1);
+    EXPECT_EQ(driver.Connect(nullptr), -1);
     EXPECT_EQ(fake::Platform().Messages(), kConnectError);
     ExpectClosed();
 
-    ASSERT_EQ(Connect(good_.data()), 0);
-    EXPECT_EQ(Connect(nullptr), -1);
-    EXPECT_EQ(ConnectionCount(), 1);
+    ASSERT_EQ(driver.Connect(good_.data()), 0);
+    EXPECT_EQ(driver.Connect(nullptr), -1);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/port_store.h"
-#include "intake/datagram.h"
 #include "host/packets.h"
+#include "intake/datagram.h"
+#include "intake/store_layout.h"
 
 namespace lxd {
 namespace {
@@ -49,7 +49,7 @@ Bytes Join(Bytes a, const Bytes& b) {
 }
 
 Bytes LevelDatagram(std::uint32_t start, const Bytes& levels, std::int32_t countField = -1,
-                    std::uint8_t filler = 0, std::uint16_t kind = host::kLevelKind) {
+                    std::uint8_t filler = 0, std::uint16_t kind = kLevelPacketKind) {
     LevelPacket packet;
     packet.kind = kind;
     packet.start = start;
@@ -100,16 +100,16 @@ struct HookWatch {
 };
 HookWatch g_watch;
 
-void WatchBefore() {
+void WatchBefore(void*) {
     g_watch.nested |= g_watch.before != g_watch.after;
     g_watch.changedOutside |= !g_watch.Unchanged();
     ++g_watch.before;
 }
-void WatchAfter() {
+void WatchAfter(void*) {
     ++g_watch.after;
     g_watch.settled.assign(g_watch.store, g_watch.store + kStoreSize);
 }
-constexpr StoreWriteHooks kWatchHooks{&WatchBefore, &WatchAfter};
+constexpr StoreWriteHooks kWatchHooks{nullptr, &WatchBefore, &WatchAfter};
 
 // The index of the first byte where the store differs from `expected`, or -1.
 long FirstDifference(const std::uint8_t* store, const Bytes& expected) {
@@ -354,7 +354,7 @@ TEST(ApplyDatagram, CodesOvershootingTheStoreEndStopThere) {
                                   BlockDatagram({MakeBlock(18400, 30, Hex("FF 07"))}),
                                   BlockDatagram({MakeBlock(18432, 0, Hex("85 07"))})}) {
         ApplyDatagram(datagram.data(), static_cast<std::uint32_t>(datagram.size()), buffer.data(),
-                      StoreWriteHooks{nullptr, nullptr});
+                      StoreWriteHooks{nullptr, nullptr, nullptr});
         EXPECT_EQ(Bytes(buffer.begin() + kStoreSize, buffer.end()), guard);
     }
     EXPECT_EQ(buffer[kStoreSize - 1], 0x07);

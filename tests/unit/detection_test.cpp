@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/connection.h"
 #include "driver/detection.h"
-#include "driver/lxdravik.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/driver_test.h"
 
 namespace lxd {
 namespace {
@@ -88,26 +87,21 @@ std::vector<std::uint8_t> Expected(std::vector<std::uint8_t> before, std::int32_
     return ::testing::AssertionSuccess();
 }
 
-class DetectionTest : public ::testing::Test {
+class DetectionTest : public test::DriverTest {
   protected:
-    void SetUp() override { fake::Reset(); }
-    void TearDown() override {
-        DropAllConnections();
-        fake::Reset();
-    }
 };
 
 TEST_F(DetectionTest, EmptyListGetsTheEntryByteForByte) {
     List list(0);
     const std::vector<std::uint8_t> expected = Expected(list.Bytes(), 0, 0x1234);
-    EXPECT_EQ(ContinueDetect(0x1234, list.Data()), 1);
+    EXPECT_EQ(driver.ContinueDetect(0x1234, list.Data()), 1);
     EXPECT_TRUE(SameBytes(expected, list.Bytes()));
     EXPECT_TRUE(fake::Platform().calls.empty());
 }
 
 TEST_F(DetectionTest, TagFieldReadsAsEmptyText) {
     List list(0);
-    ContinueDetect(0, list.Data());
+    driver.ContinueDetect(0, list.Data());
     EXPECT_STREQ(reinterpret_cast<const char*>(list.Bytes().data() + EntryAt(0) + 68), "");
     EXPECT_STREQ(reinterpret_cast<const char*>(list.Bytes().data() + EntryAt(0) + 2),
                  "Dravik Valtrix");
@@ -117,17 +111,17 @@ TEST_F(DetectionTest, HostWordIsCopiedUnchanged) {
     for (const std::uint16_t word : {0x0000, 0x0001, 0x8000, 0xFFFF}) {
         List list(0);
         const std::vector<std::uint8_t> expected = Expected(list.Bytes(), 0, word);
-        ContinueDetect(word, list.Data());
+        driver.ContinueDetect(word, list.Data());
         EXPECT_TRUE(SameBytes(expected, list.Bytes())) << "host word " << word;
     }
 }
 
 TEST_F(DetectionTest, SecondCallOnTheSameListChangesNothing) {
     List list(0);
-    ASSERT_EQ(ContinueDetect(1, list.Data()), 1);
+    ASSERT_EQ(driver.ContinueDetect(1, list.Data()), 1);
     const std::vector<std::uint8_t> once = list.Bytes();
-    EXPECT_EQ(StartDetect(), 0);
-    EXPECT_EQ(ContinueDetect(2, list.Data()), 1);
+    EXPECT_EQ(driver.StartDetect(), 0);
+    EXPECT_EQ(driver.ContinueDetect(2, list.Data()), 1);
     EXPECT_TRUE(SameBytes(once, list.Bytes()));
 }
 
@@ -142,7 +136,7 @@ TEST_F(DetectionTest, EntryGoesBehindEntriesWithOtherAddresses) {
         // Beyond the count a stale 127.0.0.1 entry is not in use and is overwritten.
         list.SetAddress(count, 127, 0, 0, 1);
         const std::vector<std::uint8_t> expected = Expected(list.Bytes(), count, 0xBEEF);
-        EXPECT_EQ(ContinueDetect(0xBEEF, list.Data()), 1);
+        EXPECT_EQ(driver.ContinueDetect(0xBEEF, list.Data()), 1);
         EXPECT_TRUE(SameBytes(expected, list.Bytes())) << "count " << count;
     }
 }
@@ -166,7 +160,7 @@ TEST_P(UnchangedListTest, NothingIsWritten) {
         list.SetAddress(c.duplicateAt, 127, 0, 0, 1);
     }
     const std::vector<std::uint8_t> before = list.Bytes();
-    EXPECT_EQ(ContinueDetect(0x4242, list.Data()), 1);
+    EXPECT_EQ(driver.ContinueDetect(0x4242, list.Data()), 1);
     EXPECT_TRUE(SameBytes(before, list.Bytes()));
 }
 
@@ -185,27 +179,27 @@ TEST_F(DetectionTest, DuplicateIsFoundByAddressAloneWhateverItsOtherFields) {
     // Family, port and name of the matching entry are junk (the fill pattern),
     // not those of the driver's own entry.
     const std::vector<std::uint8_t> before = list.Bytes();
-    EXPECT_EQ(ContinueDetect(0, list.Data()), 1);
+    EXPECT_EQ(driver.ContinueDetect(0, list.Data()), 1);
     EXPECT_TRUE(SameBytes(before, list.Bytes()));
 }
 
 TEST_F(DetectionTest, NullListReturnsOne) {
-    EXPECT_EQ(ContinueDetect(0, nullptr), 1);
+    EXPECT_EQ(driver.ContinueDetect(0, nullptr), 1);
 }
 
 TEST_F(DetectionTest, StartDetectIsAlwaysZeroAndNeedsNoConnection) {
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(StartDetect(), 0);
+        EXPECT_EQ(driver.StartDetect(), 0);
     }
     EXPECT_TRUE(fake::Platform().calls.empty());
-    EXPECT_EQ(ConnectionCount(), 0);
+    EXPECT_EQ(driver.ConnectionCount(), 0);
 }
 
 TEST_F(DetectionTest, DetectedEntryConnects) {
     List list(0);
-    ContinueDetect(0, list.Data());
-    EXPECT_EQ(Connect(list.Bytes().data() + EntryAt(0)), 0);
-    EXPECT_EQ(ConnectionCount(), 1);
+    driver.ContinueDetect(0, list.Data());
+    EXPECT_EQ(driver.Connect(list.Bytes().data() + EntryAt(0)), 0);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
 }
 
 TEST_F(DetectionTest, AppendCutsALongTagTo32Characters) {

@@ -5,43 +5,28 @@
 #include <string>
 #include <vector>
 
-#include "driver/connection.h"
-#include "driver/lxdravik.h"
 #include "driver/module.h"
-#include "driver/port_store.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/driver_test.h"
 
 namespace lxd {
 namespace {
 
 using fake::Call;
 
-class ModuleTest : public ::testing::Test {
+class ModuleTest : public test::DriverTest {
   protected:
-    void SetUp() override { fake::Reset(); }
-    void TearDown() override {
-        DropAllConnections();
-        fake::Reset();
-    }
-
-    // Opens one connection through the exports, as the host does.
-    static void ConnectOnce() {
-        std::vector<std::uint8_t> entry(358, 0);
-        std::memcpy(entry.data() + 2, kDeviceName, sizeof kDeviceName);
-        ASSERT_EQ(Connect(entry.data()), 0);
-    }
-
     // Index of the first recorded call of `call`, or -1.
-    static long IndexOf(Call call) {
+    long IndexOf(Call call) {
         const auto& calls = fake::Platform().calls;
         const auto it = std::find_if(calls.begin(), calls.end(),
                                      [call](const fake::CallRecord& r) { return r.call == call; });
         return it == calls.end() ? -1 : static_cast<long>(it - calls.begin());
     }
 
-    static void FillStore(std::uint8_t value) { std::memset(PortStore(), value, kStoreSize); }
-    static bool StoreIsZero() {
-        const std::uint8_t* s = PortStore();
+    void FillStore(std::uint8_t value) { std::memset(driver.Store(), value, kStoreSize); }
+    bool StoreIsZero() {
+        const std::uint8_t* s = driver.Store();
         return std::all_of(s, s + kStoreSize, [](std::uint8_t b) { return b == 0; });
     }
 };
@@ -62,11 +47,11 @@ TEST_P(AttachFailureTest, RefusesLoadWithOneMessageAndAZeroedStore) {
     fake::Platform().startResult = c.startResult;
     fake::Platform().majorVersion = c.major;
 
-    EXPECT_EQ(ModuleEntry(kProcessAttach), 0);
+    EXPECT_EQ(driver.OnModuleEvent(kProcessAttach), 0);
     EXPECT_EQ(fake::Platform().Messages(), std::vector<std::string>{c.message});
     EXPECT_EQ(fake::Platform().Count(Call::kStartSocketLayer), 1u);
     EXPECT_EQ(fake::Platform().Count(Call::kStopSocketLayer), c.stops);
-    EXPECT_EQ(ConnectionCount(), 0);
+    EXPECT_EQ(driver.ConnectionCount(), 0);
     EXPECT_TRUE(StoreIsZero());
 }
 
@@ -83,7 +68,7 @@ TEST_F(ModuleTest, AttachSucceedsSilentlyForEveryMajorVersionFromOne) {
         fake::Reset();
         FillStore(0xFF);
         fake::Platform().majorVersion = major;
-        EXPECT_EQ(ModuleEntry(kProcessAttach), 1) << "major " << int{major};
+        EXPECT_EQ(driver.OnModuleEvent(kProcessAttach), 1) << "major " << int{major};
         EXPECT_TRUE(fake::Platform().Messages().empty()) << "major " << int{major};
         EXPECT_EQ(fake::Platform().Count(Call::kStopSocketLayer), 0u);
         EXPECT_TRUE(StoreIsZero());
@@ -92,11 +77,11 @@ TEST_F(ModuleTest, AttachSucceedsSilentlyForEveryMajorVersionFromOne) {
 
 TEST_F(ModuleTest, AttachLeavesSocketAndChannelsAsTheyWere) {
     ConnectOnce();
-    const platform::Socket socket = IntakeSocket();
-    ASSERT_EQ(ModuleEntry(kProcessAttach), 1);
-    EXPECT_EQ(ConnectionCount(), 0);
-    EXPECT_EQ(IntakeSocket(), socket);
-    EXPECT_EQ(ChannelsPerPort(), kChannelsPerPort);
+    const platform::Socket socket = driver.IntakeSocket();
+    ASSERT_EQ(driver.OnModuleEvent(kProcessAttach), 1);
+    EXPECT_EQ(driver.ConnectionCount(), 0);
+    EXPECT_EQ(driver.IntakeSocket(), socket);
+    EXPECT_EQ(driver.ChannelsPerPort(), kChannelsPerPort);
     EXPECT_EQ(fake::Platform().Count(Call::kCloseSocket), 0u);
     // Put the module back in a state TearDown can tidy.
     ConnectOnce();
@@ -104,21 +89,21 @@ TEST_F(ModuleTest, AttachLeavesSocketAndChannelsAsTheyWere) {
 
 TEST_F(ModuleTest, ThreadNotificationsAndUnknownReasonsChangeNothing) {
     ConnectOnce();
-    PortStore()[42] = 9;
+    driver.Store()[42] = 9;
     const std::size_t callsBefore = fake::Platform().calls.size();
     for (const std::uint32_t reason : {std::uint32_t{kThreadAttach}, std::uint32_t{kThreadDetach},
                                        std::uint32_t{7}, std::uint32_t{0xFFFFFFFF}}) {
-        EXPECT_EQ(ModuleEntry(reason), 1) << "reason " << reason;
+        EXPECT_EQ(driver.OnModuleEvent(reason), 1) << "reason " << reason;
     }
     EXPECT_EQ(fake::Platform().calls.size(), callsBefore);
-    EXPECT_EQ(ConnectionCount(), 1);
-    EXPECT_EQ(ChannelsPerPort(), kChannelsPerPort);
-    EXPECT_NE(IntakeSocket(), platform::kInvalidSocket);
-    EXPECT_EQ(PortStore()[42], 9);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
+    EXPECT_EQ(driver.ChannelsPerPort(), kChannelsPerPort);
+    EXPECT_NE(driver.IntakeSocket(), platform::kInvalidSocket);
+    EXPECT_EQ(driver.Store()[42], 9);
 }
 
 TEST_F(ModuleTest, DetachWithoutConnectionOnlyStopsSocketLayer) {
-    EXPECT_EQ(ModuleEntry(kProcessDetach), 1);
+    EXPECT_EQ(driver.OnModuleEvent(kProcessDetach), 1);
     EXPECT_EQ(fake::Platform().Count(Call::kCloseSocket), 0u);
     EXPECT_EQ(fake::Platform().Count(Call::kStopSocketLayer), 1u);
     EXPECT_TRUE(fake::Platform().Messages().empty());
@@ -126,8 +111,8 @@ TEST_F(ModuleTest, DetachWithoutConnectionOnlyStopsSocketLayer) {
 
 TEST_F(ModuleTest, DetachAfterRefusedLoadOnlyStopsSocketLayer) {
     fake::Platform().startResult = 1;
-    ASSERT_EQ(ModuleEntry(kProcessAttach), 0);
-    EXPECT_EQ(ModuleEntry(kProcessDetach), 1);
+    ASSERT_EQ(driver.OnModuleEvent(kProcessAttach), 0);
+    EXPECT_EQ(driver.OnModuleEvent(kProcessDetach), 1);
     EXPECT_EQ(fake::Platform().Count(Call::kStopSocketLayer), 1u);
     EXPECT_EQ(fake::Platform().Count(Call::kCloseSocket), 0u);
 }
@@ -141,19 +126,19 @@ TEST_F(ModuleTest, DetachClosesSocketBeforeStoppingSocketLayer) {
         for (int i = 0; i < connections; ++i) {
             ConnectOnce();
         }
-        const platform::Socket socket = IntakeSocket();
+        const platform::Socket socket = driver.IntakeSocket();
         fake::Platform().calls.clear();
 
-        EXPECT_EQ(ModuleEntry(kProcessDetach), 1);
+        EXPECT_EQ(driver.OnModuleEvent(kProcessDetach), 1);
         ASSERT_EQ(fake::Platform().Count(Call::kCloseSocket), 1u);
         EXPECT_EQ(
             fake::Platform().calls[static_cast<std::size_t>(IndexOf(Call::kCloseSocket))].socket,
             socket);
         EXPECT_LT(IndexOf(Call::kCloseSocket), IndexOf(Call::kStopSocketLayer));
         EXPECT_EQ(fake::Platform().Count(Call::kStopSocketLayer), 1u);
-        EXPECT_EQ(ConnectionCount(), 0);
-        EXPECT_EQ(IntakeSocket(), platform::kInvalidSocket);
-        EXPECT_EQ(ChannelsPerPort(), 0);
+        EXPECT_EQ(driver.ConnectionCount(), 0);
+        EXPECT_EQ(driver.IntakeSocket(), platform::kInvalidSocket);
+        EXPECT_EQ(driver.ChannelsPerPort(), 0);
     }
 }
 
@@ -161,7 +146,7 @@ TEST_F(ModuleTest, GetVersionInfoWritesExactlyFourBytesThroughEachPointer) {
     constexpr std::int32_t kGuard = static_cast<std::int32_t>(0xCCCCCCCC);
     std::int32_t first[3] = {kGuard, kGuard, kGuard};
     std::int32_t second[3] = {kGuard, kGuard, kGuard};
-    GetVersionInfo(&first[1], &second[1]);
+    driver.GetVersionInfo(&first[1], &second[1]);
     EXPECT_EQ(first[1], 3);
     EXPECT_EQ(second[1], 200);
     EXPECT_EQ(first[0], kGuard);
@@ -172,33 +157,33 @@ TEST_F(ModuleTest, GetVersionInfoWritesExactlyFourBytesThroughEachPointer) {
 
 TEST_F(ModuleTest, GetVersionInfoSkipsANullPointer) {
     std::int32_t value = -5;
-    GetVersionInfo(nullptr, &value);
+    driver.GetVersionInfo(nullptr, &value);
     EXPECT_EQ(value, 200);
     value = -5;
-    GetVersionInfo(&value, nullptr);
+    driver.GetVersionInfo(&value, nullptr);
     EXPECT_EQ(value, 3);
-    GetVersionInfo(nullptr, nullptr);
+    driver.GetVersionInfo(nullptr, nullptr);
 }
 
 TEST_F(ModuleTest, IdentityAnswersHoldConnectedOrNot) {
-    EXPECT_EQ(GetDriverCaps(), 1);
-    EXPECT_EQ(GetDevCaps(), 1);
+    EXPECT_EQ(driver.GetDriverCaps(), 1);
+    EXPECT_EQ(driver.GetDevCaps(), 1);
     ConnectOnce();
-    EXPECT_EQ(GetDriverCaps(), 1);
-    EXPECT_EQ(GetDevCaps(), 1);
+    EXPECT_EQ(driver.GetDriverCaps(), 1);
+    EXPECT_EQ(driver.GetDevCaps(), 1);
 }
 
 TEST_F(ModuleTest, InitAndShutdownLeaveTheConnectionOpen) {
     ConnectOnce();
     const std::size_t callsBefore = fake::Platform().calls.size();
-    Shutdown();
-    Init();
-    Shutdown();
-    Init();
+    driver.Shutdown();
+    driver.Init();
+    driver.Shutdown();
+    driver.Init();
     EXPECT_EQ(fake::Platform().calls.size(), callsBefore);
-    EXPECT_EQ(ConnectionCount(), 1);
-    EXPECT_NE(IntakeSocket(), platform::kInvalidSocket);
-    EXPECT_EQ(ChannelsPerPort(), kChannelsPerPort);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
+    EXPECT_NE(driver.IntakeSocket(), platform::kInvalidSocket);
+    EXPECT_EQ(driver.ChannelsPerPort(), kChannelsPerPort);
 }
 
 }  // namespace

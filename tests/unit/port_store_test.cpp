@@ -5,10 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/connection.h"
-#include "driver/lxdravik.h"
-#include "driver/port_store.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/driver_test.h"
 
 namespace lxd {
 namespace {
@@ -19,24 +17,12 @@ std::uint8_t Pattern(std::size_t i) {
     return static_cast<std::uint8_t>(1 + (i * 31 + i / 512) % 255);
 }
 
-class PortStoreTest : public ::testing::Test {
+class PortStoreTest : public test::DriverTest {
   protected:
     void SetUp() override {
-        fake::Reset();
         for (std::size_t i = 0; i < kStoreSize; ++i) {
-            PortStore()[i] = Pattern(i);
+            driver.Store()[i] = Pattern(i);
         }
-    }
-    void TearDown() override {
-        DropAllConnections();
-        ClearPortStore();
-        fake::Reset();
-    }
-
-    static void ConnectOnce() {
-        std::vector<std::uint8_t> entry(358, 0);
-        std::memcpy(entry.data() + 2, kDeviceName, sizeof kDeviceName);
-        ASSERT_EQ(Connect(entry.data()), 0);
     }
 };
 
@@ -67,33 +53,35 @@ TEST_F(PortStoreTest, ReadsBeforeWhileAndAfterAConnection) {
     const int level2_511 = Pattern(2 * 512 + 511);  // store address 1,536
     const int level35_0 = Pattern(35 * 512);
     const std::vector<Read> reads = {
-        {"GetNumPorts(0)", [] { return GetNumPorts(0); }, -1, 36, -1},
-        {"GetNumPorts(1)", [] { return GetNumPorts(1); }, -1, -1, -1},
-        {"GetNumChannels(0, 0)", [] { return GetNumChannels(0, 0); }, 0, 512, 0},
-        {"GetNumChannels(0, 35)", [] { return GetNumChannels(0, 35); }, 0, 512, 0},
-        {"GetNumChannels(0, 36)", [] { return GetNumChannels(0, 36); }, -1, -1, -1},
-        {"GetNumChannels(0, -1)", [] { return GetNumChannels(0, -1); }, -1, -1, -1},
-        {"GetNumChannels(1, 0)", [] { return GetNumChannels(1, 0); }, -1, -1, -1},
-        {"GetChannel(0, 2, 511)", [] { return int{GetChannel(0, 2, 511)}; }, 0, level2_511, 0},
-        {"GetChannel(0, 35, 0)", [] { return int{GetChannel(0, 35, 0)}; }, 0, level35_0, 0},
-        {"GetChannel(0, 2, 512)", [] { return int{GetChannel(0, 2, 512)}; }, 0, 0, 0},
-        {"GetChannel(0, 0, -1)", [] { return int{GetChannel(0, 0, -1)}; }, 0, 0, 0},
-        {"GetChannel(0, 36, 0)", [] { return int{GetChannel(0, 36, 0)}; }, 0, 0, 0},
-        {"GetChannel(0, -1, 0)", [] { return int{GetChannel(0, -1, 0)}; }, 0, 0, 0},
-        {"GetChannel(1, 0, 0)", [] { return int{GetChannel(1, 0, 0)}; }, 0, 0, 0},
-        {"GetPortCaps(0, 0)", [] { return GetPortCaps(0, 0); }, 1, 1, 1},
-        {"GetPortCaps(1, 0)", [] { return GetPortCaps(1, 0); }, 1, 1, 1},
-        {"GetPortCaps(0, 1)", [] { return GetPortCaps(0, 1); }, 0, 0, 0},
-        {"GetPortCaps(0, -1)", [] { return GetPortCaps(0, -1); }, 0, 0, 0},
-        {"LockPortBuffer(0, 0)", [] { return LockPortBuffer(0, 0); }, 0, 0, 0},
-        {"LockPortBuffer(0, 35)", [] { return LockPortBuffer(0, 35); }, 0, 0, 0},
-        {"LockPortBuffer(0, 36)", [] { return LockPortBuffer(0, 36); }, -1, -1, -1},
-        {"LockPortBuffer(0, -1)", [] { return LockPortBuffer(0, -1); }, -1, -1, -1},
-        {"LockPortBuffer(1, 0)", [] { return LockPortBuffer(1, 0); }, -1, -1, -1},
-        {"UnlockPortBuffer(0, 0)", [] { return UnlockPortBuffer(0, 0); }, 0, 0, 0},
-        {"UnlockPortBuffer(0, 36)", [] { return UnlockPortBuffer(0, 36); }, -1, -1, -1},
-        {"UnlockPortBuffer(0, -1)", [] { return UnlockPortBuffer(0, -1); }, -1, -1, -1},
-        {"UnlockPortBuffer(1, 0)", [] { return UnlockPortBuffer(1, 0); }, -1, -1, -1},
+        {"GetNumPorts(0)", [this] { return driver.GetNumPorts(0); }, -1, 36, -1},
+        {"GetNumPorts(1)", [this] { return driver.GetNumPorts(1); }, -1, -1, -1},
+        {"GetNumChannels(0, 0)", [this] { return driver.GetNumChannels(0, 0); }, 0, 512, 0},
+        {"GetNumChannels(0, 35)", [this] { return driver.GetNumChannels(0, 35); }, 0, 512, 0},
+        {"GetNumChannels(0, 36)", [this] { return driver.GetNumChannels(0, 36); }, -1, -1, -1},
+        {"GetNumChannels(0, -1)", [this] { return driver.GetNumChannels(0, -1); }, -1, -1, -1},
+        {"GetNumChannels(1, 0)", [this] { return driver.GetNumChannels(1, 0); }, -1, -1, -1},
+        {"GetChannel(0, 2, 511)", [this] { return int{driver.GetChannel(0, 2, 511)}; }, 0,
+         level2_511, 0},
+        {"GetChannel(0, 35, 0)", [this] { return int{driver.GetChannel(0, 35, 0)}; }, 0, level35_0,
+         0},
+        {"GetChannel(0, 2, 512)", [this] { return int{driver.GetChannel(0, 2, 512)}; }, 0, 0, 0},
+        {"GetChannel(0, 0, -1)", [this] { return int{driver.GetChannel(0, 0, -1)}; }, 0, 0, 0},
+        {"GetChannel(0, 36, 0)", [this] { return int{driver.GetChannel(0, 36, 0)}; }, 0, 0, 0},
+        {"GetChannel(0, -1, 0)", [this] { return int{driver.GetChannel(0, -1, 0)}; }, 0, 0, 0},
+        {"GetChannel(1, 0, 0)", [this] { return int{driver.GetChannel(1, 0, 0)}; }, 0, 0, 0},
+        {"GetPortCaps(0, 0)", [this] { return driver.GetPortCaps(0, 0); }, 1, 1, 1},
+        {"GetPortCaps(1, 0)", [this] { return driver.GetPortCaps(1, 0); }, 1, 1, 1},
+        {"GetPortCaps(0, 1)", [this] { return driver.GetPortCaps(0, 1); }, 0, 0, 0},
+        {"GetPortCaps(0, -1)", [this] { return driver.GetPortCaps(0, -1); }, 0, 0, 0},
+        {"LockPortBuffer(0, 0)", [this] { return driver.LockPortBuffer(0, 0); }, 0, 0, 0},
+        {"LockPortBuffer(0, 35)", [this] { return driver.LockPortBuffer(0, 35); }, 0, 0, 0},
+        {"LockPortBuffer(0, 36)", [this] { return driver.LockPortBuffer(0, 36); }, -1, -1, -1},
+        {"LockPortBuffer(0, -1)", [this] { return driver.LockPortBuffer(0, -1); }, -1, -1, -1},
+        {"LockPortBuffer(1, 0)", [this] { return driver.LockPortBuffer(1, 0); }, -1, -1, -1},
+        {"UnlockPortBuffer(0, 0)", [this] { return driver.UnlockPortBuffer(0, 0); }, 0, 0, 0},
+        {"UnlockPortBuffer(0, 36)", [this] { return driver.UnlockPortBuffer(0, 36); }, -1, -1, -1},
+        {"UnlockPortBuffer(0, -1)", [this] { return driver.UnlockPortBuffer(0, -1); }, -1, -1, -1},
+        {"UnlockPortBuffer(1, 0)", [this] { return driver.UnlockPortBuffer(1, 0); }, -1, -1, -1},
     };
     const auto check = [&reads](Phase phase) {
         for (const Read& r : reads) {
@@ -106,7 +94,7 @@ TEST_F(PortStoreTest, ReadsBeforeWhileAndAfterAConnection) {
     check(Phase::kBefore);
     ConnectOnce();
     check(Phase::kConnected);
-    Disconnect(0);
+    driver.Disconnect(0);
     check(Phase::kAfter);
     // The levels were never lost: a new connection shows them again.
     ConnectOnce();
@@ -120,8 +108,9 @@ TEST_F(PortStoreTest, PortBufferPointsIntoTheStoreConnectedOrNot) {
         }
         for (const std::int32_t port : {0, 1, 35}) {
             std::uint8_t* buffer = nullptr;
-            EXPECT_EQ(GetPortBuffer(0, port, &buffer), connected ? 512 : 0) << "port " << port;
-            EXPECT_EQ(buffer, PortStore() + port * 512) << "port " << port;
+            EXPECT_EQ(driver.GetPortBuffer(0, port, &buffer), connected ? 512 : 0)
+                << "port " << port;
+            EXPECT_EQ(buffer, driver.Store() + port * 512) << "port " << port;
         }
     }
 }
@@ -132,10 +121,10 @@ TEST_F(PortStoreTest, RejectedPortBufferLeavesThePointerAlone) {
     for (const auto& [device, port] : std::vector<std::pair<std::uint16_t, std::int32_t>>{
              {1, 0}, {0, 36}, {0, -1}, {0xFFFF, 0}}) {
         std::uint8_t* buffer = &sentinel;
-        EXPECT_EQ(GetPortBuffer(device, port, &buffer), -1) << device << "/" << port;
+        EXPECT_EQ(driver.GetPortBuffer(device, port, &buffer), -1) << device << "/" << port;
         EXPECT_EQ(buffer, &sentinel);
     }
-    EXPECT_EQ(GetPortBuffer(0, 0, nullptr), -1);
+    EXPECT_EQ(driver.GetPortBuffer(0, 0, nullptr), -1);
 }
 
 // GetChannels while connected, from port 0 unless said otherwise.
@@ -155,7 +144,7 @@ TEST_P(GetChannelsTest, CopiesOnlyWithinThePort) {
     ConnectOnce();
     constexpr std::uint8_t kUntouched = 0xC3;
     std::vector<std::uint8_t> destination(1024, kUntouched);
-    EXPECT_EQ(GetChannels(c.device, c.port, c.start, destination.data(), c.count), c.result);
+    EXPECT_EQ(driver.GetChannels(c.device, c.port, c.start, destination.data(), c.count), c.result);
     const std::size_t copied = c.result > 0 ? static_cast<std::size_t>(c.result) : 0;
     for (std::size_t i = 0; i < copied; ++i) {
         ASSERT_EQ(destination[i], Pattern(c.port * 512 + c.start + i)) << "level " << i;
@@ -179,38 +168,38 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PortStoreTest, GetChannelsWithoutConnectionOrDestinationCopiesNothing) {
     std::vector<std::uint8_t> destination(16, 0xC3);
-    EXPECT_EQ(GetChannels(0, 0, 0, destination.data(), 10), -1);
+    EXPECT_EQ(driver.GetChannels(0, 0, 0, destination.data(), 10), -1);
     EXPECT_EQ(destination, std::vector<std::uint8_t>(16, 0xC3));
     ConnectOnce();
-    EXPECT_EQ(GetChannels(0, 0, 0, nullptr, 10), -1);
-    EXPECT_EQ(GetChannels(0, 0, 0, nullptr, 0), -1);
+    EXPECT_EQ(driver.GetChannels(0, 0, 0, nullptr, 10), -1);
+    EXPECT_EQ(driver.GetChannels(0, 0, 0, nullptr, 0), -1);
 }
 
 TEST_F(PortStoreTest, FullLevelIsReturnedAsIs) {
     ConnectOnce();
-    PortStore()[7 * 512 + 9] = 255;
-    EXPECT_EQ(GetChannel(0, 7, 9), 255);
+    driver.Store()[7 * 512 + 9] = 255;
+    EXPECT_EQ(driver.GetChannel(0, 7, 9), 255);
     std::uint8_t level = 0;
-    EXPECT_EQ(GetChannels(0, 7, 9, &level, 1), 1);
+    EXPECT_EQ(driver.GetChannels(0, 7, 9, &level, 1), 1);
     EXPECT_EQ(level, 255);
 }
 
 TEST_F(PortStoreTest, ReadsChangeNothing) {
     ConnectOnce();
-    const std::vector<std::uint8_t> before(PortStore(), PortStore() + kStoreSize);
+    const std::vector<std::uint8_t> before(driver.Store(), driver.Store() + kStoreSize);
     std::uint8_t* buffer = nullptr;
     std::uint8_t levels[512];
     for (int i = 0; i < 3; ++i) {
-        LockPortBuffer(0, 0);
-        LockPortBuffer(0, 0);
-        UnlockPortBuffer(0, 0);
-        GetPortBuffer(0, 5, &buffer);
-        GetChannels(0, 5, 0, levels, 512);
-        GetChannel(0, 5, 5);
+        driver.LockPortBuffer(0, 0);
+        driver.LockPortBuffer(0, 0);
+        driver.UnlockPortBuffer(0, 0);
+        driver.GetPortBuffer(0, 5, &buffer);
+        driver.GetChannels(0, 5, 0, levels, 512);
+        driver.GetChannel(0, 5, 5);
     }
-    EXPECT_EQ(std::vector<std::uint8_t>(PortStore(), PortStore() + kStoreSize), before);
-    EXPECT_EQ(ConnectionCount(), 1);
-    EXPECT_EQ(ChannelsPerPort(), 512);
+    EXPECT_EQ(std::vector<std::uint8_t>(driver.Store(), driver.Store() + kStoreSize), before);
+    EXPECT_EQ(driver.ConnectionCount(), 1);
+    EXPECT_EQ(driver.ChannelsPerPort(), 512);
 }
 
 }  // namespace

@@ -25,13 +25,9 @@ void RequestStop(int) {
 // interrupted). Returns the seconds spent.
 double Listen(lxd::monitor::DriverSession& session, double rate, double duration) {
     using lxd::monitor::Clock;
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
+    const Clock::duration period = lxd::host::Seconds(1.0 / rate);
     const Clock::time_point start = Clock::now();
-    const Clock::time_point end = duration >= 0
-                                      ? start + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(duration))
-                                      : Clock::time_point::max();
+    const Clock::time_point end = lxd::host::DeadlineAfter(start, duration);
     Clock::time_point next = start;
     while (!g_stop.load()) {
         const Clock::time_point now = Clock::now();
@@ -45,7 +41,7 @@ double Listen(lxd::monitor::DriverSession& session, double rate, double duration
         }
         std::this_thread::sleep_until(std::min(next, end));
     }
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return lxd::host::SecondsBetween(start, Clock::now());
 }
 
 }  // namespace
@@ -78,8 +74,7 @@ int main(int argc, char** argv) {
         const auto start = lxd::monitor::Clock::now();
         lxd::monitor::RunLiveView(session, options, g_stop);
         session.Close();
-        const double seconds =
-            std::chrono::duration<double>(lxd::monitor::Clock::now() - start).count();
+        const double seconds = lxd::host::SecondsBetween(start, lxd::monitor::Clock::now());
         std::printf("lxdravik-monitor: %.1f s, %llu ServiceDevices calls, ports that changed:",
                     seconds, static_cast<unsigned long long>(session.Passes()));
         int changed = 0;

@@ -3,16 +3,9 @@
 #include <cstring>
 #include <vector>
 
+#include "host/device_entry.h"
+
 namespace lxd::monitor {
-namespace {
-
-// The host-owned detection list: a count and room for 32 entries of 358 bytes.
-constexpr std::size_t kEntrySize = 358;
-constexpr std::size_t kListSize = 4 + 32 * kEntrySize;
-constexpr std::size_t kNameOffset = 2;
-constexpr std::size_t kNameSize = 33;
-
-}  // namespace
 
 DriverSession::~DriverSession() {
     Close();
@@ -35,18 +28,18 @@ bool DriverSession::Open(const std::string& path, std::string& error) {
         branding_ = text;
     }
 
-    std::vector<std::uint8_t> list(kListSize, 0);
+    std::vector<std::uint8_t> list = host::EmptyDetectionList();
     d.StartDetect();
     d.ContinueDetect(0, list.data());
     std::int32_t count = 0;
     std::memcpy(&count, list.data(), sizeof count);
-    if (count < 1 || count > 32) {
+    if (count < 1 || count > kDetectionCapacity) {
         error = "detection found no device in driver '" + path + "'";
         return false;
     }
-    const std::uint8_t* entry = list.data() + 4;
-    const char* name = reinterpret_cast<const char*>(entry + kNameOffset);
-    deviceName_.assign(name, strnlen(name, kNameSize));
+    const std::uint8_t* entry = list.data() + kListHeaderSize;
+    const char* name = reinterpret_cast<const char*>(entry + kEntryNameOffset);
+    deviceName_.assign(name, strnlen(name, kEntrySecondNameOffset - kEntryNameOffset));
     if (d.Connect(entry) != 0) {
         error =
             "Connect failed: UDP port 2501 is probably held by another program (another "

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/clock.h"
 #include "host/driver_library.h"
 
 namespace lxd::monitor {
@@ -13,7 +14,7 @@ namespace lxd::monitor {
 inline constexpr int kPorts = 36;
 inline constexpr int kChannels = 512;
 
-using Clock = std::chrono::steady_clock;
+using Clock = host::Clock;
 
 class DriverSession {
   public:

@@ -339,15 +339,10 @@ void LiveView::Draw(Clock::time_point now) {
 void RunLiveView(DriverSession& session, const Options& options, const std::atomic<bool>& stop) {
     LiveView view(session, options);
     view.Start();
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / options.rate));
-    const auto drawPeriod =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kDrawRate));
+    const Clock::duration period = host::Seconds(1.0 / options.rate);
+    const Clock::duration drawPeriod = host::Seconds(1.0 / kDrawRate);
     const Clock::time_point start = Clock::now();
-    const Clock::time_point end = options.duration >= 0
-                                      ? start + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(options.duration))
-                                      : Clock::time_point::max();
+    const Clock::time_point end = host::DeadlineAfter(start, options.duration);
     Clock::time_point nextTick = start;
     Clock::time_point nextDraw = start;
     bool dirty = true;

@@ -1,51 +1,33 @@
 // lxdravik-send: transmits levels to the driver's UDP port, from a pattern or
 // from a file, at a steady frame rate.
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
+#include "host/clock.h"
 #include "host/udp.h"
 #include "tools/sender/datagrams.h"
 #include "tools/sender/levels.h"
 #include "tools/sender/options.h"
+#if defined(LXD_HAVE_PCAP)
+#include "tools/sender/capture_out.h"
+#include "tools/sender/replay.h"
+#endif
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using lxd::host::Clock;
 
 std::atomic<bool> g_stop{false};
 
 void RequestStop(int) {
     g_stop.store(true);
-}
-
-// Resolves a host name or dotted address to dotted IPv4 form.
-bool ResolveIpv4(const std::string& host, std::string& dotted) {
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
-        return false;
-    }
-    char text[INET_ADDRSTRLEN];
-    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-    const bool ok = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
-    freeaddrinfo(result);
-    if (ok) {
-        dotted = text;
-    }
-    return ok;
 }
 
 struct Totals {
@@ -79,7 +61,7 @@ int main(int argc, char** argv) {
         }
     }
     std::string address;
-    if (!ResolveIpv4(options.host, address)) {
+    if (!lxd::host::ResolveIpv4(options.host, address)) {
         std::fprintf(stderr, "lxdravik-send: cannot resolve '%s' to an IPv4 address\n",
                      options.host.c_str());
         return 2;
@@ -101,58 +83,85 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, RequestStop);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Each datagram goes to the socket, or with --pcap into the capture
+    // stamped with the time it is due (and then nothing waits for that time).
+    std::function<bool(const lxd::host::Bytes&, Clock::duration)> put =
+        [&socket](const lxd::host::Bytes& datagram, Clock::duration) {
+            return socket.Send(datagram);
+        };
+#if defined(LXD_HAVE_PCAP)
+    if (!options.replay.empty()) {
+        return lxd::sender::Replay(options, socket, address, g_stop);
+    }
+    lxd::sender::CaptureOut capture;
+    if (!options.pcap.empty()) {
+        std::string error;
+        if (!capture.Open(options.pcap, address, options.port, error)) {
+            std::fprintf(stderr, "lxdravik-send: %s\n", error.c_str());
+            return 2;
+        }
+        put = [&capture](const lxd::host::Bytes& datagram, Clock::duration due) {
+            return capture.Write(datagram, due);
+        };
+    }
+#endif
+    const bool toCapture = !options.pcap.empty();
+
     lxd::sender::PatternSource source(options.pattern, options.ports,
                                       static_cast<std::uint8_t>(options.level), options.seed);
     const bool progress = !options.quiet && isatty(STDERR_FILENO);
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / options.fps));
+    const Clock::duration period = lxd::host::Seconds(1.0 / options.fps);
     const Clock::time_point start = Clock::now();
-    const Clock::time_point end = options.duration >= 0
-                                      ? start + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(options.duration))
-                                      : Clock::time_point::max();
+    const Clock::time_point end = lxd::host::DeadlineAfter(start, options.duration);
     Clock::time_point nextProgress = start;
     Totals totals;
     lxd::sender::Counts counts;
     std::vector<lxd::host::Bytes> datagrams;
-    int firstError = 0;
+    std::string firstError;
 
     while (!g_stop.load() && (frames < 0 || static_cast<std::int64_t>(totals.frames) < frames)) {
         const Clock::time_point due = start + period * static_cast<long long>(totals.frames);
         if (due >= end) {
             break;
         }
-        std::this_thread::sleep_until(due);
+        if (!toCapture) {
+            std::this_thread::sleep_until(due);
+        }
         if (options.file.empty()) {
             source.Fill(totals.frames, frame);
         }
         datagrams.clear();
         lxd::sender::BuildDatagrams(frame, options.packet, options.coding, datagrams, counts);
         for (const lxd::host::Bytes& datagram : datagrams) {
-            if (socket.Send(datagram)) {
+            if (put(datagram, due - start)) {
                 ++totals.datagrams;
                 totals.bytes += datagram.size();
             } else {
                 if (totals.failed++ == 0) {
-                    firstError = errno;
+                    firstError = toCapture ? "not framed" : socket.LastError();
                 }
             }
         }
         ++totals.frames;
         const Clock::time_point now = Clock::now();
         if (progress && now >= nextProgress) {
-            PrintProgress(totals, std::chrono::duration<double>(now - start).count());
+            PrintProgress(totals, lxd::host::SecondsBetween(start, now));
             nextProgress = now + std::chrono::milliseconds(250);
         }
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    // Written to a capture, the frames span the time they were due.
+    const double seconds = toCapture
+                               ? lxd::host::SecondsBetween(
+                                     start, start + period * static_cast<long long>(totals.frames))
+                               : lxd::host::SecondsBetween(start, Clock::now());
     if (progress) {
         PrintProgress(totals, seconds);
         std::fprintf(stderr, "\n");
     }
-    std::printf("sent %llu frames in %.1f s to %s:%u: %llu datagrams, %llu bytes\n",
-                static_cast<unsigned long long>(totals.frames), seconds, address.c_str(),
-                options.port, static_cast<unsigned long long>(totals.datagrams),
+    std::printf("%s %llu frames in %.1f s to %s:%u%s%s: %llu datagrams, %llu bytes\n",
+                toCapture ? "wrote" : "sent", static_cast<unsigned long long>(totals.frames),
+                seconds, address.c_str(), options.port, toCapture ? " into " : "",
+                options.pcap.c_str(), static_cast<unsigned long long>(totals.datagrams),
                 static_cast<unsigned long long>(totals.bytes));
     std::printf("  packets: %llu level, %llu block (%llu raw blocks, %llu coded)\n",
                 static_cast<unsigned long long>(counts.levelPackets),
@@ -165,9 +174,15 @@ int main(int argc, char** argv) {
             "reads as raw levels\n",
             static_cast<unsigned long long>(counts.codeAsLongAsLevels));
     }
+#if defined(LXD_HAVE_PCAP)
+    if (std::string error; toCapture && !capture.Close(error)) {
+        std::fprintf(stderr, "lxdravik-send: %s: %s\n", options.pcap.c_str(), error.c_str());
+        return 1;
+    }
+#endif
     if (totals.failed > 0) {
         std::fprintf(stderr, "lxdravik-send: %llu datagrams could not be sent (%s)\n",
-                     static_cast<unsigned long long>(totals.failed), std::strerror(firstError));
+                     static_cast<unsigned long long>(totals.failed), firstError.c_str());
         return 1;
     }
     return 0;

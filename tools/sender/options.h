@@ -25,6 +25,11 @@ struct Options {
     int level = 255;
     std::uint32_t seed = 1;
     bool quiet = false;
+    std::string pcap;    // non-empty: write the datagrams into this capture
+    std::string replay;  // non-empty: play this capture instead
+    std::uint16_t replayPort = 2501;
+    double speed = 1.0;  // replay speed; 0: as fast as possible
+    bool loop = false;
 };
 
 // Parses and checks the command line. Returns -1 to go on, otherwise the exit

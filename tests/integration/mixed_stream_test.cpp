@@ -6,24 +6,24 @@
 
 #include <string>
 
-#include "tests/integration/hardening_driver.h"
+#include "tests/integration/loaded_driver.h"
 
-namespace lxd::hardening {
+namespace lxd::host {
 namespace {
 
 enum class Effect { Applies, Ignored, EndsPass };
 
 struct Datagram {
     std::string what;
-    host::Bytes bytes;
+    Bytes bytes;
     Effect effect;
     int port;  // the port that a valid datagram sets
     int tag;   // its levels: PortLevels(port, tag)
 };
 
-host::Bytes Level(std::uint32_t start, std::vector<std::uint8_t> levels, std::int32_t countField,
-                  std::uint16_t kind = host::kLevelKind) {
-    host::LevelPacket packet;
+Bytes Level(std::uint32_t start, std::vector<std::uint8_t> levels, std::int32_t countField,
+            std::uint16_t kind = kLevelPacketKind) {
+    LevelPacket packet;
     packet.kind = kind;
     packet.start = start;
     packet.levels = std::move(levels);
@@ -31,12 +31,12 @@ host::Bytes Level(std::uint32_t start, std::vector<std::uint8_t> levels, std::in
     return packet.Build();
 }
 
-host::Bytes CodedPort(int port, const std::vector<std::uint8_t>& levels,
-                      std::uint16_t kind = host::kBlockKind) {
-    host::BlockPacket packet;
+Bytes CodedPort(int port, const std::vector<std::uint8_t>& levels,
+                std::uint16_t kind = kBlockPacketKind) {
+    BlockPacket packet;
     packet.kind = kind;
-    packet.blocks = {host::Block{static_cast<std::uint16_t>(port * kChannels + 1), kChannels,
-                                 host::CodedBlockData(levels)}};
+    packet.blocks = {
+        Block{static_cast<std::uint16_t>(port * kChannels + 1), kChannels, CodedBlockData(levels)}};
     return packet.Build();
 }
 
@@ -46,15 +46,15 @@ Datagram Invalid(int i, int port) {
     const auto start = static_cast<std::uint32_t>(port * kChannels + 1);
     switch (i % 9) {
         case 0: {  // announces 512 levels, carries 100
-            host::Bytes b = Level(start, junk, kChannels);
+            Bytes b = Level(start, junk, kChannels);
             b.resize(66 + 100);
             return {"short level packet", b, Effect::Ignored, port, 0};
         }
         case 1:  // shorter than the level header
-            return {"level header cut", host::Bytes{0x20, 0x2F, 0, 0, 0, 0, 0, 0, 0x02, 0x00},
+            return {"level header cut", Bytes{0x20, 0x2F, 0, 0, 0, 0, 0, 0, 0x02, 0x00},
                     Effect::Ignored, port, 0};
         case 2: {  // block data cut off in the middle
-            host::Bytes b = CodedPort(port, PortLevels(port, 200));
+            Bytes b = CodedPort(port, PortLevels(port, 200));
             b.resize(b.size() / 2);
             return {"short block packet", b, Effect::Ignored, port, 0};
         }
@@ -69,7 +69,7 @@ Datagram Invalid(int i, int port) {
             return {"wrong kind (block layout)", CodedPort(port, junk, 0x808E), Effect::Ignored,
                     port, 0};
         case 6:
-            return {"empty", host::Bytes{}, Effect::EndsPass, port, 0};
+            return {"empty", Bytes{}, Effect::EndsPass, port, 0};
         case 7:
             return {"level count above 1,024", Level(start, junk, 1025), Effect::Ignored, port, 0};
         default:
@@ -78,9 +78,9 @@ Datagram Invalid(int i, int port) {
     }
 }
 
-using HardeningStream = DriverTest;
+using MixedStreamIntegration = LoadedDriver;
 
-TEST_F(HardeningStream, ValidDatagramsApplyInOrderAndInvalidOnesChangeNothing) {
+TEST_F(MixedStreamIntegration, ValidDatagramsApplyInOrderAndInvalidOnesChangeNothing) {
     // Valid datagrams alternate between level and coded block packets and
     // revisit ports, so a reordering shows; an invalid one follows every
     // second valid one and aims at the port just set.
@@ -99,7 +99,7 @@ TEST_F(HardeningStream, ValidDatagramsApplyInOrderAndInvalidOnesChangeNothing) {
 
     ASSERT_TRUE(Connect());
     d().ServiceDevices();
-    host::UdpSocket sender;
+    UdpSocket sender;
     AimAtDriver(sender);
     for (const Datagram& g : stream) {
         ASSERT_TRUE(sender.Send(g.bytes)) << g.what;
@@ -135,4 +135,4 @@ TEST_F(HardeningStream, ValidDatagramsApplyInOrderAndInvalidOnesChangeNothing) {
 }
 
 }  // namespace
-}  // namespace lxd::hardening
+}  // namespace lxd::host

@@ -2,26 +2,26 @@
 // that asks for address reuse; once it disconnects, such a socket can.
 #include <gtest/gtest.h>
 
-#include "tests/integration/hardening_driver.h"
+#include "tests/integration/loaded_driver.h"
 
-namespace lxd::hardening {
+namespace lxd::host {
 namespace {
 
-using HardeningOwnership = DriverTest;
+using PortOwnershipIntegration = LoadedDriver;
 
-TEST_F(HardeningOwnership, ReuseAddressCannotTakeThePortWhileConnected) {
+TEST_F(PortOwnershipIntegration, ReuseAddressCannotTakeThePortWhileConnected) {
     ASSERT_TRUE(Connect());
     {
-        host::UdpSocket intruder;
+        UdpSocket intruder;
         ASSERT_TRUE(intruder.Valid());
-        EXPECT_FALSE(intruder.Bind(kPort, /*reuse=*/true))
+        EXPECT_FALSE(intruder.Bind(kIntakePort, /*reuse=*/true))
             << "another socket bound UDP 2501 with address reuse while the driver held it";
-        host::UdpSocket plain;
-        EXPECT_FALSE(plain.Bind(kPort));
+        UdpSocket plain;
+        EXPECT_FALSE(plain.Bind(kIntakePort));
     }
 
     // The driver still receives what is sent to the port.
-    host::UdpSocket sender;
+    UdpSocket sender;
     AimAtDriver(sender);
     const std::vector<std::uint8_t> levels = PortLevels(3, 1);
     ASSERT_TRUE(sender.Send(PortPacket(3, levels)));
@@ -33,9 +33,9 @@ TEST_F(HardeningOwnership, ReuseAddressCannotTakeThePortWhileConnected) {
     // Released with the last connection: the same kind of socket now binds,
     // so the refusal above came from the driver's hold.
     d().Disconnect(0);
-    host::UdpSocket after;
-    EXPECT_TRUE(after.Bind(kPort, /*reuse=*/true));
+    UdpSocket after;
+    EXPECT_TRUE(after.Bind(kIntakePort, /*reuse=*/true));
 }
 
 }  // namespace
-}  // namespace lxd::hardening
+}  // namespace lxd::host

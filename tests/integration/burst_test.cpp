@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/integration/hardening_driver.h"
+#include "tests/integration/loaded_driver.h"
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -17,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-namespace lxd::hardening {
+namespace lxd::host {
 namespace {
 
 constexpr int kFrames = 44;  // one second at 44 Hz
@@ -80,9 +80,9 @@ long KernelDrops() {
 }
 #endif
 
-using HardeningBurst = DriverTest;
+using BurstIntegration = LoadedDriver;
 
-TEST_F(HardeningBurst, OneServiceCallAppliesASecondOfQueuedFrames) {
+TEST_F(BurstIntegration, OneServiceCallAppliesASecondOfQueuedFrames) {
     const int granted = GrantedForRequest();
     ASSERT_GT(granted, 0) << "the granted receive buffer cannot be read";
     const int wanted = kPorts * kFrames;
@@ -112,7 +112,7 @@ TEST_F(HardeningBurst, OneServiceCallAppliesASecondOfQueuedFrames) {
     const long dropsBefore = KernelDrops();
 #endif
 
-    host::UdpSocket sender;
+    UdpSocket sender;
     AimAtDriver(sender);
     sender.RequestSendBuffer(kRequest);
     int sent = 0;
@@ -146,4 +146,4 @@ TEST_F(HardeningBurst, OneServiceCallAppliesASecondOfQueuedFrames) {
 }
 
 }  // namespace
-}  // namespace lxd::hardening
+}  // namespace lxd::host

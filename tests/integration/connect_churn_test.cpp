@@ -2,7 +2,7 @@
 // connects, receives, releases the port, and leaves no descriptor behind.
 #include <gtest/gtest.h>
 
-#include "tests/integration/hardening_driver.h"
+#include "tests/integration/loaded_driver.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <dirent.h>
 #endif
 
-namespace lxd::hardening {
+namespace lxd::host {
 namespace {
 
 constexpr int kCycles = 3000;
@@ -39,12 +39,12 @@ long OpenHandles() {
 #endif
 }
 
-using HardeningChurn = DriverTest;
+using ChurnIntegration = LoadedDriver;
 
-TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
-    host::UdpSocket sender;
+TEST_F(ChurnIntegration, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
+    UdpSocket sender;
     AimAtDriver(sender);
-    const host::Bytes stale = PortPacket(kStalePort, std::vector<std::uint8_t>(kChannels, 0xEE));
+    const Bytes stale = PortPacket(kStalePort, std::vector<std::uint8_t>(kChannels, 0xEE));
 
     // One cycle first, so that anything created once per process is in place.
     ASSERT_TRUE(Connect());
@@ -67,8 +67,8 @@ TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
         // Sent to a closed port: must never reach the store.
         sender.Send(stale);
         // The port is free again: a plain socket binds it.
-        host::UdpSocket probe;
-        ASSERT_TRUE(probe.Bind(kPort)) << "cycle " << c << ": UDP 2501 still held";
+        UdpSocket probe;
+        ASSERT_TRUE(probe.Bind(kIntakePort)) << "cycle " << c << ": UDP 2501 still held";
         probe.Close();
 
         if (handlesBefore >= 0 && c % 500 == 499) {
@@ -92,4 +92,4 @@ TEST_F(HardeningChurn, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
 }
 
 }  // namespace
-}  // namespace lxd::hardening
+}  // namespace lxd::host
