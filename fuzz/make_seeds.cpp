@@ -189,7 +189,7 @@ void SacnSeeds() {
     const char* t = "fuzz_sacn";
     auto seed = [&](const std::string& name, std::uint8_t advance, void (*change)(SacnFields&)) {
         SacnFields f;
-        f.slots = Levels(512, 3);
+        f.slots = SampleLevels(512, 3);
         change(f);
         BridgeSeed(t, name, advance, 0, f.Build());
     };
@@ -213,7 +213,7 @@ void ArtnetSeeds() {
     auto dmx = [](std::uint16_t address, std::size_t n, unsigned seed) {
         lxd::test::ArtDmxFields f;
         f.portAddress = address;
-        f.data = Levels(n, seed);
+        f.data = SampleLevels(n, seed);
         return f.Build();
     };
     BridgeSeed(t, "dmx", 0, 0, dmx(0, 512, 1));
