@@ -12,9 +12,10 @@
 namespace lxd::bridge {
 
 // A port with a live source is sent again when it was last sent this long
-// ago; with a tick of kTickInterval no port waits a whole second.
+// ago; with a tick every kTickInterval no port waits a second, even when the
+// ticks run a little late.
 inline constexpr Millis kTickInterval{250};
-inline constexpr Millis kRefreshAfter{750};
+inline constexpr Millis kRefreshAfter{700};
 
 // Where datagrams for the driver go.
 class DatagramSink {
