@@ -9,10 +9,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages the builds and tests need; wine32 needs the i386 architecture.
+# ola is the independent sACN and Art-Net sender of the bridge tests.
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
   libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
   g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev
-  file)
+  file ola)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
@@ -33,6 +34,12 @@ setup() {
     "${SUDO[@]}" apt-get update -qq
     "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive \
       apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # The tests start olad themselves, in network namespaces of their own; the
+    # package's system daemon would use the real network: stop it.
+    if [[ " ${missing[*]} " == *" ola "* ]] && command -v systemctl >/dev/null &&
+      systemctl is-active --quiet olad 2>/dev/null; then
+      "${SUDO[@]}" systemctl disable --now olad
+    fi
   fi
 }
 

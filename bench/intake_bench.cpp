@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -15,6 +14,7 @@
 
 #include "bench/alloc_counter.h"
 #include "bench/min_statistic.h"
+#include "bench/thread_clock.h"
 #include "driver/driver.h"
 #include "host/device_entry.h"
 #include "host/packets.h"
@@ -24,13 +24,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The calling thread's CPU time (user and system), in seconds: on a shared
-// machine it leaves out the time other programs hold the core.
-double ThreadSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
+using lxd::bench::ThreadSeconds;
 
 constexpr std::uint32_t kMarkerAddress = lxd::kStoreSize;  // no level datagram touches it
 

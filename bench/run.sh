@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the benchmarks and prints each figure against its goal.
+# Runs the benchmarks and prints each figure against its goal. The bridge
+# bench fails by itself when its sACN path allocates.
 #   bench/run.sh BIN_DIR [REPETITIONS]     (./dev.sh bench passes build/release/bin)
 # The intake bench binds UDP 2501, so it runs under the shared port lock.
 set -euo pipefail
@@ -17,7 +18,10 @@ echo "== intake (loopback, UDP 2501)"
 flock /tmp/lxdravik-2501.lock "$bin/intake_bench" "${common[@]}" \
   --benchmark_out="$out/intake.json" --benchmark_out_format=json
 
-python3 - "$out/codec.json" "$out/intake.json" <<'PY'
+echo "== bridge (sACN over loopback)"
+"$bin/bridge_bench" "${common[@]}" --benchmark_out="$out/bridge.json" --benchmark_out_format=json
+
+python3 - "$out/codec.json" "$out/intake.json" "$out/bridge.json" <<'PY'
 import json, sys
 
 def load(path):
@@ -27,7 +31,7 @@ def load(path):
             runs[b["run_name"]] = b
     return runs
 
-codec, intake = load(sys.argv[1]), load(sys.argv[2])
+codec, intake, bridge = load(sys.argv[1]), load(sys.argv[2]), load(sys.argv[3])
 rows = []
 
 def check(label, value, goal, at_least=True):
@@ -64,6 +68,24 @@ for n in ("36", "150", "0"):
 se, be = intake["empty/service"]["cpu_time"], intake["empty/bare"]["cpu_time"]
 print(f"  empty call: ServiceDevices {se:.0f} ns, one would-block recvfrom {be:.0f} ns")
 check("empty call: x one would-block recvfrom", se / be, 1.5, at_least=False)
+
+# Bridge: thread CPU time of one sACN packet through the bridge's sockets
+# (receive, parse, merge, code, send) against a bare recvfrom + sendto of the
+# same bytes; one frame of 36 universes; the parse, merge and coding alone.
+packet = bridge["packet/bridge/manual_time"]["real_time"]
+bare = bridge["packet/bare/manual_time"]["real_time"]
+frame = bridge["frame36/bridge/manual_time"]["real_time"]
+own = bridge["packet/no_sockets"]["cpu_time"]
+rate = 36 * 44
+print("\nbridge figures (fastest repetition, thread CPU time)")
+print(f"  one packet: bridge {packet:8.0f} ns ({1e9 / packet:8.0f}/s), bare relay {bare:8.0f} ns ({1e9 / bare:8.0f}/s)")
+print(f"  parse, merge, code without sockets: {own:.0f} ns")
+print(f"  a frame of 36 universes: {frame:.0f} ns (9 block packets out)")
+print(f"  36 universes at 44 Hz: {frame * 44 / 1e7:.2f} % of a core a frame at a time; "
+      f"{packet * rate / 1e7:.2f} % if every packet came alone (a bare relay: {bare * rate / 1e7:.2f} %)")
+check("bridge sACN packet: x bare relay packets/s", bare / packet, 0.5)
+check("bridge 36 x 44 Hz, frames: % of a core", frame * 44 / 1e7, 1.0, at_least=False)
+check("bridge 36 x 44 Hz, own work: % of a core", own * rate / 1e7, 0.1, at_least=False)
 
 print("\ngoals")
 for label, value, goal, verdict in rows:

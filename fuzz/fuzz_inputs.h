@@ -65,3 +65,28 @@ inline bool SplitStridedInput(const std::uint8_t* data, std::size_t size, Stride
 }
 
 }  // namespace lxd::fuzz
+
+namespace lxd::fuzz {
+
+// The bridge targets: a byte of time that passes before the packet (in steps
+// of 20 ms for sACN, 100 ms for Art-Net, so that timeouts happen), a byte
+// choosing one of four Art-Net source addresses, then the datagram.
+inline constexpr std::size_t kBridgeHeader = 2;
+struct BridgeInput {
+    std::uint32_t advance;  // steps of time
+    std::uint32_t source;   // 0..3
+    const std::uint8_t* datagram;
+    std::size_t size;
+};
+inline bool SplitBridgeInput(const std::uint8_t* data, std::size_t size, BridgeInput* in) {
+    if (size < kBridgeHeader) {
+        return false;
+    }
+    in->advance = data[0];
+    in->source = data[1] & 3u;
+    in->datagram = data + kBridgeHeader;
+    in->size = size - kBridgeHeader;
+    return true;
+}
+
+}  // namespace lxd::fuzz

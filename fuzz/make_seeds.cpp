@@ -14,6 +14,7 @@
 #include "host/datagram_samples.h"
 #include "host/packets.h"
 #include "intake/run_length.h"
+#include "tests/bridge/packets.h"
 
 namespace {
 
@@ -175,6 +176,59 @@ void BmpSeeds() {
     Write(t, "header-only", headerOnly);
 }
 
+// Bridge seeds: the two header bytes (time, source), then a datagram.
+void BridgeSeed(const char* target, const std::string& name, std::uint8_t advance,
+                std::uint8_t source, const Bytes& datagram) {
+    Bytes b{advance, source};
+    b.insert(b.end(), datagram.begin(), datagram.end());
+    Write(target, name, b);
+}
+
+void SacnSeeds() {
+    using lxd::test::SacnFields;
+    const char* t = "fuzz_sacn";
+    auto seed = [&](const std::string& name, std::uint8_t advance, void (*change)(SacnFields&)) {
+        SacnFields f;
+        f.slots = SampleLevels(512, 3);
+        change(f);
+        BridgeSeed(t, name, advance, 0, f.Build());
+    };
+    seed("levels", 0, [](SacnFields&) {});
+    seed("levels-universe4-short", 1, [](SacnFields& f) { f.universe = 4, f.slots.resize(24); });
+    seed("second-source", 1, [](SacnFields& f) { f.cidByte = 2, f.priority = 120; });
+    seed("per-address-priority", 1, [](SacnFields& f) { f.startCode = 0xDD, f.sequence = 1; });
+    seed("preview", 1, [](SacnFields& f) { f.options = 0x80; });
+    seed("terminated", 1, [](SacnFields& f) { f.options = 0x40, f.sequence = 2; });
+    seed("old-sequence", 1, [](SacnFields& f) { f.sequence = 250; });
+    seed("text-start-code", 1, [](SacnFields& f) { f.startCode = 0x17; });
+    seed("synchronisation", 1, [](SacnFields& f) { f.rootVector = 8, f.slots.clear(); });
+    seed("unmapped", 1, [](SacnFields& f) { f.universe = 63999; });
+    seed("after-timeout", 130, [](SacnFields& f) { f.sequence = 3; });
+    seed("truncated", 0, [](SacnFields& f) { f.keep = 200; });
+    seed("bad-dmp-count", 0, [](SacnFields& f) { f.valueCount = 2; });
+}
+
+void ArtnetSeeds() {
+    const char* t = "fuzz_artnet";
+    auto dmx = [](std::uint16_t address, std::size_t n, unsigned seed) {
+        lxd::test::ArtDmxFields f;
+        f.portAddress = address;
+        f.data = SampleLevels(n, seed);
+        return f.Build();
+    };
+    BridgeSeed(t, "dmx", 0, 0, dmx(0, 512, 1));
+    BridgeSeed(t, "dmx-second-source", 1, 1, dmx(0, 512, 2));
+    BridgeSeed(t, "dmx-third-source", 1, 2, dmx(0, 64, 3));
+    BridgeSeed(t, "dmx-short", 1, 0, dmx(3, 2, 4));
+    BridgeSeed(t, "dmx-unmapped", 1, 0, dmx(0x7FFF, 16, 5));
+    BridgeSeed(t, "dmx-after-timeout", 110, 3, dmx(1, 512, 6));
+    BridgeSeed(t, "poll", 0, 0, lxd::test::ArtPollFields{}.Build());
+    BridgeSeed(t, "poll-targeted", 0, 0, lxd::test::ArtPollFields{14, 0x20, true, 2, 1}.Build());
+    Bytes old = dmx(0, 8, 7);
+    old[11] = 13;
+    BridgeSeed(t, "old-version", 0, 0, old);
+}
+
 #if defined(LXD_HAVE_PCAP)
 // Capture files of every link type (two datagrams to the driver's port, one
 // elsewhere), and bare frames, one of them a fragment.
@@ -236,6 +290,8 @@ int main(int argc, char** argv) {
     DecodeSeeds();
     StridedSeeds();
     BmpSeeds();
+    SacnSeeds();
+    ArtnetSeeds();
 #if defined(LXD_HAVE_PCAP)
     CaptureSeeds();
 #endif

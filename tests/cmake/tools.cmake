@@ -4,18 +4,8 @@ if(LXD_BUILD_TOOLS)
   add_library(lxd_partial_driver SHARED ${CMAKE_CURRENT_SOURCE_DIR}/tools/partial_driver.cpp)
   target_link_libraries(lxd_partial_driver PRIVATE lxd_warnings)
 
-  if(WIN32)
-    set(LXD_CHILD_PROCESS ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process_win32.cpp)
-  else()
-    set(LXD_CHILD_PROCESS ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process_posix.cpp)
-  endif()
-  add_executable(tools_tests
-    ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process.cpp
-    ${LXD_CHILD_PROCESS}
-    ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_test.cpp
-  )
-  target_include_directories(tools_tests PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(tools_tests PRIVATE lxd_test_support lxd_warnings ${LXD_GTEST_MAIN})
+  add_executable(tools_tests ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_test.cpp)
+  target_link_libraries(tools_tests PRIVATE lxd_test_tools lxd_warnings ${LXD_GTEST_MAIN})
   add_dependencies(tools_tests lxdravik lxdravik-monitor lxdravik-send lxd_partial_driver)
   lxd_add_test(tools_tests PORT_LOCK)
 endif()

@@ -16,11 +16,9 @@ if(TARGET lxd_capture AND LXD_BUILD_TOOLS)
     cmake_parse_arguments(ARG "PORT_LOCK" "" "" ${ARGN})
     list(TRANSFORM ARG_UNPARSED_ARGUMENTS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/)
     add_executable(${name} ${ARG_UNPARSED_ARGUMENTS}
-      ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/tools/child_process_posix.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
     target_compile_definitions(${name} PRIVATE ${LXD_WIRESHARK_DEFINES})
-    target_link_libraries(${name} PRIVATE lxd_capture lxd_test_support lxd_warnings
+    target_link_libraries(${name} PRIVATE lxd_capture lxd_test_tools lxd_warnings
       ${LXD_GTEST_MAIN})
     add_dependencies(${name} lxdravik lxdravik-monitor lxdravik-send)
     if(ARG_PORT_LOCK)

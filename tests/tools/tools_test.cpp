@@ -11,18 +11,10 @@
 #include "host/udp.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
+#include "tests/tools/snapshot.h"
 
 namespace lxd::test {
 namespace {
-
-// Passes when `text` holds `part`, and shows both otherwise.
-::testing::AssertionResult Holds(const std::string& text, const std::string& part) {
-    if (text.find(part) != std::string::npos) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
-}
-using Levels = std::vector<int>;
 
 #if defined(_WIN32)
 constexpr const char* kProgramSuffix = ".exe";
@@ -40,36 +32,6 @@ std::string WriteFile(const std::string& name, const std::string& text) {
     const std::string path = dir + "/" + name;
     std::ofstream(path) << text;
     return path;
-}
-
-// Reads the integers of the JSON array that starts at or after `from`.
-Levels ArrayAfter(const std::string& json, std::size_t from) {
-    Levels values;
-    std::size_t at = json.find('[', from);
-    const std::size_t end = json.find(']', at);
-    if (at == std::string::npos || end == std::string::npos) {
-        return values;
-    }
-    for (++at; at < end;) {
-        std::size_t used = 0;
-        values.push_back(std::stoi(json.substr(at, end - at), &used));
-        at += used;
-        while (at < end && (json[at] == ',' || json[at] == ' ')) {
-            ++at;
-        }
-    }
-    return values;
-}
-
-// The "ports" entries of the monitor's JSON snapshot: port -> its 512 levels.
-std::map<int, Levels> PortsInSnapshot(const std::string& json) {
-    std::map<int, Levels> ports;
-    const std::string key = "{\"port\": ";
-    for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
-        const int port = std::stoi(json.substr(at + key.size()));
-        ports[port] = ArrayAfter(json, json.find("\"levels\":", at));
-    }
-    return ports;
 }
 
 struct SenderRun {

@@ -13,6 +13,7 @@
 #include "host/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
+#include "tests/tools/snapshot.h"
 #include "tests/wireshark/tshark.h"
 
 namespace lxd::test {
@@ -20,13 +21,6 @@ namespace {
 
 const std::string kSend = ProgramDirectory() + "lxdravik-send";
 const std::string kDir = MakeTempDirectory();
-
-::testing::AssertionResult Holds(const std::string& text, const std::string& part) {
-    if (text.find(part) != std::string::npos) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
-}
 
 ProcessResult Send(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {kSend, "--quiet"});

@@ -4,23 +4,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/arguments.h"
+
 namespace lxd::sender {
 namespace {
-
-// Parses a whole decimal number; false for anything else (signs, junk, overflow).
-bool ParseNumber(const std::string& text, long& value) {
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return true;
-}
 
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r");
@@ -64,9 +51,9 @@ bool ParsePorts(const std::string& text, std::vector<int>& ports, std::string& e
         long first = 0;
         long last = 0;
         const bool range = dash != std::string::npos;
-        if (range ? !(ParseNumber(Trim(item.substr(0, dash)), first) &&
-                      ParseNumber(Trim(item.substr(dash + 1)), last))
-                  : !ParseNumber(item, first)) {
+        if (range ? !(host::ParseWholeNumber(Trim(item.substr(0, dash)), first) &&
+                      host::ParseWholeNumber(Trim(item.substr(dash + 1)), last))
+                  : !host::ParseWholeNumber(item, first)) {
             error = "malformed ports list '" + text + "' (expected e.g. 0-3,7)";
             return false;
         }
@@ -119,8 +106,9 @@ bool ParseLevelText(const std::string& text, const std::string& name, Frame& fra
         long port = 0;
         long channel = 0;
         long value = 0;
-        if (words.size() != 3 || !ParseNumber(words[0], port) || !ParseNumber(words[1], channel) ||
-            !ParseNumber(words[2], value)) {
+        if (words.size() != 3 || !host::ParseWholeNumber(words[0], port) ||
+            !host::ParseWholeNumber(words[1], channel) ||
+            !host::ParseWholeNumber(words[2], value)) {
             error = where + "expected 'port channel value' (three whole numbers), got '" +
                     Trim(line) + "'";
             return false;

@@ -3,34 +3,14 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "host/arguments.h"
+
 namespace lxd::sender {
 namespace {
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "lxdravik-send: %s\n", message.c_str());
     return 2;
-}
-
-// Splits HOST:PORT; false when the port is missing or not in 1..65535.
-bool ParseDestination(const std::string& text, std::string& host, std::uint16_t& port) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
-        text.size() - colon - 1 > 5) {
-        return false;
-    }
-    long value = 0;
-    for (std::size_t i = colon + 1; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        value = value * 10 + (text[i] - '0');
-    }
-    if (value < 1 || value > 65535) {
-        return false;
-    }
-    host = text.substr(0, colon);
-    port = static_cast<std::uint16_t>(value);
-    return true;
 }
 
 }  // namespace
@@ -112,7 +92,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return app.exit(e);
     }
 
-    if (!ParseDestination(to, options.host, options.port)) {
+    if (!host::ParseHostPort(to, options.host, options.port)) {
         return Fail("--to: expected HOST:PORT with a port in 1..65535, got '" + to + "'");
     }
     ParsePattern(options.patternName, options.pattern);

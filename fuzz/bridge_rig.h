@@ -1,0 +1,92 @@
+// What both bridge targets share: one Bridge kept across inputs (so that
+// sources, sequence numbers and timeouts carry over), mapping sACN universes
+// 1-4 and Art-Net port-addresses 0-3, whose block packets are applied to a
+// store as the driver applies them. After every input the store must hold
+// exactly the bridge's merged levels of every port it has sent.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "intake/datagram.h"
+#include "intake/store_layout.h"
+#include "tools/bridge/bridge.h"
+
+namespace lxd::fuzz {
+
+inline void BridgeFail(const char* target, const char* what) {
+    std::fprintf(stderr, "%s: %s\n", target, what);
+    std::abort();
+}
+
+struct StoreSink : bridge::DatagramSink {
+    std::unique_ptr<std::uint8_t[]> store{new std::uint8_t[kStoreSize]()};
+    bool Send(const std::uint8_t* data, std::size_t size) override {
+        if (size > static_cast<std::size_t>(kReceiveBufferSize)) {
+            BridgeFail("bridge", "a block packet longer than the driver takes");
+        }
+        ApplyDatagram(data, static_cast<std::uint32_t>(size), store.get(),
+                      {nullptr, nullptr, nullptr});
+        return true;
+    }
+};
+
+struct ReplyCheck : bridge::ReplySink {
+    std::uint32_t OwnAddressFor(std::uint32_t) override { return 0x7F000001; }
+    void Reply(std::uint32_t, const std::uint8_t* data, std::size_t size) override {
+        if (size != bridge::kArtPollReplySize || std::memcmp(data, "Art-Net", 8) != 0) {
+            BridgeFail("bridge", "a malformed ArtPollReply");
+        }
+    }
+};
+
+class BridgeRig {
+  public:
+    BridgeRig() {
+        std::string error;
+        mapping_.Add(bridge::Protocol::kSacn, "1-4", error);
+        mapping_.Add(bridge::Protocol::kArtnet, "0-3@4", error);
+        bridge_ = std::make_unique<bridge::Bridge>(mapping_, false, sink_);
+    }
+    bridge::Bridge& Bridge() { return *bridge_; }
+    ReplyCheck& Replies() { return replies_; }
+    bridge::Millis Advance(std::uint32_t steps, int stepMs) {
+        now_ += bridge::Millis(steps * stepMs);
+        bridge_->Tick(now_);
+        return now_;
+    }
+    // Every port sent at least once holds what the bridge merged.
+    void Check(const char* target) {
+        bridge_->Flush(now_);
+        for (int p = 0; p < 8; ++p) {
+            const std::uint8_t* levels = p < 4 ? bridge_->SacnAt(p)->Output().Levels()
+                                               : bridge_->ArtnetAt(p)->Output().Levels();
+            if (bridge_->Output().Datagrams(p) > 0 &&
+                std::memcmp(sink_.store.get() + p * 512, levels, 512) != 0) {
+                BridgeFail(target, "the driver's store differs from the merged levels");
+            }
+        }
+    }
+
+  private:
+    bridge::Mapping mapping_;
+    StoreSink sink_;
+    ReplyCheck replies_;
+    std::unique_ptr<bridge::Bridge> bridge_;
+    bridge::Millis now_{0};
+};
+
+// An exact-size copy of the datagram, so that AddressSanitizer sees any read
+// past its end.
+inline std::unique_ptr<std::uint8_t[]> ExactCopy(const std::uint8_t* data, std::size_t size) {
+    std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size == 0 ? 1 : size]);
+    if (size != 0) {
+        std::memcpy(copy.get(), data, size);
+    }
+    return copy;
+}
+
+}  // namespace lxd::fuzz

@@ -1,0 +1,31 @@
+#include "host/arguments.h"
+
+namespace lxd::host {
+
+bool ParseWholeNumber(const std::string& text, long& value) {
+    if (text.empty() || text.size() > 9) {
+        return false;
+    }
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+bool ParseHostPort(const std::string& text, std::string& host, std::uint16_t& port) {
+    const std::size_t colon = text.rfind(':');
+    long value = 0;
+    if (colon == std::string::npos || colon == 0 || text.size() - colon - 1 > 5 ||
+        !ParseWholeNumber(text.substr(colon + 1), value) || value < 1 || value > 65535) {
+        return false;
+    }
+    host = text.substr(0, colon);
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace lxd::host

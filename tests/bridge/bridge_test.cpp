@@ -1,0 +1,247 @@
+// The bridge without sockets: port mapping from the command line, block
+// packets as the driver applies them, the once-a-second refresh, on-loss,
+// counts, and the ArtPollReply packets a console sees.
+#include <gtest/gtest.h>
+
+#include "host/block_writer.h"
+#include "intake/datagram.h"
+#include "intake/store_layout.h"
+#include "tests/bridge/packets.h"
+#include "tools/bridge/bridge.h"
+
+namespace lxd::test {
+namespace {
+
+using bridge::Millis;
+using bridge::Protocol;
+
+struct MappingCase {
+    std::vector<std::pair<Protocol, std::string>> lists;
+    std::string result;  // ports as "port:S|A universe ..." or the error message
+};
+
+std::string Describe(const bridge::Mapping& m) {
+    std::string out;
+    for (int p = 0; p < bridge::kDriverPorts; ++p) {
+        if (m.Mapped(p)) {
+            out += (out.empty() ? "" : " ") + std::to_string(p) + ":" +
+                   (m.Port(p).protocol == Protocol::kSacn ? "S" : "A") +
+                   std::to_string(m.Port(p).universe);
+        }
+    }
+    return out;
+}
+
+TEST(BridgeMapping, ListsGoOntoConsecutivePortsOrAreRefused) {
+    const Protocol S = Protocol::kSacn;
+    const Protocol A = Protocol::kArtnet;
+    const std::vector<MappingCase> cases = {
+        {{{S, "1-3"}}, "0:S1 1:S2 2:S3"},
+        {{{S, "5,2,63999@33"}}, "33:S5 34:S2 35:S63999"},
+        {{{S, "1-4@0"}, {A, "0:0:0-3@4"}}, "0:S1 1:S2 2:S3 3:S4 4:A0 5:A1 6:A2 7:A3"},
+        {{{A, "1:2:14-1:3:1"}}, "0:A302 1:A303 2:A304 3:A305"},
+        {{{A, "0:1:15-2:0"}}, "0:A31 1:A32"},
+        {{{A, "32767@35"}, {S, "7@34"}}, "34:S7 35:A32767"},
+        {{{S, "1-36"}}, "0:S1 1:S2 2:S3"},
+        {{{S, "1-36"}}, "33:S34 34:S35 35:S36"},
+        {{{S, "1-37"}}, "--sacn 1-37: the list runs past port 35"},
+        {{{S, "1@36"}}, "--sacn 1@36: port 36 is outside 0..35"},
+        {{{S, "1@"}}, "expected @PORT with a driver port 0..35"},
+        {{{S, "@3"}}, "no universes before '@'"},
+        {{{S, "0"}}, "universe '0' is outside 1..63999"},
+        {{{S, "5-3"}}, "range '5-3' runs backwards"},
+        {{{S, "1,,2"}}, "'' is not a universe"},
+        {{{S, "1-2"}, {A, "0"}}, "--artnet 0: port 0 is already fed by sACN universe 1"},
+        {{{S, "1,1"}}, "sACN universe 1 is listed twice (ports 0 and 1)"},
+        {{{A, "32768"}}, "port-address 32768 is outside 0..32767"},
+        {{{A, "0:16:0"}}, "net is 0..127, sub-net and universe 0..15"},
+        {{{A, "0:0:0:0"}}, "more than three fields"},
+        {{{A, "0-0:1"}}, "neither a number nor net:sub-net:universe"},
+    };
+    for (const MappingCase& c : cases) {
+        bridge::Mapping mapping;
+        std::string error;
+        std::string got;
+        for (const auto& [protocol, list] : c.lists) {
+            const std::string before = Describe(mapping);
+            if (!mapping.Add(protocol, list, error)) {
+                got = error;
+                EXPECT_EQ(Describe(mapping), before) << "a refused list leaves no trace";
+                break;
+            }
+            got = Describe(mapping);
+        }
+        EXPECT_NE(got.find(c.result), std::string::npos) << c.lists[0].second << " gave " << got;
+    }
+}
+
+// A driver store that every datagram sent is applied to, as the driver would.
+struct StoreSink : bridge::DatagramSink {
+    std::vector<std::uint8_t> store = std::vector<std::uint8_t>(kStoreSize, 0);
+    std::vector<Bytes> sent;
+    bool Send(const std::uint8_t* data, std::size_t size) override {
+        sent.emplace_back(data, data + size);
+        ApplyDatagram(data, static_cast<std::uint32_t>(size), store.data(),
+                      {nullptr, nullptr, nullptr});
+        return true;
+    }
+    Bytes Port(int port) const {
+        return Bytes(store.begin() + port * 512, store.begin() + port * 512 + 512);
+    }
+};
+
+TEST(BlockWriter, CodesABlockOnlyWhenStrictlyShorter) {
+    const struct {
+        Bytes levels;
+        int coded;
+    } cases[] = {{{5, 5, 5, 1}, 0}, {{5, 5, 5, 5, 1, 2}, 1}, {{1, 2, 3}, 0}, {Bytes(512, 9), 1}};
+    for (const auto& c : cases) {
+        host::BlockWriter writer;
+        ASSERT_TRUE(writer.Add(1, c.levels.data(), static_cast<std::uint16_t>(c.levels.size())));
+        EXPECT_EQ(writer.CodedBlocks(), c.coded) << c.levels.size();
+        std::vector<std::uint8_t> store(kStoreSize, 0xEE);
+        ApplyDatagram(writer.Data(), static_cast<std::uint32_t>(writer.Size()), store.data(),
+                      {nullptr, nullptr, nullptr});
+        EXPECT_EQ(Bytes(store.begin(), store.begin() + c.levels.size()), c.levels);
+        EXPECT_EQ(store[c.levels.size()], 0xEE);
+    }
+}
+
+// Levels that do not compress: each port's 512 go raw, two to a datagram.
+Bytes Noise(int seed) {
+    Bytes b(512);
+    for (int i = 0; i < 512; ++i) {
+        b[i] = static_cast<std::uint8_t>((i * 131 + seed * 71) ^ (i >> 3));
+    }
+    return b;
+}
+
+class BridgeForwarding : public ::testing::Test {
+  protected:
+    void Map(const std::string& sacn, bool hold = true) {
+        std::string error;
+        ASSERT_TRUE(mapping_.Add(Protocol::kSacn, sacn, error)) << error;
+        bridge_ = std::make_unique<bridge::Bridge>(mapping_, hold, sink_);
+    }
+    void Send(std::uint16_t universe, const Bytes& slots, int at) {
+        SacnFields f;
+        f.universe = universe;
+        f.slots = slots;
+        f.sequence = ++sequence_;
+        const Bytes p = f.Build();
+        bridge_->OnSacn(p.data(), p.size(), Millis(at));
+    }
+    bridge::Mapping mapping_;
+    StoreSink sink_;
+    std::unique_ptr<bridge::Bridge> bridge_;
+    std::uint8_t sequence_ = 0;
+};
+
+TEST_F(BridgeForwarding, ChangedPortsShareDatagramsThatTheDriverAppliesExactly) {
+    Map("1-6@30");
+    const struct {
+        bool noisy;
+        std::size_t datagrams;  // for six changed ports
+    } cases[] = {{true, 3}, {false, 2}};
+    int at = 0;
+    for (const auto& c : cases) {
+        sink_.sent.clear();
+        std::vector<Bytes> expected;
+        for (int u = 0; u < 6; ++u) {
+            expected.push_back(c.noisy ? Noise(u + at)
+                                       : Bytes(512, static_cast<std::uint8_t>(u + at)));
+            Send(static_cast<std::uint16_t>(u + 1), expected.back(), at);
+        }
+        bridge_->Flush(Millis(at));
+        EXPECT_EQ(sink_.sent.size(), c.datagrams);
+        for (const Bytes& d : sink_.sent) {
+            EXPECT_LE(d.size(), static_cast<std::size_t>(kReceiveBufferSize));
+        }
+        for (int u = 0; u < 6; ++u) {
+            EXPECT_EQ(sink_.Port(30 + u), expected[u]) << "port " << 30 + u;
+        }
+        at += 10;
+        bridge_->Flush(Millis(at));  // nothing changed: nothing sent
+        EXPECT_EQ(sink_.sent.size(), c.datagrams);
+    }
+}
+
+TEST_F(BridgeForwarding, LivePortsAreSentAgainWithinASecondAndLossFollowsTheSetting) {
+    for (const bool hold : {true, false}) {
+        SCOPED_TRACE(hold ? "hold" : "zero");
+        mapping_ = {};
+        sink_ = {};
+        Map("1-2", hold);
+        Send(1, {40, 41}, 0);
+        bridge_->Flush(Millis(0));
+        std::vector<std::size_t> sentAfterTick;
+        for (int at = 250; at <= 3000; at += 250) {
+            bridge_->Tick(Millis(at));
+            sentAfterTick.push_back(sink_.sent.size());
+        }
+        // Refreshes at 750 and 1500 and 2250; the source is lost at 2500.
+        const std::size_t last = hold ? 4 : 5;
+        EXPECT_EQ(sentAfterTick,
+                  (std::vector<std::size_t>{1, 1, 2, 2, 2, 3, 3, 3, 4, last, last, last}));
+        EXPECT_EQ(sink_.Port(0)[0], hold ? 40 : 0);
+        EXPECT_EQ(bridge_->Output().Datagrams(0), last);
+        EXPECT_EQ(bridge_->Output().Datagrams(1), 0u);
+        EXPECT_EQ(bridge_->Counts(0).lost, 1u);
+    }
+}
+
+struct ReplyRecorder : bridge::ReplySink {
+    std::vector<Bytes> replies;
+    std::uint32_t OwnAddressFor(std::uint32_t) override { return 0xC0A80105; }  // 192.168.1.5
+    void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) override {
+        EXPECT_EQ(poller, 0x0A000001u);
+        replies.emplace_back(data, data + size);
+    }
+};
+
+TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
+    bridge::Mapping mapping;
+    std::string error;
+    ASSERT_TRUE(mapping.Add(Protocol::kArtnet, "0:0:0-4,1:2:3@2", error)) << error;
+    ASSERT_TRUE(mapping.Add(Protocol::kSacn, "9", error));
+    StoreSink sink;
+    bridge::Bridge b(mapping, true, sink);
+    b.SetVersion(3, 200);
+    ReplyRecorder recorder;
+    ArtDmxFields dmx;
+    dmx.portAddress = 1;  // 0:0:1 gets a source: GoodOutput says so
+    const Bytes data = dmx.Build();
+    b.OnArtnet(data.data(), data.size(), 0x0A000001, Millis(0), recorder);
+    const Bytes poll = ArtPollFields{}.Build();
+    b.OnArtnet(poll.data(), poll.size(), 0x0A000001, Millis(0), recorder);
+    ASSERT_EQ(recorder.replies.size(), 3u);
+    // Reply offsets: 8 OpCode, 10 IP, 14 port, 16 version, 18 NetSwitch, 19 SubSwitch,
+    // 173 NumPortsLo, 174 PortTypes, 182 GoodOutput, 190 SwOut, 211 BindIndex.
+    const Bytes expected[] = {{0, 0, 4, 0x80, 0x80, 0, 1, 2, 3},  // net, sub-net, ports,
+                              {0, 0, 1, 0x80, 0, 4, 0, 0, 0},     // PortTypes[0],
+                              {1, 2, 1, 0x80, 0, 3, 0, 0, 0}};    // GoodOutput[1], SwOut
+    for (int r = 0; r < 3; ++r) {
+        const Bytes& p = recorder.replies[r];
+        ASSERT_EQ(p.size(), 239u);
+        EXPECT_EQ(
+            Bytes(p.begin(), p.begin() + 20),
+            (Bytes{'A', 'r', 't', '-', 'N',  'e',  't', 0,   0x00,           0x21,
+                   192, 168, 1,   5,   0x36, 0x19, 3,   200, expected[r][0], expected[r][1]}));
+        EXPECT_EQ((Bytes{p[173], p[174], p[183], p[190], p[191], p[192], p[193]}),
+                  Bytes(expected[r].begin() + 2, expected[r].end()))
+            << r;
+        EXPECT_EQ(p[211], r + 1);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&p[26])), "lxdravik-bridge");
+    }
+    // A targeted poll for 0:0:3..0:0:4 gets one reply with those two.
+    const Bytes targeted = ArtPollFields{14, 0x20, true, 4, 3}.Build();
+    recorder.replies.clear();
+    b.OnArtnet(targeted.data(), targeted.size(), 0x0A000001, Millis(0), recorder);
+    ASSERT_EQ(recorder.replies.size(), 1u);
+    EXPECT_EQ(recorder.replies[0][173], 2);
+    EXPECT_EQ(Bytes(recorder.replies[0].begin() + 190, recorder.replies[0].begin() + 192),
+              (Bytes{3, 4}));
+}
+
+}  // namespace
+}  // namespace lxd::test

@@ -1,0 +1,214 @@
+// Sources of one universe as steps in time: priorities, highest-takes-
+// precedence, per-address priority, sequence order, stream termination,
+// preview, timeouts and the source limits. Time is set by the steps.
+#include <gtest/gtest.h>
+
+#include "tests/bridge/packets.h"
+#include "tools/bridge/artnet_universe.h"
+#include "tools/bridge/sacn_universe.h"
+
+namespace lxd::test {
+namespace {
+
+using bridge::Millis;
+using bridge::SacnVerdict;
+using V = SacnVerdict;
+
+constexpr std::uint8_t kTerminate = 0x40;
+constexpr std::uint8_t kPreview = 0x80;
+
+// One packet from source `source` (its CID byte) at `at` ms, or for source 0
+// only Expire(at). `levels` are the first four after it.
+struct Step {
+    int at;
+    std::uint8_t source;
+    std::uint8_t startCode;
+    std::uint8_t priority;
+    std::uint8_t sequence;
+    Bytes slots;
+    V verdict;
+    Bytes levels;
+    std::uint8_t options = 0;
+};
+
+struct Scenario {
+    const char* name;
+    std::vector<Step> steps;
+    bool hold = true;
+};
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.name;
+}
+
+class SacnMerge : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(SacnMerge, LevelsFollowTheSteps) {
+    bridge::SacnUniverse universe(GetParam().hold);
+    int n = 0;
+    for (const Step& step : GetParam().steps) {
+        SCOPED_TRACE("step " + std::to_string(n++) + " at " + std::to_string(step.at) + " ms");
+        if (step.source == 0) {
+            universe.Expire(Millis(step.at));
+        } else {
+            SacnFields f;
+            f.cidByte = step.source;
+            f.startCode = step.startCode;
+            f.priority = step.priority;
+            f.sequence = step.sequence;
+            f.options = step.options;
+            f.slots = step.slots;
+            const Bytes packet = f.Build();
+            bridge::SacnPacket parsed;
+            ASSERT_EQ(bridge::ParseSacn(packet.data(), packet.size(), parsed),
+                      bridge::SacnParse::kData);
+            EXPECT_EQ(universe.Apply(parsed, Millis(step.at)), step.verdict);
+        }
+        const std::uint8_t* levels = universe.Output().Levels();
+        EXPECT_EQ(Bytes(levels, levels + 4), step.levels);
+    }
+}
+
+const Bytes kZero = {0, 0, 0, 0};
+
+Step Wait(int at, const Bytes& levels) {
+    return {at, 0, 0, 0, 0, {}, V::kLevels, levels};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bridge, SacnMerge,
+    ::testing::Values(
+        Scenario{"OneSourceAndShortSlots",
+                 {{0, 1, 0, 100, 1, Bytes(512, 7), V::kLevels, {7, 7, 7, 7}},
+                  {10, 1, 0, 100, 2, {1, 2}, V::kLevels, {1, 2, 0, 0}}}},
+        Scenario{"HigherPriorityWinsWholeUniverse",
+                 {{0, 1, 0, 100, 1, {10, 20, 30, 40}, V::kLevels, {10, 20, 30, 40}},
+                  {1, 2, 0, 150, 1, {1, 0, 0, 0}, V::kLevels, {1, 0, 0, 0}},
+                  {2, 1, 0, 199, 2, {10, 20, 30, 40}, V::kLevels, {10, 20, 30, 40}}}},
+        Scenario{"EqualPrioritiesTakeHighestLevel",
+                 {{0, 1, 0, 100, 1, {10, 0, 30, 0}, V::kLevels, {10, 0, 30, 0}},
+                  {1, 2, 0, 100, 1, {5, 50, 5, 0}, V::kLevels, {10, 50, 30, 0}},
+                  {2, 3, 0, 99, 1, {255, 255, 255, 255}, V::kLevels, {10, 50, 30, 0}}}},
+        Scenario{"PerAddressPriorityDecidesEachChannel",
+                 {{0, 2, 0, 100, 1, {50, 50, 50, 50}, V::kLevels, {50, 50, 50, 50}},
+                  {1, 1, 0xDD, 100, 1, {200, 0, 100, 1}, V::kPriorities, {50, 50, 50, 50}},
+                  {2, 1, 0, 100, 2, {10, 10, 90, 90}, V::kLevels, {10, 50, 90, 50}}}},
+        Scenario{"PerAddressPriorityExpiresToUniversePriority",
+                 {{0, 1, 0xDD, 100, 1, {0, 0, 0, 0}, V::kPriorities, kZero},
+                  {0, 1, 0, 100, 2, {10, 10, 10, 10}, V::kLevels, kZero},
+                  {2000, 1, 0, 100, 3, {10, 10, 10, 10}, V::kLevels, kZero},
+                  Wait(2499, kZero),
+                  Wait(2500, {10, 10, 10, 10})}},
+        Scenario{"SequenceOrderAndWrap",
+                 {{0, 1, 0, 100, 10, {1}, V::kLevels, {1, 0, 0, 0}},
+                  {1, 1, 0, 100, 10, {2}, V::kOutOfOrder, {1, 0, 0, 0}},
+                  {2, 1, 0, 100, 9, {2}, V::kOutOfOrder, {1, 0, 0, 0}},
+                  {3, 1, 0, 100, 247, {2}, V::kOutOfOrder, {1, 0, 0, 0}},  // 19 behind
+                  {4, 1, 0, 100, 246, {3}, V::kLevels, {3, 0, 0, 0}},      // 20 behind
+                  {5, 1, 0, 100, 255, {4}, V::kLevels, {4, 0, 0, 0}},
+                  {6, 1, 0, 100, 0, {5}, V::kLevels, {5, 0, 0, 0}},      // wraps
+                  {7, 2, 0, 100, 200, {6}, V::kLevels, {6, 0, 0, 0}}}},  // own count
+        Scenario{"StreamTerminatedHolds",
+                 {{0, 1, 0, 100, 1, {10, 20}, V::kLevels, {10, 20, 0, 0}},
+                  {1, 2, 0, 50, 1, {5, 5}, V::kLevels, {10, 20, 0, 0}},
+                  {2, 1, 0, 100, 2, {}, V::kTerminated, {5, 5, 0, 0}, kTerminate},
+                  {3, 1, 0, 100, 3, {}, V::kEnded, {5, 5, 0, 0}, kTerminate},
+                  {4, 2, 0, 50, 2, {}, V::kTerminated, {5, 5, 0, 0}, kTerminate}}},
+        Scenario{"StreamTerminatedZeroes",
+                 {{0, 1, 0, 100, 1, {10, 20}, V::kLevels, {10, 20, 0, 0}},
+                  {1, 1, 0, 100, 2, {10, 20}, V::kTerminated, kZero, kTerminate}},
+                 false},
+        Scenario{"PreviewAndOtherStartCodesDriveNothing",
+                 {{0, 1, 0, 100, 1, {9}, V::kPreview, kZero, kPreview},
+                  {1, 1, 0x17, 100, 2, {9}, V::kOtherStartCode, kZero},
+                  {2, 1, 0, 100, 3, {8}, V::kLevels, {8, 0, 0, 0}},
+                  {3, 1, 0x17, 100, 3, {9}, V::kOutOfOrder, {8, 0, 0, 0}}}},
+        Scenario{"SilentSourceTimesOut",
+                 {{0, 1, 0, 150, 1, {1, 1}, V::kLevels, {1, 1, 0, 0}},
+                  {1000, 2, 0, 100, 1, {9, 9}, V::kLevels, {1, 1, 0, 0}},
+                  Wait(2499, {1, 1, 0, 0}),
+                  Wait(2500, {9, 9, 0, 0}),
+                  Wait(3500, {9, 9, 0, 0})}},
+        Scenario{"LastSourceLostZeroes",
+                 {{0, 1, 0, 100, 1, {1, 1}, V::kLevels, {1, 1, 0, 0}}, Wait(2500, kZero)},
+                 false}));
+
+TEST(SacnMerge, TurnsAwayANinthSourceAndTakesItWhenOneLeaves) {
+    bridge::SacnUniverse universe;
+    SacnFields f;
+    f.slots = {1};
+    bridge::SacnPacket parsed;
+    auto apply = [&](std::uint8_t cid, std::uint8_t options, int at) {
+        f.cidByte = cid;
+        f.options = options;
+        f.sequence++;
+        const Bytes p = f.Build();
+        bridge::ParseSacn(p.data(), p.size(), parsed);
+        return universe.Apply(parsed, Millis(at));
+    };
+    for (std::uint8_t cid = 1; cid <= bridge::kSacnMaxSources; ++cid) {
+        ASSERT_EQ(apply(cid, 0, 0), V::kLevels);
+    }
+    EXPECT_EQ(apply(99, 0, 1), V::kSourceLimit);
+    EXPECT_EQ(apply(3, kTerminate, 2), V::kTerminated);
+    EXPECT_EQ(apply(99, 0, 3), V::kLevels);
+    EXPECT_EQ(universe.LiveSources(), bridge::kSacnMaxSources);
+    EXPECT_EQ(universe.SourcesSeen(), bridge::kSacnMaxSources + 1u);
+}
+
+TEST(SacnMerge, KeepsSourceNamesPrintable) {
+    bridge::SacnUniverse universe;
+    SacnFields f;
+    f.sourceName = std::string("Desk \x1b[2J \xc3\xa9\xff", 13);
+    const Bytes p = f.Build();
+    bridge::SacnPacket parsed;
+    bridge::ParseSacn(p.data(), p.size(), parsed);
+    universe.Apply(parsed, Millis(0));
+    EXPECT_STREQ(universe.Slot(0).name, "Desk ?[2J \xc3\xa9?");
+}
+
+// Art-Net: (at ms, source address, levels) -> verdict, first four levels.
+struct ArtStep {
+    int at;
+    std::uint32_t from;  // 0: only Expire(at)
+    Bytes data;
+    bridge::ArtnetVerdict verdict;
+    Bytes levels;
+};
+
+TEST(ArtnetMerge, TwoSourcesMergeHighestLevelAndAThirdWaitsForTimeout) {
+    using AV = bridge::ArtnetVerdict;
+    const std::vector<ArtStep> steps = {
+        {0, 0x0A000001, {10, 0, 30, 0}, AV::kLevels, {10, 0, 30, 0}},
+        {1, 0x0A000002, {5, 50}, AV::kLevels, {10, 50, 30, 0}},
+        {2, 0x0A000003, {255, 255}, AV::kThirdSource, {10, 50, 30, 0}},
+        {3, 0x0A000001, {0, 0}, AV::kLevels, {5, 50, 0, 0}},
+        {9000, 0x0A000002, {6, 60}, AV::kLevels, {6, 60, 0, 0}},
+        {10002, 0, {}, AV::kLevels, {6, 60, 0, 0}},
+        {10003, 0, {}, AV::kLevels, {6, 60, 0, 0}},  // the first one times out
+        {10004, 0x0A000003, {255, 0}, AV::kLevels, {255, 60, 0, 0}},
+        {20004, 0, {}, AV::kLevels, {255, 60, 0, 0}},  // both time out: held
+    };
+    bridge::ArtnetUniverse universe;
+    for (const ArtStep& step : steps) {
+        SCOPED_TRACE(step.at);
+        if (step.from == 0) {
+            universe.Expire(Millis(step.at));
+        } else {
+            ArtDmxFields f;
+            f.data = step.data;
+            const Bytes p = f.Build();
+            bridge::ArtDmx dmx;
+            bridge::ArtPoll poll;
+            ASSERT_EQ(bridge::ParseArtnet(p.data(), p.size(), dmx, poll),
+                      bridge::ArtnetParse::kDmx);
+            EXPECT_EQ(universe.Apply(dmx, step.from, Millis(step.at)), step.verdict);
+        }
+        const std::uint8_t* levels = universe.Output().Levels();
+        EXPECT_EQ(Bytes(levels, levels + 4), step.levels);
+    }
+    EXPECT_EQ(universe.SourcesSeen(), 3u);
+    EXPECT_EQ(universe.LiveSources(), 0);
+}
+
+}  // namespace
+}  // namespace lxd::test

@@ -1,0 +1,191 @@
+#include "tools/bridge/artnet.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/bridge/wire.h"
+
+namespace lxd::bridge {
+namespace {
+
+constexpr std::uint8_t kId[8] = {'A', 'r', 't', '-', 'N', 'e', 't', 0};
+constexpr std::uint32_t kOpPoll = 0x2000;
+constexpr std::uint32_t kOpPollReply = 0x2100;
+constexpr std::uint32_t kOpDmx = 0x5000;
+
+// Shared header: id, OpCode (little-endian), then for most packets the
+// protocol version (big-endian).
+constexpr std::size_t kOpCode = 8;
+constexpr std::size_t kVersion = 10;
+
+// ArtDmx
+constexpr std::size_t kDmxSequence = 12;
+constexpr std::size_t kDmxSubUni = 14;
+constexpr std::size_t kDmxNet = 15;
+constexpr std::size_t kDmxLength = 16;
+constexpr std::size_t kDmxData = 18;
+
+// ArtPoll
+constexpr std::size_t kPollFlags = 12;
+constexpr std::size_t kPollMinimum = 14;
+constexpr std::size_t kPollTargetTop = 14;
+constexpr std::size_t kPollTargetBottom = 16;
+constexpr std::size_t kPollTargetedSize = 18;
+constexpr std::uint8_t kPollFlagTargeted = 0x20;
+
+// ArtPollReply
+constexpr std::size_t kReplyAddress = 10;
+constexpr std::size_t kReplyPort = 14;
+constexpr std::size_t kReplyVersion = 16;
+constexpr std::size_t kReplyNet = 18;
+constexpr std::size_t kReplySubNet = 19;
+constexpr std::size_t kReplyOem = 20;
+constexpr std::size_t kReplyShortName = 26;
+constexpr std::size_t kReplyLongName = 44;
+constexpr std::size_t kReplyNodeReport = 108;
+constexpr std::size_t kReplyPortCount = 172;
+constexpr std::size_t kReplyPortTypes = 174;
+constexpr std::size_t kReplyGoodOutput = 182;
+constexpr std::size_t kReplySwOut = 190;
+constexpr std::size_t kReplyBindAddress = 207;
+constexpr std::size_t kReplyBindIndex = 211;
+constexpr std::size_t kReplyStatus2 = 212;
+
+constexpr std::uint8_t kPortTypeOutputDmx = 0x80;  // outputs from Art-Net, DMX512
+constexpr std::uint8_t kStatus2PortAddress15 = 0x08;
+constexpr std::uint16_t kOemUnknown = 0x00FF;
+
+void PutBig32(std::uint8_t* at, std::uint32_t value) {
+    at[0] = static_cast<std::uint8_t>(value >> 24);
+    at[1] = static_cast<std::uint8_t>(value >> 16);
+    at[2] = static_cast<std::uint8_t>(value >> 8);
+    at[3] = static_cast<std::uint8_t>(value);
+}
+
+void PutText(std::uint8_t* at, std::size_t room, const char* text) {
+    std::memcpy(at, text, std::min(std::strlen(text), room - 1));
+}
+
+}  // namespace
+
+ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx, ArtPoll& poll) {
+    if (size < kVersion || std::memcmp(data, kId, sizeof kId) != 0) {
+        return ArtnetParse::kNotArtnet;
+    }
+    const std::uint32_t op = Little16(data + kOpCode);
+    if (op != kOpDmx && op != kOpPoll) {
+        return ArtnetParse::kOther;
+    }
+    if (size < kVersion + 2) {
+        return ArtnetParse::kTruncated;
+    }
+    if (Big16(data + kVersion) < kArtnetMinVersion) {
+        return ArtnetParse::kOldVersion;
+    }
+    if (op == kOpPoll) {
+        if (size < kPollMinimum) {
+            return ArtnetParse::kTruncated;
+        }
+        poll.flags = data[kPollFlags];
+        poll.targeted = (poll.flags & kPollFlagTargeted) != 0 && size >= kPollTargetedSize;
+        poll.targetTop = poll.targeted ? static_cast<std::uint16_t>(Big16(data + kPollTargetTop))
+                                       : std::uint16_t{0};
+        poll.targetBottom = poll.targeted
+                                ? static_cast<std::uint16_t>(Big16(data + kPollTargetBottom))
+                                : std::uint16_t{0};
+        return ArtnetParse::kPoll;
+    }
+    if (size < kDmxData) {
+        return ArtnetParse::kTruncated;
+    }
+    const std::uint32_t length = Big16(data + kDmxLength);
+    if (length < 2 || length > 512 || length % 2 != 0) {
+        return ArtnetParse::kBadLength;
+    }
+    if (size - kDmxData < length) {
+        return ArtnetParse::kTruncated;
+    }
+    if (data[kDmxNet] > 0x7F) {
+        return ArtnetParse::kBadAddress;
+    }
+    dmx.portAddress = static_cast<std::uint16_t>(data[kDmxNet] << 8 | data[kDmxSubUni]);
+    dmx.sequence = data[kDmxSequence];
+    dmx.data = data + kDmxData;
+    dmx.length = static_cast<std::uint16_t>(length);
+    return ArtnetParse::kDmx;
+}
+
+const char* ArtnetParseName(ArtnetParse result) {
+    switch (result) {
+        case ArtnetParse::kDmx:
+            return "dmx";
+        case ArtnetParse::kPoll:
+            return "poll";
+        case ArtnetParse::kOther:
+            return "other";
+        case ArtnetParse::kNotArtnet:
+            return "not_artnet";
+        case ArtnetParse::kOldVersion:
+            return "old_version";
+        case ArtnetParse::kBadLength:
+            return "bad_length";
+        case ArtnetParse::kTruncated:
+            return "truncated";
+        case ArtnetParse::kBadAddress:
+            return "bad_address";
+    }
+    return "unknown";
+}
+
+void WriteArtPollReply(std::uint8_t* out, const NodeIdentity& node, std::uint8_t bindIndex,
+                       const ReplyOutput* outputs, int count, std::uint32_t replyCount) {
+    std::memset(out, 0, kArtPollReplySize);
+    std::memcpy(out, kId, sizeof kId);
+    out[kOpCode] = kOpPollReply & 0xFF;
+    out[kOpCode + 1] = kOpPollReply >> 8;
+    PutBig32(out + kReplyAddress, node.address);
+    out[kReplyPort] = kArtnetPort & 0xFF;
+    out[kReplyPort + 1] = kArtnetPort >> 8;
+    out[kReplyVersion] = node.versionHigh;
+    out[kReplyVersion + 1] = node.versionLow;
+    const std::uint16_t first = outputs[0].portAddress;
+    out[kReplyNet] = static_cast<std::uint8_t>(first >> 8 & 0x7F);
+    out[kReplySubNet] = static_cast<std::uint8_t>(first >> 4 & 0x0F);
+    out[kReplyOem] = kOemUnknown >> 8;
+    out[kReplyOem + 1] = kOemUnknown & 0xFF;
+    PutText(out + kReplyShortName, 18, "lxdravik-bridge");
+    PutText(out + kReplyLongName, 64, "lxdravik-bridge: sACN and Art-Net into the lxdravik driver");
+    char report[64];
+    std::snprintf(report, sizeof report, "#0001 [%04u] %d outputs to the lxdravik driver",
+                  static_cast<unsigned>(replyCount % 10000), count);
+    PutText(out + kReplyNodeReport, 64, report);
+    out[kReplyPortCount + 1] = static_cast<std::uint8_t>(count);
+    for (int i = 0; i < count; ++i) {
+        out[kReplyPortTypes + i] = kPortTypeOutputDmx;
+        out[kReplyGoodOutput + i] = outputs[i].goodOutput;
+        out[kReplySwOut + i] = static_cast<std::uint8_t>(outputs[i].portAddress & 0x0F);
+    }
+    PutBig32(out + kReplyBindAddress, node.address);
+    out[kReplyBindIndex] = bindIndex;
+    out[kReplyStatus2] = kStatus2PortAddress15;
+}
+
+int GroupPollReplies(const std::uint16_t* addresses, int count, ReplyGroup* replies) {
+    int used = 0;
+    for (int i = 0; i < count; ++i) {
+        const int netSubNet = addresses[i] >> 4;
+        int r = 0;
+        while (r < used &&
+               (replies[r].count == 4 || addresses[replies[r].indexes[0]] >> 4 != netSubNet)) {
+            ++r;
+        }
+        if (r == used) {
+            replies[used++].count = 0;
+        }
+        replies[r].indexes[replies[r].count++] = i;
+    }
+    return used;
+}
+
+}  // namespace lxd::bridge

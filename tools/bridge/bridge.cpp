@@ -1,0 +1,221 @@
+#include "tools/bridge/bridge.h"
+
+namespace lxd::bridge {
+namespace {
+
+Drop DropOf(SacnVerdict verdict) {
+    switch (verdict) {
+        case SacnVerdict::kPreview:
+            return Drop::kPreview;
+        case SacnVerdict::kOutOfOrder:
+            return Drop::kOutOfOrder;
+        case SacnVerdict::kSourceLimit:
+            return Drop::kSourceLimit;
+        default:
+            return Drop::kStartCode;
+    }
+}
+
+template <typename T>
+std::unique_ptr<T[]> MakeUniverses(int count, bool holdOnLoss) {
+    std::unique_ptr<T[]> universes(new T[static_cast<std::size_t>(count)]);
+    for (int i = 0; i < count; ++i) {
+        universes[i] = T(holdOnLoss);
+    }
+    return universes;
+}
+
+}  // namespace
+
+const char* DropName(Drop drop) {
+    switch (drop) {
+        case Drop::kPreview:
+            return "preview";
+        case Drop::kOutOfOrder:
+            return "out_of_order";
+        case Drop::kSourceLimit:
+            return "source_limit";
+        case Drop::kStartCode:
+            return "start_code";
+        case Drop::kThirdSource:
+            return "third_source";
+    }
+    return "unknown";
+}
+
+Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
+    : mapping_(mapping), forwarder_(sink) {
+    sacn_ = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
+    artnet_ = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
+    int sacnUsed = 0;
+    int artnetUsed = 0;
+    for (int p = 0; p < kDriverPorts; ++p) {
+        switch (mapping.Port(p).protocol) {
+            case Protocol::kSacn:
+                slot_[p] = sacnUsed;
+                forwarder_.Attach(p, sacn_[sacnUsed++].Output().Levels());
+                break;
+            case Protocol::kArtnet:
+                slot_[p] = artnetUsed;
+                forwarder_.Attach(p, artnet_[artnetUsed++].Output().Levels());
+                break;
+            case Protocol::kNone:
+                slot_[p] = -1;
+                break;
+        }
+    }
+}
+
+void Bridge::SetVersion(std::uint8_t high, std::uint8_t low) {
+    node_.versionHigh = high;
+    node_.versionLow = low;
+}
+
+const SacnUniverse* Bridge::SacnAt(int port) const {
+    return mapping_.Port(port).protocol == Protocol::kSacn ? &sacn_[slot_[port]] : nullptr;
+}
+
+const ArtnetUniverse* Bridge::ArtnetAt(int port) const {
+    return mapping_.Port(port).protocol == Protocol::kArtnet ? &artnet_[slot_[port]] : nullptr;
+}
+
+int Bridge::LiveSources(int port) const {
+    if (const SacnUniverse* u = SacnAt(port)) {
+        return u->LiveSources();
+    }
+    if (const ArtnetUniverse* u = ArtnetAt(port)) {
+        return u->LiveSources();
+    }
+    return 0;
+}
+
+void Bridge::TakeChange(int port, MergedOutput& output) {
+    if (output.TakeChange()) {
+        forwarder_.MarkChanged(port);
+    }
+}
+
+void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now) {
+    ++sacnCounts_.datagrams;
+    SacnPacket packet;
+    const SacnParse parsed = ParseSacn(data, size, packet);
+    ++sacnCounts_.parsed[static_cast<int>(parsed)];
+    if (parsed != SacnParse::kData) {
+        return;
+    }
+    const int port = mapping_.PortOf(Protocol::kSacn, packet.universe);
+    if (port < 0) {
+        ++sacnCounts_.unmapped;
+        return;
+    }
+    SacnUniverse& universe = sacn_[slot_[port]];
+    UniverseCounts& counts = counts_[port];
+    const SacnVerdict verdict = universe.Apply(packet, now);
+    switch (verdict) {
+        case SacnVerdict::kLevels:
+        case SacnVerdict::kPriorities:
+        case SacnVerdict::kEnded:
+            ++counts.packets;
+            break;
+        case SacnVerdict::kTerminated:
+            ++counts.packets;
+            ++counts.lost;
+            break;
+        default:
+            ++counts.dropped[static_cast<int>(DropOf(verdict))];
+            break;
+    }
+    TakeChange(port, universe.Output());
+}
+
+void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t from, Millis now,
+                      ReplySink& replies) {
+    ++artnetCounts_.datagrams;
+    ArtDmx dmx;
+    ArtPoll poll;
+    const ArtnetParse parsed = ParseArtnet(data, size, dmx, poll);
+    ++artnetCounts_.parsed[static_cast<int>(parsed)];
+    if (parsed == ArtnetParse::kPoll) {
+        AnswerPoll(poll, from, replies);
+        return;
+    }
+    if (parsed != ArtnetParse::kDmx) {
+        return;
+    }
+    const int port = mapping_.PortOf(Protocol::kArtnet, dmx.portAddress);
+    if (port < 0) {
+        ++artnetCounts_.unmapped;
+        return;
+    }
+    ArtnetUniverse& universe = artnet_[slot_[port]];
+    if (universe.Apply(dmx, from, now) == ArtnetVerdict::kThirdSource) {
+        ++counts_[port].dropped[static_cast<int>(Drop::kThirdSource)];
+        return;
+    }
+    ++counts_[port].packets;
+    TakeChange(port, universe.Output());
+}
+
+void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies) {
+    std::uint16_t addresses[kDriverPorts];
+    int ports[kDriverPorts];
+    int count = 0;
+    for (int p = 0; p < kDriverPorts; ++p) {
+        const PortSource& source = mapping_.Port(p);
+        if (source.protocol != Protocol::kArtnet ||
+            (poll.targeted &&
+             (source.universe < poll.targetBottom || source.universe > poll.targetTop))) {
+            continue;
+        }
+        addresses[count] = source.universe;
+        ports[count++] = p;
+    }
+    if (count == 0) {
+        return;
+    }
+    ReplyGroup groups[kDriverPorts];
+    const int replyCount = GroupPollReplies(addresses, count, groups);
+    NodeIdentity node = node_;
+    node.address = replies.OwnAddressFor(from);
+    std::uint8_t reply[kArtPollReplySize];
+    for (int r = 0; r < replyCount; ++r) {
+        ReplyOutput outputs[4];
+        for (int i = 0; i < groups[r].count; ++i) {
+            const int port = ports[groups[r].indexes[i]];
+            const int live = artnet_[slot_[port]].LiveSources();
+            outputs[i] = {addresses[groups[r].indexes[i]],
+                          static_cast<std::uint8_t>((live > 0 ? kGoodOutputData : 0) |
+                                                    (live > 1 ? kGoodOutputMerging : 0))};
+        }
+        WriteArtPollReply(reply, node, static_cast<std::uint8_t>(r + 1), outputs, groups[r].count,
+                          static_cast<std::uint32_t>(artnetCounts_.replies + 1));
+        replies.Reply(from, reply, sizeof reply);
+        ++artnetCounts_.replies;
+    }
+}
+
+void Bridge::Flush(Millis now) {
+    forwarder_.Flush(now);
+}
+
+void Bridge::Tick(Millis now) {
+    bool live[kDriverPorts];
+    for (int p = 0; p < kDriverPorts; ++p) {
+        live[p] = false;
+        if (mapping_.Port(p).protocol == Protocol::kSacn) {
+            SacnUniverse& u = sacn_[slot_[p]];
+            counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
+            live[p] = u.LiveSources() > 0;
+            TakeChange(p, u.Output());
+        } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
+            ArtnetUniverse& u = artnet_[slot_[p]];
+            counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
+            live[p] = u.LiveSources() > 0;
+            TakeChange(p, u.Output());
+        }
+    }
+    forwarder_.MarkStale(live, now);
+    forwarder_.Flush(now);
+}
+
+}  // namespace lxd::bridge

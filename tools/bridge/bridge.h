@@ -1,0 +1,101 @@
+// The bridge without its sockets: received datagrams in, block packets for
+// the driver and ArtPollReply packets out. Time is passed in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "tools/bridge/artnet.h"
+#include "tools/bridge/artnet_universe.h"
+#include "tools/bridge/forwarder.h"
+#include "tools/bridge/mapping.h"
+#include "tools/bridge/sacn.h"
+#include "tools/bridge/sacn_universe.h"
+
+namespace lxd::bridge {
+
+// Why a well-formed packet of a mapped universe was not used.
+enum class Drop : std::uint8_t {
+    kPreview,
+    kOutOfOrder,
+    kSourceLimit,
+    kStartCode,    // sACN start code other than levels or per-address priority
+    kThirdSource,  // Art-Net: two other sources are live
+};
+inline constexpr int kDropReasons = 5;
+const char* DropName(Drop drop);
+
+struct UniverseCounts {
+    std::uint64_t packets = 0;  // data packets used
+    std::uint64_t dropped[kDropReasons] = {};
+    std::uint64_t lost = 0;  // sources lost: timed out or (sACN) terminated
+};
+
+struct SacnCounts {
+    std::uint64_t datagrams = 0;
+    std::uint64_t parsed[kSacnParseResults] = {};  // by SacnParse
+    std::uint64_t unmapped = 0;                    // data packets of universes not mapped
+};
+
+struct ArtnetCounts {
+    std::uint64_t datagrams = 0;
+    std::uint64_t parsed[kArtnetParseResults] = {};  // by ArtnetParse
+    std::uint64_t unmapped = 0;                      // ArtDmx of port-addresses not mapped
+    std::uint64_t replies = 0;                       // ArtPollReply packets sent
+};
+
+// Where ArtPollReply packets go, and which of our addresses the poller reaches.
+class ReplySink {
+  public:
+    virtual ~ReplySink() = default;
+    virtual std::uint32_t OwnAddressFor(std::uint32_t poller) = 0;
+    virtual void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) = 0;
+};
+
+class Bridge {
+  public:
+    Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink);
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    // One datagram received on the sACN port. The levels it changes are sent
+    // by the next Flush.
+    void OnSacn(const std::uint8_t* data, std::size_t size, Millis now);
+    // One datagram received on the Art-Net port from IPv4 address `from`.
+    void OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t from, Millis now,
+                  ReplySink& replies);
+    // Sends the ports whose levels changed.
+    void Flush(Millis now);
+    // Every kTickInterval: forgets silent sources, sends again what is due.
+    void Tick(Millis now);
+
+    void SetVersion(std::uint8_t high, std::uint8_t low);
+
+    const Mapping& Map() const { return mapping_; }
+    const UniverseCounts& Counts(int port) const { return counts_[port]; }
+    const SacnCounts& Sacn() const { return sacnCounts_; }
+    const ArtnetCounts& Artnet() const { return artnetCounts_; }
+    const Forwarder& Output() const { return forwarder_; }
+    // The universe state of a mapped port (null for the other protocol).
+    const SacnUniverse* SacnAt(int port) const;
+    const ArtnetUniverse* ArtnetAt(int port) const;
+    int LiveSources(int port) const;
+
+  private:
+    void TakeChange(int port, MergedOutput& output);
+    void AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies);
+
+    Mapping mapping_;
+    Forwarder forwarder_;
+    // Universe state, allocated once for the mapped ports.
+    std::unique_ptr<SacnUniverse[]> sacn_;
+    std::unique_ptr<ArtnetUniverse[]> artnet_;
+    int slot_[kDriverPorts];  // index into sacn_ or artnet_, -1 unmapped
+    UniverseCounts counts_[kDriverPorts];
+    SacnCounts sacnCounts_;
+    ArtnetCounts artnetCounts_;
+    NodeIdentity node_;
+};
+
+}  // namespace lxd::bridge

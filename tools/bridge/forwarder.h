@@ -1,0 +1,61 @@
+// Sends the merged levels of changed ports to the driver as block packets,
+// and every port with a live source again before a second has passed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/block_writer.h"
+#include "tools/bridge/mapping.h"
+#include "tools/bridge/merge.h"
+
+namespace lxd::bridge {
+
+// A port with a live source is sent again when it was last sent this long
+// ago; with a tick every kTickInterval no port waits a second, even when the
+// ticks run a little late.
+inline constexpr Millis kTickInterval{250};
+inline constexpr Millis kRefreshAfter{700};
+
+// Where datagrams for the driver go.
+class DatagramSink {
+  public:
+    virtual ~DatagramSink() = default;
+    // False when the datagram could not be sent.
+    virtual bool Send(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+class Forwarder {
+  public:
+    explicit Forwarder(DatagramSink& sink) : sink_(sink) {}
+    Forwarder(const Forwarder&) = delete;
+    Forwarder& operator=(const Forwarder&) = delete;
+
+    // The 512 levels that port `port` sends; set once before any Flush.
+    void Attach(int port, const std::uint8_t* levels) { levels_[port] = levels; }
+    void MarkChanged(int port) { pending_[port] = true; }
+    // Marks each port with `live[port]` set that was last sent kRefreshAfter
+    // or longer ago (or never).
+    void MarkStale(const bool* live, Millis now);
+    // Sends every marked port, in port order, as many to a datagram as fit.
+    void Flush(Millis now);
+
+    std::uint64_t Datagrams(int port) const { return datagrams_[port]; }
+    std::uint64_t Datagrams() const { return total_; }
+    std::uint64_t SendFailures() const { return failures_; }
+
+  private:
+    void Send(const int* ports, int count, Millis now);
+
+    DatagramSink& sink_;
+    host::BlockWriter writer_;
+    const std::uint8_t* levels_[kDriverPorts] = {};
+    bool pending_[kDriverPorts] = {};
+    bool sent_[kDriverPorts] = {};
+    Millis lastSent_[kDriverPorts] = {};
+    std::uint64_t datagrams_[kDriverPorts] = {};
+    std::uint64_t total_ = 0;
+    std::uint64_t failures_ = 0;
+};
+
+}  // namespace lxd::bridge

@@ -1,0 +1,46 @@
+// Which sACN universe or Art-Net port-address feeds which driver port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace lxd::bridge {
+
+inline constexpr int kDriverPorts = 36;
+inline constexpr int kChannels = 512;
+
+enum class Protocol : std::uint8_t { kNone, kSacn, kArtnet };
+
+inline constexpr std::uint32_t kSacnFirstUniverse = 1;
+inline constexpr std::uint32_t kSacnLastUniverse = 63999;
+inline constexpr std::uint32_t kArtnetLastAddress = 32767;  // 15 bits: net, sub-net, universe
+
+struct PortSource {
+    Protocol protocol = Protocol::kNone;
+    std::uint16_t universe = 0;  // sACN universe or Art-Net port-address
+};
+
+// The table of driver ports, filled from the command line.
+class Mapping {
+  public:
+    // Adds `list` ("UNIVERSES[@PORT]", e.g. "1-4,9@0" or "0:0:0-3@4") for
+    // `protocol`. On failure returns false with a one-line reason and leaves
+    // the table as it was.
+    bool Add(Protocol protocol, const std::string& list, std::string& error);
+
+    const PortSource& Port(int port) const { return ports_[port]; }
+    bool Mapped(int port) const { return ports_[port].protocol != Protocol::kNone; }
+    int Count(Protocol protocol) const;
+    // The driver port fed by this universe, or -1.
+    int PortOf(Protocol protocol, std::uint16_t universe) const;
+
+  private:
+    PortSource ports_[kDriverPorts];
+};
+
+// "universe 7" or "port-address 0:0:7 (7)", for messages and the status view.
+std::string DescribeSource(const PortSource& source);
+// An Art-Net port-address as net:sub-net:universe.
+std::string ArtnetAddressText(std::uint16_t address);
+
+}  // namespace lxd::bridge

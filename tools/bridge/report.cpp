@@ -1,0 +1,206 @@
+#include "tools/bridge/report.h"
+
+#include <cstdio>
+
+namespace lxd::bridge {
+namespace {
+
+constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated, SacnParse::kRootLayer,
+                                     SacnParse::kFramingLayer, SacnParse::kDmpLayer};
+constexpr ArtnetParse kArtnetFaults[] = {ArtnetParse::kNotArtnet, ArtnetParse::kOldVersion,
+                                         ArtnetParse::kBadLength, ArtnetParse::kTruncated,
+                                         ArtnetParse::kBadAddress};
+
+std::string IpText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
+                  address >> 8 & 0xFF, address & 0xFF);
+    return text;
+}
+
+std::string Number(std::uint64_t n) {
+    return std::to_string(n);
+}
+
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+// The drop reasons that can happen to a protocol's universes.
+std::vector<Drop> DropsOf(Protocol protocol) {
+    if (protocol == Protocol::kSacn) {
+        return {Drop::kPreview, Drop::kOutOfOrder, Drop::kSourceLimit, Drop::kStartCode};
+    }
+    return {Drop::kThirdSource};
+}
+
+std::uint32_t SourcesSeen(const Bridge& bridge, int port) {
+    if (const SacnUniverse* u = bridge.SacnAt(port)) {
+        return u->SourcesSeen();
+    }
+    return bridge.ArtnetAt(port)->SourcesSeen();
+}
+
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port) {
+    std::vector<std::string> names;
+    if (const SacnUniverse* u = bridge.SacnAt(port)) {
+        for (int i = 0; i < kSacnMaxSources; ++i) {
+            const SacnSource& s = u->Slot(i);
+            if (s.used && s.hasLevels) {
+                names.push_back(Quoted(s.name));
+            }
+        }
+    } else if (const ArtnetUniverse* a = bridge.ArtnetAt(port)) {
+        for (int i = 0; i < kArtnetMaxSources; ++i) {
+            if (a->Slot(i).used) {
+                names.push_back(IpText(a->Slot(i).address));
+            }
+        }
+    }
+    return names;
+}
+
+std::string ShortSourceText(const PortSource& source) {
+    return source.protocol == Protocol::kSacn ? "sACN " + std::to_string(source.universe)
+                                              : "Art-Net " + ArtnetAddressText(source.universe);
+}
+
+std::uint64_t TotalDropped(const UniverseCounts& counts) {
+    std::uint64_t n = 0;
+    for (const std::uint64_t d : counts.dropped) {
+        n += d;
+    }
+    return n;
+}
+
+std::uint64_t SacnMalformed(const SacnCounts& counts) {
+    std::uint64_t n = 0;
+    for (const SacnParse fault : kSacnFaults) {
+        n += counts.parsed[static_cast<int>(fault)];
+    }
+    return n;
+}
+
+std::uint64_t ArtnetMalformed(const ArtnetCounts& counts) {
+    std::uint64_t n = 0;
+    for (const ArtnetParse fault : kArtnetFaults) {
+        n += counts.parsed[static_cast<int>(fault)];
+    }
+    return n;
+}
+
+std::string SummaryText(const Bridge& bridge, const RunInfo& run) {
+    const Mapping& map = bridge.Map();
+    std::string out = "lxdravik-bridge: " + SecondsText(run.seconds) + " s, " +
+                      Number(bridge.Output().Datagrams()) + " datagrams sent to " + run.to;
+    if (bridge.Output().SendFailures() > 0) {
+        out += " (" + Number(bridge.Output().SendFailures()) + " could not be sent)";
+    }
+    out += "\n";
+    if (map.Count(Protocol::kSacn) > 0) {
+        const SacnCounts& s = bridge.Sacn();
+        out += "  sACN: " + Number(s.datagrams) + " datagrams, " + Number(SacnMalformed(s)) +
+               " malformed, " + Number(s.unmapped) + " for universes not mapped\n";
+    }
+    if (map.Count(Protocol::kArtnet) > 0) {
+        const ArtnetCounts& a = bridge.Artnet();
+        out += "  Art-Net: " + Number(a.datagrams) + " datagrams, " + Number(ArtnetMalformed(a)) +
+               " malformed, " + Number(a.unmapped) + " for port-addresses not mapped, " +
+               Number(a.parsed[static_cast<int>(ArtnetParse::kPoll)]) + " polls answered with " +
+               Number(a.replies) + " replies\n";
+    }
+    for (int p = 0; p < kDriverPorts; ++p) {
+        if (!map.Mapped(p)) {
+            continue;
+        }
+        const UniverseCounts& c = bridge.Counts(p);
+        out += "  port " + std::to_string(p) + " " + DescribeSource(map.Port(p)) + ": " +
+               Number(c.packets) + " packets, " + Number(TotalDropped(c)) + " dropped, " +
+               Number(bridge.Output().Datagrams(p)) +
+               " datagrams forwarded, sources seen: " + Number(SourcesSeen(bridge, p)) + "\n";
+        std::string reasons;
+        for (const Drop d : DropsOf(map.Port(p).protocol)) {
+            if (c.dropped[static_cast<int>(d)] > 0) {
+                reasons += (reasons.empty() ? "" : ", ") + Number(c.dropped[static_cast<int>(d)]) +
+                           " " + DropName(d);
+            }
+        }
+        if (!reasons.empty()) {
+            out += "    dropped: " + reasons + "\n";
+        }
+    }
+    return out;
+}
+
+std::string SummaryJson(const Bridge& bridge, const RunInfo& run) {
+    const Mapping& map = bridge.Map();
+    const SacnCounts& s = bridge.Sacn();
+    const ArtnetCounts& a = bridge.Artnet();
+    std::string out = "{\"seconds\": " + SecondsText(run.seconds) + ", \"to\": " + Quoted(run.to) +
+                      ", \"datagrams\": " + Number(bridge.Output().Datagrams()) +
+                      ", \"send_failures\": " + Number(bridge.Output().SendFailures()) + ",\n";
+    out += " \"sacn\": {\"datagrams\": " + Number(s.datagrams) + ", \"malformed\": {";
+    for (std::size_t i = 0; i < std::size(kSacnFaults); ++i) {
+        out += std::string(i ? ", " : "") + Quoted(SacnParseName(kSacnFaults[i])) + ": " +
+               Number(s.parsed[static_cast<int>(kSacnFaults[i])]);
+    }
+    out += "}, \"not_data\": " + Number(s.parsed[static_cast<int>(SacnParse::kNotData)]) +
+           ", \"unmapped\": " + Number(s.unmapped) + "},\n";
+    out += " \"artnet\": {\"datagrams\": " + Number(a.datagrams) + ", \"malformed\": {";
+    for (std::size_t i = 0; i < std::size(kArtnetFaults); ++i) {
+        out += std::string(i ? ", " : "") + Quoted(ArtnetParseName(kArtnetFaults[i])) + ": " +
+               Number(a.parsed[static_cast<int>(kArtnetFaults[i])]);
+    }
+    out += "}, \"other\": " + Number(a.parsed[static_cast<int>(ArtnetParse::kOther)]) +
+           ", \"unmapped\": " + Number(a.unmapped) +
+           ", \"polls\": " + Number(a.parsed[static_cast<int>(ArtnetParse::kPoll)]) +
+           ", \"replies\": " + Number(a.replies) + "},\n";
+    out += " \"universes\": [";
+    bool first = true;
+    for (int p = 0; p < kDriverPorts; ++p) {
+        if (!map.Mapped(p)) {
+            continue;
+        }
+        const PortSource& source = map.Port(p);
+        const UniverseCounts& c = bridge.Counts(p);
+        out +=
+            std::string(first ? "\n" : ",\n") + "  {\"port\": " + std::to_string(p) +
+            ", \"protocol\": " + (source.protocol == Protocol::kSacn ? "\"sacn\"" : "\"artnet\"") +
+            ", \"universe\": " + std::to_string(source.universe) +
+            ", \"packets\": " + Number(c.packets) + ", \"dropped\": {";
+        const std::vector<Drop> drops = DropsOf(source.protocol);
+        for (std::size_t i = 0; i < drops.size(); ++i) {
+            out += std::string(i ? ", " : "") + Quoted(DropName(drops[i])) + ": " +
+                   Number(c.dropped[static_cast<int>(drops[i])]);
+        }
+        out += "}, \"sources_seen\": " + Number(SourcesSeen(bridge, p)) +
+               ", \"sources_lost\": " + Number(c.lost) +
+               ", \"datagrams_forwarded\": " + Number(bridge.Output().Datagrams(p)) +
+               ", \"live_sources\": [";
+        const std::vector<std::string> names = LiveSourceNames(bridge, p);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            out += (i ? ", " : "") + (names[i][0] == '"' ? names[i] : Quoted(names[i]));
+        }
+        out += "]}";
+        first = false;
+    }
+    out += "\n ]}\n";
+    return out;
+}
+
+}  // namespace lxd::bridge

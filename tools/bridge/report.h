@@ -1,0 +1,30 @@
+// What the bridge tells its user: the summary at the end, as text or JSON,
+// and the pieces the status view shares with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/bridge/bridge.h"
+
+namespace lxd::bridge {
+
+struct RunInfo {
+    double seconds = 0;
+    std::string to;  // HOST:PORT of the driver
+};
+
+// The live sources of a port: sACN source names in quotes, Art-Net addresses.
+std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port);
+// "sACN 7" or "Art-Net 0:0:7".
+std::string ShortSourceText(const PortSource& source);
+std::uint64_t TotalDropped(const UniverseCounts& counts);
+// Malformed datagrams of each protocol (all parse failures).
+std::uint64_t SacnMalformed(const SacnCounts& counts);
+std::uint64_t ArtnetMalformed(const ArtnetCounts& counts);
+
+std::string SummaryText(const Bridge& bridge, const RunInfo& run);
+std::string SummaryJson(const Bridge& bridge, const RunInfo& run);
+
+}  // namespace lxd::bridge
