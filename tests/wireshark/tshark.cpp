@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 
 #include "host/capture.h"
 
@@ -19,11 +20,10 @@ std::string Executable(const char* path) {
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
-    std::size_t from = 0;
-    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1) {
-        parts.push_back(text.substr(from, at - from));
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) {
+        parts.push_back(part);
     }
-    parts.push_back(text.substr(from));
     return parts;
 }
 
