@@ -22,30 +22,24 @@ namespace {
 const std::string kIp = "/usr/sbin/ip";
 const std::string kOlad = "/usr/bin/olad";
 
-// Namespaces named after this process; deleted again at the end.
-class Namespaces {
-  public:
-    explicit Namespaces(int count) {
-        for (int i = 0; i < count; ++i) {
-            names_.push_back("lxdbridge" + std::to_string(getpid()) + "n" + std::to_string(i));
-            RunProcess({kIp, "netns", "add", names_.back()});
-        }
-    }
+// Network namespaces named after this process, made by the test's shell
+// lines and deleted again at the end.
+struct Namespaces {
+    const std::string prefix = "lxdbridge" + std::to_string(getpid()) + "n";
     ~Namespaces() {
-        for (const std::string& name : names_) {
-            RunProcess({kIp, "netns", "del", name});
-        }
+        RunProcess({"/bin/sh", "-c", "ip netns del " + prefix + "0; ip netns del " + prefix + "1"});
     }
-    const std::string& operator[](int i) const { return names_[i]; }
     // `arguments` run inside namespace i.
-    std::vector<std::string> In(int i, const std::vector<std::string>& arguments) const {
-        std::vector<std::string> all{kIp, "netns", "exec", names_[i]};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        return all;
+    std::vector<std::string> In(int i, std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {kIp, "netns", "exec", prefix + std::to_string(i)});
+        return arguments;
     }
-
-  private:
-    std::vector<std::string> names_;
+    // Runs `script` with $N set to the prefix; true when it succeeds.
+    bool Make(const std::string& script) const {
+        const ProcessResult run = RunProcess({"/bin/sh", "-c", "N=" + prefix + "; " + script});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        return run.exitCode == 0;
+    }
 };
 
 std::string SkipReason() {
@@ -93,14 +87,12 @@ TEST(BridgeWithOla, OlaFindsTheBridgeAndDrivesTheHostOverArtnetAndSacn) {
         GTEST_SKIP() << reason;
     }
     const std::string bin = ProgramDirectory();
-    Namespaces ns(2);  // 0: olad at 198.18.0.1; 1: bridge and monitor at 198.18.0.2
-    const std::string link =
-        "ip link add v0 netns " + ns[0] + " type veth peer name v1 netns " + ns[1] +
-        " && for i in 0 1; do n=" + ns[0].substr(0, ns[0].size() - 1) +
-        "$i; ip -n $n link set lo up && ip -n $n addr add 198.18.0.$((i + 1))/24"
-        " brd + dev v$i && ip -n $n link set v$i up || exit 1; done";
-    const ProcessResult linked = RunProcess({"/bin/sh", "-c", link});
-    ASSERT_EQ(linked.exitCode, 0) << linked.err;
+    Namespaces ns;  // 0: olad at 198.18.0.1; 1: bridge and monitor at 198.18.0.2
+    ASSERT_TRUE(ns.Make(
+        "ip netns add ${N}0 && ip netns add ${N}1 && "
+        "ip link add v0 netns ${N}0 type veth peer name v1 netns ${N}1 && for i in 0 1; do "
+        "ip -n $N$i link set lo up && ip -n $N$i addr add 198.18.0.$((i + 1))/24 brd + dev v$i "
+        "&& ip -n $N$i link set v$i up || exit 1; done"));
     const std::string configuration = OlaConfiguration();
     ASSERT_FALSE(configuration.empty()) << "cannot hand a folder to the olad user";
     ChildProcess olad;
@@ -160,7 +152,8 @@ TEST(BridgeWithOla, AFailedMulticastJoinIsOneLineAndExit1) {
     if (geteuid() != 0 || access(kIp.c_str(), X_OK) != 0) {
         GTEST_SKIP() << "network namespaces need root and ip";
     }
-    Namespaces ns(1);  // no interface up: there is nowhere to join
+    Namespaces ns;
+    ASSERT_TRUE(ns.Make("ip netns add ${N}0"));  // no interface up: there is nowhere to join
     const ProcessResult run =
         RunProcess(ns.In(0, {ProgramDirectory() + "lxdravik-bridge", "--sacn", "7"}));
     EXPECT_EQ(run.exitCode, 1);

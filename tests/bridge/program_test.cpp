@@ -123,10 +123,8 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
     ASSERT_TRUE(console.Bound());
     console.SendTo(ArtPollFields{}.Build(), "127.0.0.1", 6454);
     const Bytes reply = console.Receive();
-    ASSERT_EQ(reply.size(), 239u);
-    EXPECT_EQ(reply[8] | reply[9] << 8, 0x2100);
+    ASSERT_EQ(reply.size(), 239u);  // its layout is BridgeArtPoll's
     EXPECT_EQ(Bytes(reply.begin() + 10, reply.begin() + 14), (Bytes{127, 0, 0, 1}));
-    EXPECT_EQ(Bytes(reply.begin() + 190, reply.begin() + 192), (Bytes{5, 6}));
     ArtDmxFields dmx;
     dmx.portAddress = 6;
     dmx.data = {7, 8};
@@ -153,22 +151,21 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
     }
 }
 
-struct ErrorCase {
-    std::vector<std::string> arguments;
-    int exitCode;
-    std::string message;
-};
-
 TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
     Loopback holder("0.0.0.0", 6454, 0);  // no address reuse: the port is busy for the bridge
-    const std::vector<ErrorCase> cases = {
+    ASSERT_TRUE(holder.Bound());
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string message;
+    } cases[] = {
         {{}, 2, "nothing to receive: map universes with --sacn and/or --artnet"},
         {{"--sacn", "1-7@30"}, 2, "--sacn 1-7@30: the list runs past port 35"},
         {{"--sacn", "1", "--to", "2501"}, 2, "--to: expected HOST:PORT"},
         {{"--sacn", "1", "--bind", "192.0.2.1"}, 1, "--bind: 192.0.2.1 is not an address"},
         {{"--sacn", "1", "--bogus"}, 2, "--bogus"},
     };
-    for (const ErrorCase& c : cases) {
+    for (const auto& c : cases) {
         std::vector<std::string> arguments{kBridge};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         const ProcessResult run = RunProcess(arguments);
@@ -176,7 +173,6 @@ TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
         EXPECT_TRUE(Holds(run.err, c.message));
         EXPECT_EQ(run.out, "");
     }
-    ASSERT_TRUE(holder.Bound());
     const ProcessResult busy = RunProcess({kBridge, "--artnet", "1"});
     EXPECT_EQ(busy.exitCode, 1);
     EXPECT_EQ(busy.err,

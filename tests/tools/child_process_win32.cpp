@@ -9,27 +9,11 @@
 namespace lxd::test {
 namespace {
 
-// One argument in quotes, as the C runtime's command-line parser reads it
-// back; the tests pass no argument with a quote or a trailing backslash.
-void AppendQuoted(std::string& line, const std::string& argument) {
-    line += (line.empty() ? "\"" : " \"") + argument + '"';
-}
-
 void CloseIfOpen(void*& handle) {
     if (handle != nullptr) {
         CloseHandle(handle);
         handle = nullptr;
     }
-}
-
-// Creates a pipe whose write end the child inherits.
-bool ChildPipe(HANDLE& read, HANDLE& write) {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    if (!CreatePipe(&read, &write, &inherit, 0)) {
-        return false;
-    }
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    return true;
 }
 
 }  // namespace
@@ -45,41 +29,39 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& arguments) {
-    HANDLE outRead = nullptr;
-    HANDLE outWrite = nullptr;
-    HANDLE errRead = nullptr;
-    HANDLE errWrite = nullptr;
-    if (!ChildPipe(outRead, outWrite)) {
-        return false;
-    }
-    if (!ChildPipe(errRead, errWrite)) {
-        CloseHandle(outRead);
-        CloseHandle(outWrite);
-        return false;
-    }
+    // Two pipes whose write ends (only) the child inherits.
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    void* writeEnds[2] = {nullptr, nullptr};
+    void** const readEnds[2] = {&out_, &err_};
+    for (int i = 0; i < 2; ++i) {
+        if (!CreatePipe(readEnds[i], &writeEnds[i], &inherit, 0)) {
+            CloseIfOpen(writeEnds[0]);
+            return false;
+        }
+        SetHandleInformation(*readEnds[i], HANDLE_FLAG_INHERIT, 0);
+    }
     HANDLE null = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                               OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = null;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
+    startup.hStdOutput = writeEnds[0];
+    startup.hStdError = writeEnds[1];
+    // Each argument in quotes, as the C runtime's command-line parser reads it
+    // back; the tests pass no argument with a quote or a trailing backslash.
     std::string line;
     for (const std::string& argument : arguments) {
-        AppendQuoted(line, argument);
+        line += (line.empty() ? "\"" : " \"") + argument + '"';
     }
     PROCESS_INFORMATION info{};
     const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
                                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
+    CloseIfOpen(writeEnds[0]);
+    CloseIfOpen(writeEnds[1]);
     if (null != INVALID_HANDLE_VALUE) {
         CloseHandle(null);
     }
-    out_ = outRead;
-    err_ = errRead;
     if (!started) {
         return false;
     }

@@ -1,5 +1,7 @@
 #include "tests/tools/snapshot.h"
 
+#include <sstream>
+
 namespace lxd::test {
 
 ::testing::AssertionResult Holds(const std::string& text, const std::string& part) {
@@ -11,17 +13,11 @@ namespace lxd::test {
 
 Levels ArrayAfter(const std::string& json, std::size_t from) {
     Levels values;
-    std::size_t at = json.find('[', from);
-    const std::size_t end = json.find(']', at);
-    if (at == std::string::npos || end == std::string::npos) {
-        return values;
-    }
-    for (++at; at < end;) {
-        std::size_t used = 0;
-        values.push_back(std::stoi(json.substr(at, end - at), &used));
-        at += used;
-        while (at < end && (json[at] == ',' || json[at] == ' ')) {
-            ++at;
+    const std::size_t at = json.find('[', from);
+    if (at != std::string::npos) {
+        std::istringstream in(json.substr(at + 1, json.find(']', at) - at - 1));
+        for (std::string value; std::getline(in, value, ',');) {
+            values.push_back(std::stoi(value));
         }
     }
     return values;

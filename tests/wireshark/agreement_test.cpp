@@ -9,11 +9,9 @@
 #include <algorithm>
 #include <map>
 
-#include "host/capture.h"
 #include "host/datagram_samples.h"
 #include "intake/datagram.h"
 #include "intake/store_layout.h"
-#include "tests/support/test_support.h"
 #include "tests/wireshark/tshark.h"
 
 namespace lxd::test {
@@ -119,18 +117,11 @@ TEST(DissectorAgreement, WritesTheSameLevelsAsTheDriverForEveryDatagram) {
         GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
     }
     const std::vector<host::NamedDatagram> corpus = Corpus();
-    const std::string capture = MakeTempDirectory() + "/corpus.pcap";
-    host::CaptureWriter writer;
-    std::string error;
-    ASSERT_TRUE(writer.Open(capture, host::Link::kEthernet, error)) << error;
-    for (std::size_t i = 0; i < corpus.size(); ++i) {
-        ASSERT_TRUE(writer.Write(static_cast<std::int64_t>(i) * 1000,
-                                 {host::kLoopbackAddress, 50000}, {host::kLoopbackAddress, 2501},
-                                 corpus[i].bytes.data(), corpus[i].bytes.size()));
+    std::vector<Bytes> datagrams;
+    for (const host::NamedDatagram& d : corpus) {
+        datagrams.push_back(d.bytes);
     }
-    ASSERT_TRUE(writer.Close(error)) << error;
-
-    const TsharkFields run = RunTshark(capture, kFields);
+    const TsharkFields run = RunTshark(CaptureOf(datagrams), kFields);
     ASSERT_EQ(run.exitCode, 0) << run.error;
     ASSERT_EQ(run.frames.size(), corpus.size()) << run.error;
     int applied = 0;

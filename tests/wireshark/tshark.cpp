@@ -1,8 +1,12 @@
 #include "tests/wireshark/tshark.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
+
+#include "host/capture.h"
 
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
@@ -16,11 +20,10 @@ std::string Executable(const char* path) {
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
-    std::size_t from = 0;
-    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1) {
-        parts.push_back(text.substr(from, at - from));
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) {
+        parts.push_back(part);
     }
-    parts.push_back(text.substr(from));
     return parts;
 }
 
@@ -69,6 +72,19 @@ TsharkFields RunTshark(const std::string& capture, const std::vector<std::string
         result.frames.push_back(frame);
     }
     return result;
+}
+
+std::string CaptureOf(const std::vector<std::vector<std::uint8_t>>& datagrams) {
+    const std::string capture = MakeTempDirectory() + "/datagrams.pcap";
+    host::CaptureWriter writer;
+    std::string error;
+    EXPECT_TRUE(writer.Open(capture, host::Link::kEthernet, error)) << error;
+    for (const std::vector<std::uint8_t>& d : datagrams) {
+        EXPECT_TRUE(writer.Write(0, {host::kLoopbackAddress, 50000}, {host::kLoopbackAddress, 2501},
+                                 d.data(), d.size()));
+    }
+    EXPECT_TRUE(writer.Close(error)) << error;
+    return capture;
 }
 
 std::vector<std::uint8_t> HexBytes(const std::string& text) {

@@ -24,6 +24,9 @@ struct TsharkFields {
 // configuration left out) and splits its `-T fields` output.
 TsharkFields RunTshark(const std::string& capture, const std::vector<std::string>& fields);
 
+// A fresh Ethernet pcap of `datagrams`, to UDP 2501 on loopback.
+std::string CaptureOf(const std::vector<std::vector<std::uint8_t>>& datagrams);
+
 // The bytes of a field printed as hex; Wireshark prints no bytes as <MISSING>.
 std::vector<std::uint8_t> HexBytes(const std::string& text);
 
