@@ -49,7 +49,11 @@ build() {
   local preset=$1 targets=()
   shift
   (($#)) && targets=(--target "$@")
-  [[ -f build/$preset/build.ninja ]] || cmake --preset "$preset" >/dev/null
+  # Configured again when the presets changed, so that a new cache variable
+  # reaches an existing build folder.
+  if [[ ! -f build/$preset/build.ninja || CMakePresets.json -nt build/$preset/CMakeCache.txt ]]; then
+    cmake --preset "$preset" >/dev/null
+  fi
   cmake --build --preset "$preset" "${targets[@]}" -- --quiet
 }
 
