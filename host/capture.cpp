@@ -93,8 +93,8 @@ bool CaptureWriter::Open(const std::string& path, Link link, std::string& error)
     return true;
 }
 
-bool CaptureWriter::Write(std::int64_t microseconds, const UdpEndpoint& from,
-                          const UdpEndpoint& to, const std::uint8_t* payload, std::size_t size) {
+bool CaptureWriter::Write(std::int64_t microseconds, const UdpEndpoint& from, const UdpEndpoint& to,
+                          const std::uint8_t* payload, std::size_t size) {
     if (dumper_ == nullptr) {
         return false;
     }
