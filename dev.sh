@@ -36,9 +36,11 @@ setup() {
       apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     # The tests start olad themselves, in network namespaces of their own; the
     # package's system daemon would use the real network: stop it.
-    if [[ " ${missing[*]} " == *" ola "* ]] && command -v systemctl >/dev/null &&
-      systemctl is-active --quiet olad 2>/dev/null; then
-      "${SUDO[@]}" systemctl disable --now olad
+    if [[ " ${missing[*]} " == *" ola "* ]]; then
+      if command -v systemctl >/dev/null && systemctl is-active --quiet olad 2>/dev/null; then
+        "${SUDO[@]}" systemctl disable --now olad
+      fi
+      "${SUDO[@]}" pkill -x olad || true
     fi
   fi
 }
