@@ -71,6 +71,15 @@ Bytes BlockPacket::Build() const {
     return b;
 }
 
+Bytes LevelDatagram(std::uint32_t start, const Bytes& levels, std::int32_t countField,
+                    std::uint16_t kind) {
+    return LevelPacket{kind, start, levels, countField}.Build();
+}
+
+Bytes BlockDatagram(const std::vector<Block>& blocks, const std::vector<std::uint16_t>& offsets) {
+    return BlockPacket{kBlockPacketKind, blocks, offsets}.Build();
+}
+
 Bytes UncodedBlockData(const std::vector<std::uint8_t>& levels) {
     return levels;
 }

@@ -41,6 +41,15 @@ struct BlockPacket {
     Bytes Build() const;
 };
 
+// The bytes of a level packet of `levels` at store address `start`, with the
+// count field (-1: the number of levels) and the kind as given.
+Bytes LevelDatagram(std::uint32_t start, const Bytes& levels, std::int32_t countField = -1,
+                    std::uint16_t kind = kLevelPacketKind);
+// The bytes of a block packet of `blocks`, with its data offsets computed
+// unless given (all five).
+Bytes BlockDatagram(const std::vector<Block>& blocks,
+                    const std::vector<std::uint16_t>& offsets = {});
+
 // A block's data: the levels as they stand, or run-length coded (stride 1).
 Bytes UncodedBlockData(const std::vector<std::uint8_t>& levels);
 Bytes CodedBlockData(const std::vector<std::uint8_t>& levels);

@@ -21,16 +21,6 @@ struct Datagram {
     int tag;   // its levels: PortLevels(port, tag)
 };
 
-Bytes Level(std::uint32_t start, std::vector<std::uint8_t> levels, std::int32_t countField,
-            std::uint16_t kind = kLevelPacketKind) {
-    LevelPacket packet;
-    packet.kind = kind;
-    packet.start = start;
-    packet.levels = std::move(levels);
-    packet.countField = countField;
-    return packet.Build();
-}
-
 Bytes CodedPort(int port, const std::vector<std::uint8_t>& levels,
                 std::uint16_t kind = kBlockPacketKind) {
     BlockPacket packet;
@@ -46,7 +36,7 @@ Datagram Invalid(int i, int port) {
     const auto start = static_cast<std::uint32_t>(port * kChannels + 1);
     switch (i % 9) {
         case 0: {  // announces 512 levels, carries 100
-            Bytes b = Level(start, junk, kChannels);
+            Bytes b = LevelDatagram(start, junk, kChannels);
             b.resize(66 + 100);
             return {"short level packet", b, Effect::Ignored, port, 0};
         }
@@ -60,10 +50,10 @@ Datagram Invalid(int i, int port) {
         }
         case 3:  // 1,400 bytes: longer than the 1,316 the driver takes
             return {"oversize level packet",
-                    Level(start, std::vector<std::uint8_t>(1400 - 66, 0xEE), 512), Effect::EndsPass,
-                    port, 0};
+                    LevelDatagram(start, std::vector<std::uint8_t>(1400 - 66, 0xEE), 512),
+                    Effect::EndsPass, port, 0};
         case 4:
-            return {"wrong kind (level layout)", Level(start, junk, kChannels, 0x2030),
+            return {"wrong kind (level layout)", LevelDatagram(start, junk, kChannels, 0x2030),
                     Effect::Ignored, port, 0};
         case 5:
             return {"wrong kind (block layout)", CodedPort(port, junk, 0x808E), Effect::Ignored,
@@ -71,10 +61,11 @@ Datagram Invalid(int i, int port) {
         case 6:
             return {"empty", Bytes{}, Effect::EndsPass, port, 0};
         case 7:
-            return {"level count above 1,024", Level(start, junk, 1025), Effect::Ignored, port, 0};
-        default:
-            return {"range past the store", Level(18432 - 100, junk, kChannels), Effect::Ignored,
+            return {"level count above 1,024", LevelDatagram(start, junk, 1025), Effect::Ignored,
                     port, 0};
+        default:
+            return {"range past the store", LevelDatagram(18432 - 100, junk, kChannels),
+                    Effect::Ignored, port, 0};
     }
 }
 

@@ -5,19 +5,9 @@ namespace {
 
 using host::Bytes;
 
-Bytes Level(std::uint32_t start, const Bytes& levels, std::uint16_t kind = kLevelPacketKind) {
-    host::LevelPacket packet;
-    packet.kind = kind;
-    packet.start = start;
-    packet.levels = levels;
-    return packet.Build();
-}
-
 Bytes Block(std::uint16_t start, const Bytes& levels, bool coded) {
-    host::BlockPacket packet;
-    packet.blocks.push_back({start, static_cast<std::uint16_t>(levels.size()),
-                             coded ? host::CodedBlockData(levels) : levels});
-    return packet.Build();
+    return host::BlockDatagram({{start, static_cast<std::uint16_t>(levels.size()),
+                                 coded ? host::CodedBlockData(levels) : levels}});
 }
 
 Bytes Concat(Bytes a, const Bytes& b) {
@@ -31,25 +21,25 @@ std::vector<IntakeScenario> IntakeScenarios() {
     // The largest datagram taken (1,316 bytes) and one byte more, which is
     // discarded whole although its first 1,316 bytes would be a valid packet.
     const Bytes largest = Block(3000, Bytes(1280, 0x55), false);
-    Bytes longer = Level(1, Bytes(1024, 0x66));
+    Bytes longer = host::LevelDatagram(1, Bytes(1024, 0x66));
     longer.resize(1317, 0x66);
     return {
         {"ArrivalOrder",
-         {Level(1, Bytes(8, 0x11)), Block(3, Bytes(4, 0x22), true), Level(6, {0x33}),
-          Level(1000, {0x44})},
+         {host::LevelDatagram(1, Bytes(8, 0x11)), Block(3, Bytes(4, 0x22), true),
+          host::LevelDatagram(6, {0x33}), host::LevelDatagram(1000, {0x44})},
          {{1, {0x11, 0x11, 0x22, 0x22, 0x22, 0x33, 0x11, 0x11, 0}}, {1000, {0x44}}},
          1},
         {"EmptyDatagramEndsThePass",
-         {Level(1, Bytes(4, 0x11)), Bytes{}, Level(1, Bytes(2, 0x22))},
+         {host::LevelDatagram(1, Bytes(4, 0x11)), Bytes{}, host::LevelDatagram(1, Bytes(2, 0x22))},
          {{1, {0x22, 0x22, 0x11, 0x11}}},
          2},
         {"LongerThanTheLargestIsDiscardedWhole",
-         {largest, longer, Level(2000, {0x77})},
+         {largest, longer, host::LevelDatagram(2000, {0x77})},
          {{3000, Concat(Bytes(1280, 0x55), {0})}, {1, Bytes(1024, 0)}, {2000, {0x77}}},
          2},
         {"OtherKindsAreSkipped",
-         {Level(1, Bytes(4, 0x11), 0x2030), Bytes{0x80}, Level(10, Bytes(4, 0x22)),
-          Block(20, Bytes(300, 0x33), true)},
+         {host::LevelDatagram(1, Bytes(4, 0x11), -1, 0x2030), Bytes{0x80},
+          host::LevelDatagram(10, Bytes(4, 0x22)), Block(20, Bytes(300, 0x33), true)},
          {{1, Bytes(4, 0)}, {10, Bytes(4, 0x22)}, {20, Bytes(300, 0x33)}},
          1},
     };
