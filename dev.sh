@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
   libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
   g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev
-  file ola)
+  file iproute2 procps ola)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
@@ -32,17 +32,31 @@ setup() {
   if ((${#missing[@]})); then
     say "installing ${missing[*]}"
     "${SUDO[@]}" apt-get update -qq
-    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive \
-      apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-    # The tests start olad themselves, in network namespaces of their own; the
-    # package's system daemon would use the real network: stop it.
-    if [[ " ${missing[*]} " == *" ola "* ]]; then
-      if command -v systemctl >/dev/null && systemctl is-active --quiet olad 2>/dev/null; then
-        "${SUDO[@]}" systemctl disable --now olad
-      fi
-      "${SUDO[@]}" pkill -x olad || true
-    fi
+    install_quietly "${missing[@]}"
   fi
+}
+
+# Installs packages without starting the services they bring (olad of ola):
+# the tests start their own daemons in network namespaces, and nothing of the
+# machine's is started, stopped or disabled by us. A policy-rc.d that refuses
+# every start is in place for the install only, and only if there was none.
+install_quietly() {
+  local policy=/usr/sbin/policy-rc.d placed=0
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\n# placed by lxdravik dev.sh during apt-get install\nexit 101\n' |
+      "${SUDO[@]}" tee "$policy" >/dev/null
+    "${SUDO[@]}" chmod 755 "$policy"
+    placed=1
+    trap '"${SUDO[@]}" rm -f '"$policy"'' EXIT
+  fi
+  local status=0
+  "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "$@" >/dev/null || status=$?
+  if ((placed)); then
+    "${SUDO[@]}" rm -f "$policy"
+    trap - EXIT
+  fi
+  return "$status"
 }
 
 # Configures a preset once; later builds re-run CMake only when its inputs change.
@@ -69,11 +83,26 @@ windows_test_preset() { if runs_32bit; then echo windows; else echo windows64; f
 PASSED=0
 FAILED=0
 SKIPPED=0
+
+# Tests run in a network namespace of their own where we may make one (root,
+# or unprivileged user namespaces): no daemon of the machine holds their ports,
+# two test runs on one machine do not meet on UDP 2501, and nothing they send
+# can leave the machine. Elsewhere they run as they are.
+isolated() {
+  if unshare -n true 2>/dev/null; then
+    unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$@"
+  elif unshare -rn true 2>/dev/null; then
+    unshare -rn sh -c 'ip link set lo up && exec "$@"' sh "$@"
+  else
+    "$@"
+  fi
+}
+
 run_ctest() {
   local preset=$1 log
-  log=$(mktemp)
+  log=$TMPDIR/ctest-$preset.log
   say "testing $preset"
-  if (unset DISPLAY; WINEDEBUG=-all ctest --preset "$preset" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+: )'); then :; fi
+  if (unset DISPLAY; export WINEDEBUG=-all; isolated ctest --preset "$preset" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+: )'); then :; fi
   local line total bad skipped
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [[ -n $line ]]; then
@@ -86,7 +115,42 @@ run_ctest() {
   else
     FAILED=$((FAILED + 1))
   fi
-  rm -f "$log"
+}
+
+# How long each stage took, printed at the end of the run.
+STAGES=()
+stage() {
+  local name=$1 start=$SECONDS status=0
+  shift
+  "$@" || status=$?
+  STAGES+=("$name $((SECONDS - start)) s")
+  return "$status"
+}
+
+# What a test run must not leave behind: processes of its own and network
+# namespaces. Counted as one failure each.
+PROCESSES_BEFORE=""
+NETNS_BEFORE=""
+# The process names are cut to 15 characters by the kernel.
+run_processes() {
+  ps -eo pid=,comm= | awk '$2 ~ /^(olad|wineserver(32|64)?|lxdravik-.*|chromium|node)$/ {print $1}' | sort
+}
+leftovers_snapshot() {
+  PROCESSES_BEFORE=$(run_processes)
+  NETNS_BEFORE=$(ip netns list 2>/dev/null | cut -d' ' -f1 | sort || true)
+}
+leftovers_check() {
+  local pid now netns
+  sleep 1 # a Wine server ends a moment after its last program
+  now=$(run_processes)
+  for pid in $(comm -13 <(echo "$PROCESSES_BEFORE") <(echo "$now")); do
+    echo "left running by the tests: $(ps -o pid=,comm= -p "$pid" 2>/dev/null)"
+    FAILED=$((FAILED + 1))
+  done
+  for netns in $(comm -13 <(echo "$NETNS_BEFORE") <(ip netns list 2>/dev/null | cut -d' ' -f1 | sort)); do
+    echo "network namespace left by the tests: $netns"
+    FAILED=$((FAILED + 1))
+  done
 }
 
 # The release packages: the Debian package (cpack, release build) and the
@@ -121,26 +185,58 @@ cmd_package() {
   ls -l dist
 }
 
-cmd_test() {
-  setup
-  local winpreset
-  winpreset=$(windows_test_preset)
-  for preset in native asan windows "$winpreset"; do
+build_all() {
+  local preset
+  for preset in native asan "$WINPRESET"; do
     say "building $preset"
     build "$preset"
   done
-  make_packages
-  make_check_installer
-  run_ctest native
-  run_ctest asan
-  if [[ $winpreset == windows64 ]]; then
+  # The 32-bit DLL and tools for the packages and the export-table test; its
+  # test programs only where 32-bit programs run (then it is $WINPRESET).
+  if [[ $WINPRESET != windows ]]; then
+    say "building windows (the 32-bit DLL and tools)"
+    build windows lxd_release_files
+  fi
+}
+
+packages_stage() {
+  make_packages && make_check_installer
+}
+
+windows_stage() {
+  if [[ $WINPRESET == windows64 ]]; then
     say "this kernel cannot run 32-bit programs: the Windows tests run as a 64-bit build under wine64"
   fi
-  run_ctest "$winpreset"
-  if [[ -f fuzz/CMakeLists.txt ]]; then
-    say "fuzz smoke"
-    if ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-20}"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
-  fi
+  run_ctest "$WINPRESET"
+}
+
+fuzz_stage() {
+  [[ -f fuzz/CMakeLists.txt ]] || return 0
+  say "fuzz smoke"
+  if ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-20}"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
+}
+
+cmd_test() {
+  setup
+  WINPRESET=$(windows_test_preset)
+  # Everything the tests write to a temporary folder goes below build/tmp,
+  # which goes at the end of the run, also when the run is interrupted.
+  export TMPDIR=$PWD/build/tmp
+  rm -rf "$TMPDIR"
+  mkdir -p "$TMPDIR"
+  chmod 755 "$TMPDIR"
+  trap 'rm -rf "$TMPDIR"' EXIT
+  leftovers_snapshot
+  stage build build_all
+  stage packages packages_stage
+  stage native run_ctest native
+  stage ASan run_ctest asan
+  stage Windows windows_stage
+  stage "fuzz smoke" fuzz_stage
+  leftovers_check
+  local joined
+  joined=$(printf '%s, ' "${STAGES[@]}")
+  echo "stage times: ${joined%, } (total $SECONDS s)"
   echo "summary: $PASSED passed, $FAILED failed, $SKIPPED skipped"
   ((FAILED == 0))
 }

@@ -8,7 +8,9 @@ add_library(lxdravik_core OBJECT
   branding/bmp_loader.cpp
   branding/branding.cpp
 )
-target_include_directories(lxdravik_core PUBLIC ${PROJECT_SOURCE_DIR})
+# GetVersionInfo's answer comes from project(VERSION).
+configure_file(cmake/version.h.in ${PROJECT_BINARY_DIR}/generated/lxdravik_version.h @ONLY)
+target_include_directories(lxdravik_core PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
 target_link_libraries(lxdravik_core PRIVATE lxd_warnings)
 set_target_properties(lxdravik_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 

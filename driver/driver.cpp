@@ -7,6 +7,7 @@
 #include "driver/detection.h"
 #include "driver/module.h"
 #include "intake/datagram.h"
+#include "lxdravik_version.h"
 
 namespace lxd {
 namespace {
@@ -83,10 +84,10 @@ void Driver::Detach() {
 
 void Driver::GetVersionInfo(std::int32_t* first, std::int32_t* second) {
     if (first != nullptr) {
-        *first = 3;
+        *first = kVersionFirst;
     }
     if (second != nullptr) {
-        *second = 200;
+        *second = kVersionSecond;
     }
 }
 

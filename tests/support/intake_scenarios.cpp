@@ -10,17 +10,14 @@ Bytes Block(std::uint16_t start, const Bytes& levels, bool coded) {
                                  coded ? host::CodedBlockData(levels) : levels}});
 }
 
-Bytes Concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 }  // namespace
 
 std::vector<IntakeScenario> IntakeScenarios() {
     // The largest datagram taken (1,316 bytes) and one byte more, which is
     // discarded whole although its first 1,316 bytes would be a valid packet.
     const Bytes largest = Block(3000, Bytes(1280, 0x55), false);
+    Bytes largestThenUntouched(1281, 0x55);
+    largestThenUntouched.back() = 0;
     Bytes longer = host::LevelDatagram(1, Bytes(1024, 0x66));
     longer.resize(1317, 0x66);
     return {
@@ -35,7 +32,7 @@ std::vector<IntakeScenario> IntakeScenarios() {
          2},
         {"LongerThanTheLargestIsDiscardedWhole",
          {largest, longer, host::LevelDatagram(2000, {0x77})},
-         {{3000, Concat(Bytes(1280, 0x55), {0})}, {1, Bytes(1024, 0)}, {2000, {0x77}}},
+         {{3000, largestThenUntouched}, {1, Bytes(1024, 0)}, {2000, {0x77}}},
          2},
         {"OtherKindsAreSkipped",
          {host::LevelDatagram(1, Bytes(4, 0x11), -1, 0x2030), Bytes{0x80},

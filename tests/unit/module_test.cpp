@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/module.h"
+#include "lxdravik_version.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/driver_test.h"
 
@@ -147,8 +148,8 @@ TEST_F(ModuleTest, GetVersionInfoWritesExactlyFourBytesThroughEachPointer) {
     std::int32_t first[3] = {kGuard, kGuard, kGuard};
     std::int32_t second[3] = {kGuard, kGuard, kGuard};
     driver.GetVersionInfo(&first[1], &second[1]);
-    EXPECT_EQ(first[1], 3);
-    EXPECT_EQ(second[1], 200);
+    EXPECT_EQ(first[1], kVersionFirst);
+    EXPECT_EQ(second[1], kVersionSecond);
     EXPECT_EQ(first[0], kGuard);
     EXPECT_EQ(first[2], kGuard);
     EXPECT_EQ(second[0], kGuard);
@@ -158,10 +159,10 @@ TEST_F(ModuleTest, GetVersionInfoWritesExactlyFourBytesThroughEachPointer) {
 TEST_F(ModuleTest, GetVersionInfoSkipsANullPointer) {
     std::int32_t value = -5;
     driver.GetVersionInfo(nullptr, &value);
-    EXPECT_EQ(value, 200);
+    EXPECT_EQ(value, kVersionSecond);
     value = -5;
     driver.GetVersionInfo(&value, nullptr);
-    EXPECT_EQ(value, 3);
+    EXPECT_EQ(value, kVersionFirst);
     driver.GetVersionInfo(nullptr, nullptr);
 }
 
