@@ -104,8 +104,9 @@ bool CaptureWriter::Write(std::int64_t microseconds, const UdpEndpoint& from, co
 }
 
 bool CaptureWriter::WriteFrame(std::int64_t microseconds, const std::uint8_t* frame,
-                               std::size_t length) {
-    if (dumper_ == nullptr || length > static_cast<std::size_t>(kSnapshotLength)) {
+                               std::size_t length, std::size_t wireLength) {
+    if (dumper_ == nullptr || length > static_cast<std::size_t>(kSnapshotLength) ||
+        wireLength > 0xFFFFFFFFu) {
         return false;
     }
     pcap_pkthdr header;
@@ -113,7 +114,7 @@ bool CaptureWriter::WriteFrame(std::int64_t microseconds, const std::uint8_t* fr
     header.ts.tv_sec = static_cast<time_t>(microseconds / 1000000);
     header.ts.tv_usec = static_cast<suseconds_t>(microseconds % 1000000);
     header.caplen = static_cast<bpf_u_int32>(length);
-    header.len = static_cast<bpf_u_int32>(length);
+    header.len = static_cast<bpf_u_int32>(wireLength > length ? wireLength : length);
     pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame);
     return true;
 }

@@ -28,8 +28,10 @@ class CaptureWriter {
     // when the payload cannot be framed.
     bool Write(std::int64_t microseconds, const UdpEndpoint& from, const UdpEndpoint& to,
                const std::uint8_t* payload, std::size_t size);
-    // Appends one frame as it stands.
-    bool WriteFrame(std::int64_t microseconds, const std::uint8_t* frame, std::size_t length);
+    // Appends one frame as it stands; a `wireLength` above `length` records
+    // it as cut short by the snapshot length.
+    bool WriteFrame(std::int64_t microseconds, const std::uint8_t* frame, std::size_t length,
+                    std::size_t wireLength = 0);
     // Flushes and closes; false with a message when the file could not be
     // written whole.
     bool Close(std::string& error);

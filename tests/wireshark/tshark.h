@@ -20,12 +20,23 @@ struct TsharkFields {
     std::vector<std::vector<std::vector<std::string>>> frames;
 };
 
-// Runs tshark over `capture` (with the dissector loaded, and the personal
-// configuration left out) and splits its `-T fields` output.
-TsharkFields RunTshark(const std::string& capture, const std::vector<std::string>& fields);
+// Runs tshark over `capture` with this tree's dissector (the personal
+// configuration and any copy in the global Lua plugins folder left out) and
+// `options`, and splits its `-T fields` output. A Lua error anywhere, on
+// loading or in a frame, fails the calling test.
+TsharkFields RunTshark(const std::string& capture, const std::vector<std::string>& fields,
+                       const std::vector<std::string>& options = {});
 
 // A fresh Ethernet pcap of `datagrams`, to UDP 2501 on loopback.
 std::string CaptureOf(const std::vector<std::vector<std::uint8_t>>& datagrams);
+
+// Ethernet frames of `payload` as the driver never receives it, or only
+// reassembled: to UDP 2501 of ::1; quoted in an ICMP port unreachable; in
+// IPv4 fragments of `split` bytes of the UDP datagram each (a multiple of 8).
+std::vector<std::uint8_t> Ipv6Frame(const std::vector<std::uint8_t>& payload);
+std::vector<std::uint8_t> IcmpQuoteFrame(const std::vector<std::uint8_t>& payload);
+std::vector<std::vector<std::uint8_t>> FragmentFrames(const std::vector<std::uint8_t>& payload,
+                                                      std::size_t split);
 
 // The bytes of a field printed as hex; Wireshark prints no bytes as <MISSING>.
 std::vector<std::uint8_t> HexBytes(const std::string& text);

@@ -260,13 +260,13 @@ local function add_decoded(tree, field, levels, label, start)
 end
 
 -- The fields every judged datagram ends with: applied, written, and the
--- warning when a datagram taken writes nothing.
+-- warning `nothing` when a datagram taken writes nothing.
 local function add_verdict(tree, why, written, nothing)
     add_generated(tree, f.applied, why == nil)
     if why ~= nil then
         tree:add_proto_expert_info(e.ignored, "Ignored by the driver: " .. why)
         written = 0
-    elseif written == 0 then
+    elseif written == 0 and nothing then
         tree:add_proto_expert_info(e.nothing, nothing)
     end
     if written then
@@ -321,7 +321,7 @@ local function dissect_level(c, tree)
         why = "shorter than its count (" .. (length - LEVEL_DATA) .. " of " .. count ..
             " levels present)"
     end
-    if why == nil and count ~= nil then
+    if why == nil and count ~= nil and not c.discarded then
         add_levels(tree, f.level_levels, tvb, LEVEL_DATA, count, start)
         if captured < LEVEL_DATA + count then
             note_capture_cut(tree, tvb, length, "the levels past it are not shown")
@@ -450,7 +450,7 @@ local function dissect_block(c, tree)
         local b = read_block(tvb, i, length - BLOCK_DATA, ended)
         ended = b.ended
         if b.start ~= 0 then
-            local taken = b.blocked == nil and why == nil
+            local taken = b.blocked == nil and why == nil and not c.discarded
             local applies = taken and c.dropped == nil
             local sub = add_block_tree(tree, tvb, b, applies)
             shown = shown + 1
@@ -477,7 +477,7 @@ local function dissect_block(c, tree)
                     end
                 end
             else
-                if applies ~= nil and c.dropped == nil then
+                if c.dropped == nil then
                     ignored = ignored + 1
                     first_reason = first_reason or ("block " .. i .. ": " .. b.blocked)
                     sub:add_proto_expert_info(e.block_ignored, "Block " .. i ..
@@ -496,7 +496,7 @@ local function dissect_block(c, tree)
         why = first_reason or ended
     end
     why = c.dropped or why
-    add_verdict(tree, why, written, "Applied, but no block writes a level")
+    add_verdict(tree, why, written) -- each block that writes nothing has said so
     if why ~= nil then
         return "Block: " .. plural(shown, "block") .. " (ignored: " .. why .. ")"
     end
@@ -522,8 +522,12 @@ function proto.dissector(tvb, pinfo, tree)
         pinfo.cols.info = "IP fragment (not judged: turn on IPv4 reassembly)"
         return
     end
+    -- A datagram the driver never receives is still decoded; one that its
+    -- receive discards whole is not.
     local c = { tvb = tvb, length = length }
-    c.dropped = delivery_verdict(pinfo, length) or receive_verdict(length)
+    local discarded = receive_verdict(length)
+    c.dropped = delivery_verdict(pinfo, length) or discarded
+    c.discarded = discarded ~= nil
     if length < 2 or tvb:len() < 2 then
         local why = c.dropped or (length < 2 and "shorter than its 2-byte kind")
         if why then
