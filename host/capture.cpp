@@ -186,22 +186,44 @@ CaptureReader::Status CaptureReader::Next(std::uint16_t port, CapturedDatagram& 
             return Status::kEnd;
         }
         if (result != 1) {
-            error = DescribeReadError(name_, pcap_geterr(pcap_));
+            const std::string message = pcap_geterr(pcap_);
+            if (message.find("truncated") != std::string::npos) {
+                counts_.cutOff = message;  // only the last record can be cut off
+                return Status::kEnd;
+            }
+            error = DescribeReadError(name_, message);
             return Status::kError;
         }
         ++counts_.frames;
         UdpDatagram udp;
-        switch (FindUdpDatagram(link_, data, header->caplen, udp)) {
+        Ipv4Fragment fragment;
+        FrameKind kind = FindUdpDatagram(link_, data, header->caplen, udp, &fragment);
+        if (kind == FrameKind::kFragment) {
+            ++counts_.fragments;
+            const std::uint8_t* payload = nullptr;
+            std::uint32_t size = 0;
+            if (!reassembler_.Add(fragment, payload, size)) {
+                continue;
+            }
+            counts_.fragmentsUsed += reassembler_.Pieces();
+            kind = FindUdpInIpPayload(payload, size, fragment.from, fragment.to, udp);
+            if (kind == FrameKind::kUdp && udp.to.port == port) {
+                ++counts_.reassembled;
+            }
+        }
+        switch (kind) {
             case FrameKind::kUdp:
                 break;
+            case FrameKind::kFragment:  // taken above
+                continue;
+            case FrameKind::kIpv6Udp:
+                ++(udp.to.port == port ? counts_.ipv6 : counts_.otherPorts);
+                continue;
             case FrameKind::kOther:
                 ++counts_.other;
                 continue;
-            case FrameKind::kFragment:
-                ++counts_.fragments;
-                continue;
             case FrameKind::kMalformed:
-                ++counts_.malformed;
+                ++(header->caplen < header->len ? counts_.snapshotCut : counts_.malformed);
                 continue;
         }
         if (udp.to.port != port) {

@@ -168,16 +168,20 @@ Bytes IcmpQuoteFrame(const Bytes& payload) {
     return frame;
 }
 
-std::vector<Bytes> FragmentFrames(const Bytes& payload, std::size_t split) {
-    const Bytes whole = Ipv4Frame(payload);
-    const std::size_t datagram = whole.size() - 14 - 20;
+std::vector<Bytes> FragmentFrames(const Bytes& payload, std::size_t split, host::Link link) {
+    Bytes whole(host::kMaxFrameHeader + payload.size());
+    whole.resize(host::BuildUdpFrame(link, {host::kLoopbackAddress, 50000},
+                                     {host::kLoopbackAddress, 2501}, 7, payload.data(),
+                                     payload.size(), whole.data(), whole.size()));
+    const std::size_t ip = whole.size() - 28 - payload.size();  // the link header's size
+    const std::size_t datagram = 8 + payload.size();
     std::vector<Bytes> frames;
     for (std::size_t at = 0; at < datagram; at += split) {
         const std::size_t n = std::min(split, datagram - at);
-        Bytes frame(whole.begin(), whole.begin() + 14 + 20);
-        frame.insert(frame.end(), whole.begin() + 14 + 20 + at, whole.begin() + 14 + 20 + at + n);
-        Put16(frame, 14 + 2, 20 + n);
-        Put16(frame, 14 + 6, (at + n < datagram ? 0x2000 : 0) | at / 8);
+        Bytes frame(whole.begin(), whole.begin() + ip + 20);
+        frame.insert(frame.end(), whole.begin() + ip + 20 + at, whole.begin() + ip + 20 + at + n);
+        Put16(frame, ip + 2, 20 + n);
+        Put16(frame, ip + 6, (at + n < datagram ? 0x2000 : 0) | at / 8);
         frames.push_back(frame);
     }
     return frames;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/frames.h"
+
 namespace lxd::test {
 
 // Where tshark and editcap are (empty when not installed), and the dissector.
@@ -32,11 +34,13 @@ std::string CaptureOf(const std::vector<std::vector<std::uint8_t>>& datagrams);
 
 // Ethernet frames of `payload` as the driver never receives it, or only
 // reassembled: to UDP 2501 of ::1; quoted in an ICMP port unreachable; in
-// IPv4 fragments of `split` bytes of the UDP datagram each (a multiple of 8).
+// IPv4 fragments of `split` bytes of the UDP datagram each (a multiple of 8),
+// over Ethernet or `link`.
 std::vector<std::uint8_t> Ipv6Frame(const std::vector<std::uint8_t>& payload);
 std::vector<std::uint8_t> IcmpQuoteFrame(const std::vector<std::uint8_t>& payload);
 std::vector<std::vector<std::uint8_t>> FragmentFrames(const std::vector<std::uint8_t>& payload,
-                                                      std::size_t split);
+                                                      std::size_t split,
+                                                      host::Link link = host::Link::kEthernet);
 
 // The bytes of a field printed as hex; Wireshark prints no bytes as <MISSING>.
 std::vector<std::uint8_t> HexBytes(const std::string& text);
