@@ -146,21 +146,13 @@ struct Delivery {
 
 std::vector<Delivery> Deliveries() {
     const Bytes level = host::LevelDatagram(1, {1, 2, 3, 4});
-    Bytes from2501(host::kMaxFrame);
-    from2501.resize(host::BuildUdpFrame(host::Link::kEthernet, {host::kLoopbackAddress, 2501},
-                                        {host::kLoopbackAddress, 40000}, 0, level.data(),
-                                        level.size(), from2501.data(), from2501.size()));
     const Bytes full = host::LevelDatagram(1, Bytes(1024, 0x42));
-    Bytes cut(host::kMaxFrame);
-    cut.resize(host::BuildUdpFrame(host::Link::kEthernet, {host::kLoopbackAddress, 50000},
-                                   {host::kLoopbackAddress, 2501}, 0, full.data(), full.size(),
-                                   cut.data(), cut.size()));
     return {
         {"ipv6", level, {Ipv6Frame(level)}, false},
-        {"from-port-2501", level, {from2501}, false},
+        {"from-port-2501", level, {Ipv4Frame(level, 2501, 40000)}, false},
         {"quoted-in-icmp", level, {IcmpQuoteFrame(level)}, false},
         {"fragments", full, FragmentFrames(full, 600), true},
-        {"snapshot-cut", full, {cut}, true, 14 + 28 + 100},
+        {"snapshot-cut", full, {Ipv4Frame(full)}, true, 14 + 28 + 100},
     };
 }
 

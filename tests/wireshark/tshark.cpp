@@ -40,36 +40,23 @@ std::string DissectorPath() {
     return LXD_SOURCE_DIR "/tools/wireshark/lxdravik.lua";
 }
 
-// The global Lua plugins folder, as tshark names it (empty if none).
-std::string GlobalLuaPlugins() {
-    const ProcessResult run = RunProcess({TsharkPath(), "-G", "folders"});
-    const std::string key = "Global Lua Plugins:";
-    for (const std::string& line : Split(run.out, '\n')) {
-        if (line.compare(0, key.size(), key) == 0) {
-            const std::size_t at = line.find_first_not_of(" \t", key.size());
-            return at == std::string::npos ? "" : line.substr(at);
-        }
-    }
-    return "";
-}
-
 TsharkFields RunTshark(const std::string& capture, const std::vector<std::string>& fields,
                        const std::vector<std::string>& options) {
     // An empty home leaves out a copy in the personal plugins folder. A copy
-    // in the global folder (the package puts one there) would register the
-    // protocol first: tshark runs with an empty folder over it, in a mount
-    // namespace of its own as root, and through the variable that names the
-    // folder otherwise (tshark ignores the variable as root).
+    // in the global Lua plugins folder (the package puts one there) would
+    // register the protocol first: tshark runs with an empty folder over it,
+    // in a mount namespace of its own as root, and through the variable that
+    // names the folder otherwise (tshark ignores the variable as root).
     static const std::string home = MakeTempDirectory();
     static const std::string empty = MakeTempDirectory();
-    static const std::string global = GlobalLuaPlugins();
     std::vector<std::string> arguments{"/usr/bin/env", "HOME=" + home,
                                        "WIRESHARK_PLUGIN_DIR=" + empty};
-    if (geteuid() == 0 && !global.empty()) {
-        arguments.insert(
-            arguments.end(),
-            {"unshare", "-m", "sh", "-c",
-             "mount --bind \"$0\" \"$1\" 2>/dev/null; shift; exec \"$@\"", empty, global});
+    if (geteuid() == 0) {
+        arguments.insert(arguments.end(),
+                         {"unshare", "-m", "sh", "-c",
+                          "mount --bind \"$0\" \"$(\"$1\" -G folders | sed -n "
+                          "'s/^Global Lua Plugins:[[:space:]]*//p')\" 2>/dev/null; exec \"$@\"",
+                          empty});
     }
     arguments.insert(arguments.end(),
                      {TsharkPath(), "-n", "-r", capture, "-X", "lua_script:" + DissectorPath()});
@@ -130,16 +117,15 @@ void Put16(Bytes& b, std::size_t at, std::size_t v) {
     b[at + 1] = static_cast<std::uint8_t>(v);
 }
 
-// An Ethernet frame of IPv4 from 127.0.0.1 port 50000 to 127.0.0.1 port 2501.
-Bytes Ipv4Frame(const Bytes& payload) {
+}  // namespace
+
+Bytes Ipv4Frame(const Bytes& payload, std::uint16_t from, std::uint16_t to) {
     Bytes frame(host::kMaxFrameHeader + payload.size());
-    frame.resize(host::BuildUdpFrame(host::Link::kEthernet, {host::kLoopbackAddress, 50000},
-                                     {host::kLoopbackAddress, 2501}, 7, payload.data(),
+    frame.resize(host::BuildUdpFrame(host::Link::kEthernet, {host::kLoopbackAddress, from},
+                                     {host::kLoopbackAddress, to}, 7, payload.data(),
                                      payload.size(), frame.data(), frame.size()));
     return frame;
 }
-
-}  // namespace
 
 Bytes Ipv6Frame(const Bytes& payload) {
     Bytes frame(14 + 40 + 8);

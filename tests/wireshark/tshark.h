@@ -32,6 +32,9 @@ TsharkFields RunTshark(const std::string& capture, const std::vector<std::string
 // A fresh Ethernet pcap of `datagrams`, to UDP 2501 on loopback.
 std::string CaptureOf(const std::vector<std::vector<std::uint8_t>>& datagrams);
 
+// An Ethernet frame of `payload` from 127.0.0.1 port `from` to port `to`.
+std::vector<std::uint8_t> Ipv4Frame(const std::vector<std::uint8_t>& payload,
+                                    std::uint16_t from = 50000, std::uint16_t to = 2501);
 // Ethernet frames of `payload` as the driver never receives it, or only
 // reassembled: to UDP 2501 of ::1; quoted in an ICMP port unreachable; in
 // IPv4 fragments of `split` bytes of the UDP datagram each (a multiple of 8),
