@@ -245,7 +245,9 @@ local function add_levels(tree, field, tvb, at, count, start)
         return add_generated(tree, field, "")
     end
     local item = tree:add(field, tvb:range(at, present))
-    describe_levels(item, tvb:raw(at, present), start)
+    if level_styles[proto.prefs.levels] then
+        describe_levels(item, tvb:raw(at, present), start)
+    end
     return item
 end
 
