@@ -35,7 +35,8 @@ std::string SentCapture(int port) {
     return base + ".pcap";
 }
 
-// A Linux cooked capture: a fragment, a datagram to another port, and two
+// A Linux cooked capture: a fragment (whole and cut by the snapshot length),
+// a datagram to another port, and two
 // level packets for `port` 400 ms apart (the first with wrong levels, the
 // second in two fragments).
 std::string CookedCapture(int port) {
@@ -56,6 +57,7 @@ std::string CookedCapture(int port) {
     fragment[16 + 6] |= 0x20;  // more fragments
     const host::UdpEndpoint from{host::kLoopbackAddress, 50000};
     EXPECT_TRUE(writer.WriteFrame(0, fragment.data(), fragment.size()));
+    EXPECT_TRUE(writer.WriteFrame(0, fragment.data(), fragment.size() - 1, fragment.size()));
     EXPECT_TRUE(writer.Write(0, from, {host::kLoopbackAddress, 9999}, wrong.data(), wrong.size()));
     EXPECT_TRUE(
         writer.Write(100000, from, {host::kLoopbackAddress, 2501}, wrong.data(), wrong.size()));
@@ -83,8 +85,9 @@ TEST(Replay, CapturesOfEveryKindPlayIntoTheDriverWithTheirTiming) {
     std::vector<Played> captures = {
         {SentCapture(1), "capture: 1 frames, 1 datagrams to port 2501 (0 put together", 0},
         {cooked,
-         "capture: 6 frames, 2 datagrams to port 2501 (1 put together from 3 fragments); "
-         "skipped: 1 IP fragments not put together, 1 to other ports\n",
+         "capture: 7 frames, 2 datagrams to port 2501 (1 put together from 3 fragments); "
+         "skipped: 1 cut by the snapshot length, 1 IP fragments not put together, 1 to other "
+         "ports\n",
          0.4}};
     // The sender stamps frames with their due times: 100 ms apart at 10 fps.
     const std::string chase = kDir + "/chase.pcap";
