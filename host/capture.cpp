@@ -205,11 +205,15 @@ CaptureReader::Status CaptureReader::Next(std::uint16_t port, CapturedDatagram& 
             if (!reassembler_.Add(fragment, payload, size)) {
                 continue;
             }
-            counts_.fragmentsUsed += reassembler_.Pieces();
-            kind = FindUdpInIpPayload(payload, size, fragment.from, fragment.to, udp);
-            if (kind == FrameKind::kUdp && udp.to.port == port) {
-                ++counts_.reassembled;
+            // A datagram to another port, or a broken one, stays counted as fragments.
+            if (FindUdpInIpPayload(payload, size, fragment.from, fragment.to, udp) !=
+                    FrameKind::kUdp ||
+                udp.to.port != port) {
+                continue;
             }
+            ++counts_.reassembled;
+            counts_.fragmentsUsed += reassembler_.Pieces();
+            kind = FrameKind::kUdp;
         }
         switch (kind) {
             case FrameKind::kUdp:

@@ -52,7 +52,7 @@ struct CaptureCounts {
     std::uint64_t reassembled = 0;    // of them, put together from IPv4 fragments
     std::uint64_t otherPorts = 0;     // UDP datagrams to other ports
     std::uint64_t fragments = 0;      // IPv4 fragment frames
-    std::uint64_t fragmentsUsed = 0;  // of them, in a datagram put together
+    std::uint64_t fragmentsUsed = 0;  // of them, in a datagram to the port put together
     std::uint64_t ipv6 = 0;           // IPv6 UDP datagrams to the port asked for
     std::uint64_t snapshotCut = 0;    // frames cut by the snapshot length before the datagram's end
     std::uint64_t other = 0;          // neither IPv4 nor IPv6, or not UDP

@@ -86,7 +86,7 @@ TEST(Replay, CapturesOfEveryKindPlayIntoTheDriverWithTheirTiming) {
         {SentCapture(1), "capture: 1 frames, 1 datagrams to port 2501 (0 put together", 0},
         {cooked,
          "capture: 7 frames, 2 datagrams to port 2501 (1 put together from 3 fragments); "
-         "skipped: 1 cut by the snapshot length, 1 IP fragments not put together, 1 to other "
+         "skipped: 1 cut by the snapshot length, 1 IP fragments not played, 1 to other "
          "ports\n",
          0.4}};
     // The sender stamps frames with their due times: 100 ms apart at 10 fps.

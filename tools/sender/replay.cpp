@@ -53,7 +53,7 @@ std::string Skipped(const host::CaptureCounts& c, std::uint16_t port) {
     } causes[] = {
         {c.snapshotCut, "cut by the snapshot length"},
         {c.ipv6, "IPv6 to port " + std::to_string(port)},
-        {c.fragments - c.fragmentsUsed, "IP fragments not put together"},
+        {c.fragments - c.fragmentsUsed, "IP fragments not played"},
         {c.other, "other protocols"},
         {c.otherPorts, "to other ports"},
         {c.malformed, "malformed"},
