@@ -26,7 +26,13 @@ constexpr Link kLinks[] = {Link::kEthernet,     Link::kRawIp, Link::kLinuxCooked
 void CheckFrame(const std::uint8_t* frame, std::uint32_t length) {
     for (const Link link : kLinks) {
         lxd::host::UdpDatagram udp;
-        if (lxd::host::FindUdpDatagram(link, frame, length, udp) != FrameKind::kUdp) {
+        lxd::host::Ipv4Fragment fragment;
+        const FrameKind kind = lxd::host::FindUdpDatagram(link, frame, length, udp, &fragment);
+        if (kind == FrameKind::kFragment &&
+            (fragment.bytes < frame || fragment.bytes + fragment.size > frame + length)) {
+            Fail("the fragment lies outside the frame");
+        }
+        if (kind != FrameKind::kUdp) {
             continue;
         }
         if (udp.payload < frame || udp.payload + udp.size > frame + length) {
@@ -67,7 +73,10 @@ void CheckCaptureFile(const std::uint8_t* data, std::size_t size) {
     }
     const lxd::host::CaptureCounts& c = reader.Counts();
     if (c.matched != found ||
-        c.frames != c.matched + c.otherPorts + c.fragments + c.other + c.malformed) {
+        c.frames != c.matched - c.reassembled + c.otherPorts + c.fragments + c.ipv6 +
+                        c.snapshotCut + c.other + c.malformed ||
+        c.fragmentsUsed > c.fragments ||
+        (c.reassembled > 0 && c.fragmentsUsed < 2 * c.reassembled)) {
         Fail("frames counted wrongly");
     }
     if (status == lxd::host::CaptureReader::Status::kError && error.empty()) {

@@ -104,8 +104,9 @@ bool CaptureWriter::Write(std::int64_t microseconds, const UdpEndpoint& from, co
 }
 
 bool CaptureWriter::WriteFrame(std::int64_t microseconds, const std::uint8_t* frame,
-                               std::size_t length) {
-    if (dumper_ == nullptr || length > static_cast<std::size_t>(kSnapshotLength)) {
+                               std::size_t length, std::size_t wireLength) {
+    if (dumper_ == nullptr || length > static_cast<std::size_t>(kSnapshotLength) ||
+        wireLength > 0xFFFFFFFFu) {
         return false;
     }
     pcap_pkthdr header;
@@ -113,7 +114,7 @@ bool CaptureWriter::WriteFrame(std::int64_t microseconds, const std::uint8_t* fr
     header.ts.tv_sec = static_cast<time_t>(microseconds / 1000000);
     header.ts.tv_usec = static_cast<suseconds_t>(microseconds % 1000000);
     header.caplen = static_cast<bpf_u_int32>(length);
-    header.len = static_cast<bpf_u_int32>(length);
+    header.len = static_cast<bpf_u_int32>(wireLength > length ? wireLength : length);
     pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame);
     return true;
 }
@@ -185,22 +186,48 @@ CaptureReader::Status CaptureReader::Next(std::uint16_t port, CapturedDatagram& 
             return Status::kEnd;
         }
         if (result != 1) {
-            error = DescribeReadError(name_, pcap_geterr(pcap_));
+            const std::string message = pcap_geterr(pcap_);
+            if (message.find("truncated") != std::string::npos) {
+                counts_.cutOff = message;  // only the last record can be cut off
+                return Status::kEnd;
+            }
+            error = DescribeReadError(name_, message);
             return Status::kError;
         }
         ++counts_.frames;
         UdpDatagram udp;
-        switch (FindUdpDatagram(link_, data, header->caplen, udp)) {
+        Ipv4Fragment fragment;
+        FrameKind kind = FindUdpDatagram(link_, data, header->caplen, udp, &fragment);
+        if (kind == FrameKind::kFragment) {
+            ++counts_.fragments;
+            const std::uint8_t* payload = nullptr;
+            std::uint32_t size = 0;
+            if (!reassembler_.Add(fragment, payload, size)) {
+                continue;
+            }
+            // A datagram to another port, or a broken one, stays counted as fragments.
+            if (FindUdpInIpPayload(payload, size, fragment.from, fragment.to, udp) !=
+                    FrameKind::kUdp ||
+                udp.to.port != port) {
+                continue;
+            }
+            ++counts_.reassembled;
+            counts_.fragmentsUsed += reassembler_.Pieces();
+            kind = FrameKind::kUdp;
+        }
+        switch (kind) {
             case FrameKind::kUdp:
                 break;
+            case FrameKind::kFragment:  // taken above
+                continue;
+            case FrameKind::kIpv6Udp:
+                ++(udp.to.port == port ? counts_.ipv6 : counts_.otherPorts);
+                continue;
             case FrameKind::kOther:
                 ++counts_.other;
                 continue;
-            case FrameKind::kFragment:
-                ++counts_.fragments;
-                continue;
             case FrameKind::kMalformed:
-                ++counts_.malformed;
+                ++(header->caplen < header->len ? counts_.snapshotCut : counts_.malformed);
                 continue;
         }
         if (udp.to.port != port) {

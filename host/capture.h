@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/frames.h"
+#include "host/reassembly.h"
 
 struct pcap;
 struct pcap_dumper;
@@ -28,8 +29,10 @@ class CaptureWriter {
     // when the payload cannot be framed.
     bool Write(std::int64_t microseconds, const UdpEndpoint& from, const UdpEndpoint& to,
                const std::uint8_t* payload, std::size_t size);
-    // Appends one frame as it stands.
-    bool WriteFrame(std::int64_t microseconds, const std::uint8_t* frame, std::size_t length);
+    // Appends one frame as it stands; a `wireLength` above `length` records
+    // it as cut short by the snapshot length.
+    bool WriteFrame(std::int64_t microseconds, const std::uint8_t* frame, std::size_t length,
+                    std::size_t wireLength = 0);
     // Flushes and closes; false with a message when the file could not be
     // written whole.
     bool Close(std::string& error);
@@ -45,11 +48,16 @@ class CaptureWriter {
 // What a read pass over a capture has met so far.
 struct CaptureCounts {
     std::uint64_t frames = 0;
-    std::uint64_t matched = 0;     // UDP datagrams to the port asked for
-    std::uint64_t otherPorts = 0;  // UDP datagrams to other ports
-    std::uint64_t fragments = 0;   // IPv4 fragments, skipped
-    std::uint64_t other = 0;       // neither IPv4 nor UDP
-    std::uint64_t malformed = 0;   // headers cut short or inconsistent
+    std::uint64_t matched = 0;        // UDP datagrams to the port asked for
+    std::uint64_t reassembled = 0;    // of them, put together from IPv4 fragments
+    std::uint64_t otherPorts = 0;     // UDP datagrams to other ports
+    std::uint64_t fragments = 0;      // IPv4 fragment frames
+    std::uint64_t fragmentsUsed = 0;  // of them, in a datagram to the port put together
+    std::uint64_t ipv6 = 0;           // IPv6 UDP datagrams to the port asked for
+    std::uint64_t snapshotCut = 0;    // frames cut by the snapshot length before the datagram's end
+    std::uint64_t other = 0;          // neither IPv4 nor IPv6, or not UDP
+    std::uint64_t malformed = 0;      // headers cut short or inconsistent
+    std::string cutOff;               // set when the file ends inside its last record
 };
 
 struct CapturedDatagram {
@@ -72,8 +80,10 @@ class CaptureReader {
     bool Open(std::FILE* stream, const std::string& name, std::string& error);
 
     enum class Status { kDatagram, kEnd, kError };
-    // Reads on to the next UDP datagram to `port`. kError comes with a
-    // one-line message (a damaged or cut-off file).
+    // Reads on to the next UDP datagram to `port`, putting fragmented ones
+    // together. A file that ends inside its last record ends there (kEnd,
+    // with Counts().cutOff saying so); kError comes with a one-line message
+    // (a damaged file).
     Status Next(std::uint16_t port, CapturedDatagram& out, std::string& error);
 
     const CaptureCounts& Counts() const { return counts_; }
@@ -84,6 +94,7 @@ class CaptureReader {
     Link link_ = Link::kEthernet;
     std::string name_;
     CaptureCounts counts_;
+    Reassembler reassembler_;
 };
 
 }  // namespace lxd::host

@@ -6,12 +6,14 @@ namespace lxd::host {
 namespace {
 
 constexpr std::uint16_t kIpv4EtherType = 0x0800;
+constexpr std::uint16_t kIpv6EtherType = 0x86DD;
 constexpr std::uint16_t kVlanEtherType = 0x8100;
 constexpr std::uint16_t kQinQEtherType = 0x88A8;
 constexpr std::uint16_t kLoopbackHardware = 772;  // ARPHRD_LOOPBACK
 constexpr std::uint8_t kInetFamily = 2;           // AF_INET on every system
 constexpr std::uint8_t kUdpProtocol = 17;
 constexpr std::uint32_t kIpv4Header = 20;
+constexpr std::uint32_t kIpv6Header = 40;
 constexpr std::uint32_t kUdpHeader = 8;
 constexpr std::uint16_t kMoreFragments = 0x2000;
 constexpr std::uint16_t kFragmentOffset = 0x1FFF;
@@ -84,17 +86,30 @@ std::uint16_t Ipv4Checksum(const std::uint8_t* header) {
     return static_cast<std::uint16_t>(~sum);
 }
 
-// Where the IPv4 packet starts behind the link header; false when the frame
-// carries something else (kOther) or is cut short (kMalformed, in `kind`).
+// AF_INET6 differs between systems: Linux, the BSDs, macOS.
+bool IsInet6Family(std::uint32_t family) {
+    return family == 10 || family == 24 || family == 28 || family == 30;
+}
+
+// The loopback header's family, in the writer's byte order (either end).
+std::uint32_t NullFamily(const std::uint8_t* p) {
+    return p[1] == 0 && p[2] == 0 && p[3] == 0   ? p[0]
+           : p[0] == 0 && p[1] == 0 && p[2] == 0 ? p[3]
+                                                 : 0;
+}
+
+// Where the IP packet starts behind the link header, and its type (the
+// ethertype of IPv4 or IPv6); false when the frame carries something else
+// (kOther) or is cut short (kMalformed, in `kind`).
 bool SkipLinkHeader(Link link, const std::uint8_t* frame, std::uint32_t length, std::uint32_t& at,
-                    FrameKind& kind) {
+                    std::uint32_t& type, FrameKind& kind) {
     kind = FrameKind::kMalformed;
     const std::uint32_t header = static_cast<std::uint32_t>(LinkHeaderSize(link));
     if (length < header) {
         return false;
     }
     at = header;
-    std::uint32_t type = kIpv4EtherType;
+    type = kIpv4EtherType;
     switch (link) {
         case Link::kEthernet:
             type = Big16(frame + 12);
@@ -117,24 +132,23 @@ bool SkipLinkHeader(Link link, const std::uint8_t* frame, std::uint32_t length, 
             if (length == 0) {
                 return false;
             }
-            type = (frame[0] >> 4) == 4 ? kIpv4EtherType : 0;
+            type = (frame[0] >> 4) == 4   ? kIpv4EtherType
+                   : (frame[0] >> 4) == 6 ? kIpv6EtherType
+                                          : 0;
             break;
-        case Link::kNull: {
-            // The capturing system's byte order: either end holds the family.
-            const bool little =
-                frame[0] == kInetFamily && frame[1] == 0 && frame[2] == 0 && frame[3] == 0;
-            const bool big =
-                frame[0] == 0 && frame[1] == 0 && frame[2] == 0 && frame[3] == kInetFamily;
-            type = little || big ? kIpv4EtherType : 0;
+        case Link::kNull:
+        case Link::kLoop: {
+            // DLT_NULL in the capturing system's byte order, DLT_LOOP in network order.
+            const std::uint32_t family = link == Link::kLoop
+                                             ? (frame[0] | frame[1] | frame[2]) == 0 ? frame[3] : 0
+                                             : NullFamily(frame);
+            type = family == kInetFamily   ? kIpv4EtherType
+                   : IsInet6Family(family) ? kIpv6EtherType
+                                           : 0;
             break;
         }
-        case Link::kLoop:
-            type = frame[0] == 0 && frame[1] == 0 && frame[2] == 0 && frame[3] == kInetFamily
-                       ? kIpv4EtherType
-                       : 0;
-            break;
     }
-    if (type != kIpv4EtherType) {
+    if (type != kIpv4EtherType && type != kIpv6EtherType) {
         kind = FrameKind::kOther;
         return false;
     }
@@ -175,15 +189,44 @@ std::size_t BuildUdpFrame(Link link, const UdpEndpoint& from, const UdpEndpoint&
     return total;
 }
 
+FrameKind FindUdpInIpPayload(const std::uint8_t* udp, std::uint32_t available, std::uint32_t from,
+                             std::uint32_t to, UdpDatagram& out) {
+    if (available < kUdpHeader) {
+        return FrameKind::kMalformed;
+    }
+    const std::uint32_t udpLength = Big16(udp + 4);
+    if (udpLength < kUdpHeader || udpLength > available) {
+        return FrameKind::kMalformed;
+    }
+    out.from = UdpEndpoint{from, static_cast<std::uint16_t>(Big16(udp))};
+    out.to = UdpEndpoint{to, static_cast<std::uint16_t>(Big16(udp + 2))};
+    out.payload = udp + kUdpHeader;
+    out.size = udpLength - kUdpHeader;
+    return FrameKind::kUdp;
+}
+
 FrameKind FindUdpDatagram(Link link, const std::uint8_t* frame, std::uint32_t length,
-                          UdpDatagram& out) {
+                          UdpDatagram& out, Ipv4Fragment* fragment) {
     std::uint32_t at = 0;
+    std::uint32_t type = 0;
     FrameKind kind = FrameKind::kMalformed;
-    if (!SkipLinkHeader(link, frame, length, at, kind)) {
+    if (!SkipLinkHeader(link, frame, length, at, type, kind)) {
         return kind;
     }
     const std::uint8_t* const ip = frame + at;
     const std::uint32_t captured = length - at;
+    if (type == kIpv6EtherType) {
+        // Only a UDP header right behind the fixed header is looked for.
+        if (captured < kIpv6Header + 4 || (ip[0] >> 4) != 6) {
+            return FrameKind::kMalformed;
+        }
+        if (ip[6] != kUdpProtocol) {
+            return FrameKind::kOther;
+        }
+        out.from.port = static_cast<std::uint16_t>(Big16(ip + kIpv6Header));
+        out.to.port = static_cast<std::uint16_t>(Big16(ip + kIpv6Header + 2));
+        return FrameKind::kIpv6Udp;
+    }
     if (captured < kIpv4Header) {
         return FrameKind::kMalformed;
     }
@@ -195,7 +238,24 @@ FrameKind FindUdpDatagram(Link link, const std::uint8_t* frame, std::uint32_t le
     if (headerLength < kIpv4Header || headerLength > captured || totalLength < headerLength) {
         return FrameKind::kMalformed;
     }
-    if ((Big16(ip + 6) & (kMoreFragments | kFragmentOffset)) != 0) {
+    const std::uint32_t from = Big16(ip + 12) << 16 | Big16(ip + 14);
+    const std::uint32_t to = Big16(ip + 16) << 16 | Big16(ip + 18);
+    const std::uint32_t flags = Big16(ip + 6);
+    if ((flags & (kMoreFragments | kFragmentOffset)) != 0) {
+        // A fragment is taken only whole.
+        if (totalLength > captured) {
+            return FrameKind::kMalformed;
+        }
+        if (fragment != nullptr) {
+            fragment->from = from;
+            fragment->to = to;
+            fragment->identification = static_cast<std::uint16_t>(Big16(ip + 4));
+            fragment->protocol = ip[9];
+            fragment->more = (flags & kMoreFragments) != 0;
+            fragment->offset = (flags & kFragmentOffset) * 8;
+            fragment->bytes = ip + headerLength;
+            fragment->size = totalLength - headerLength;
+        }
         return FrameKind::kFragment;
     }
     if (ip[9] != kUdpProtocol) {
@@ -205,21 +265,7 @@ FrameKind FindUdpDatagram(Link link, const std::uint8_t* frame, std::uint32_t le
     // padding behind the packet is not part of it.
     const std::uint32_t available =
         (totalLength < captured ? totalLength : captured) - headerLength;
-    const std::uint8_t* const udp = ip + headerLength;
-    if (available < kUdpHeader) {
-        return FrameKind::kMalformed;
-    }
-    const std::uint32_t udpLength = Big16(udp + 4);
-    if (udpLength < kUdpHeader || udpLength > available) {
-        return FrameKind::kMalformed;
-    }
-    out.from =
-        UdpEndpoint{Big16(ip + 12) << 16 | Big16(ip + 14), static_cast<std::uint16_t>(Big16(udp))};
-    out.to = UdpEndpoint{Big16(ip + 16) << 16 | Big16(ip + 18),
-                         static_cast<std::uint16_t>(Big16(udp + 2))};
-    out.payload = udp + kUdpHeader;
-    out.size = udpLength - kUdpHeader;
-    return FrameKind::kUdp;
+    return FindUdpInIpPayload(ip + headerLength, available, from, to, out);
 }
 
 }  // namespace lxd::host

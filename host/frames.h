@@ -35,7 +35,8 @@ std::size_t BuildUdpFrame(Link link, const UdpEndpoint& from, const UdpEndpoint&
 
 enum class FrameKind {
     kUdp,        // an IPv4 UDP datagram, found whole
-    kOther,      // not IPv4, or not UDP
+    kIpv6Udp,    // an IPv6 UDP datagram (its ports found, nothing else)
+    kOther,      // neither IPv4 nor IPv6, or not UDP
     kFragment,   // an IPv4 fragment (more fragments set or an offset)
     kMalformed,  // headers cut short or inconsistent with the captured bytes
 };
@@ -47,9 +48,27 @@ struct UdpDatagram {
     std::uint32_t size = 0;
 };
 
+// An IPv4 fragment whose bytes the frame holds whole.
+struct Ipv4Fragment {
+    std::uint32_t from = 0;  // addresses
+    std::uint32_t to = 0;
+    std::uint16_t identification = 0;
+    std::uint8_t protocol = 0;
+    bool more = false;                    // more fragments follow
+    std::uint32_t offset = 0;             // in bytes, into the IP payload
+    const std::uint8_t* bytes = nullptr;  // inside the frame
+    std::uint32_t size = 0;
+};
+
 // Finds the UDP datagram in `length` captured bytes of a frame over `link`.
-// Reads nothing outside the frame; fills `out` only for kUdp.
+// Reads nothing outside the frame; fills `out` only for kUdp (and its ports
+// for kIpv6Udp), and `fragment`, when given, for kFragment.
 FrameKind FindUdpDatagram(Link link, const std::uint8_t* frame, std::uint32_t length,
-                          UdpDatagram& out);
+                          UdpDatagram& out, Ipv4Fragment* fragment = nullptr);
+
+// Finds the UDP datagram in `size` bytes of an IPv4 payload between two
+// addresses (a reassembled one): kUdp or kMalformed.
+FrameKind FindUdpInIpPayload(const std::uint8_t* payload, std::uint32_t size, std::uint32_t from,
+                             std::uint32_t to, UdpDatagram& out);
 
 }  // namespace lxd::host

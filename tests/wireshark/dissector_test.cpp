@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "host/datagram_samples.h"
+#include "host/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
 #include "tests/wireshark/tshark.h"
@@ -83,6 +84,12 @@ std::vector<FieldCase> Cases() {
          {"Block 0: the last code passes the count by 124, and those levels are written too",
           "Block 0: the code runs past the end of the store; 3 levels written"},
          {"111111"}},
+        {"TakenButWritesNothing",
+         host::BlockDatagram({{1, 5, {}}}),
+         "Block: 1 block, no level written, 1 coded",
+         {"Block 0: the codes cover 0 of 5 levels; the other channels keep their levels",
+          "Block 0: applied, but it writes no level"},
+         {"<MISSING>"}},
     };
 }
 

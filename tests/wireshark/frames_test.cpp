@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "host/frames.h"
+#include "tests/wireshark/tshark.h"
 
 namespace lxd::test {
 namespace {
@@ -82,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"FragmentOffset", Link::kRawIp, [](auto& f) { f[7] = 1; }, FrameKind::kFragment, 0},
         Damage{"DontFragmentIsWhole", Link::kRawIp, [](auto& f) { f[6] |= 0x40; }, FrameKind::kUdp,
                7},
+        Damage{"Ipv6", Link::kEthernet, [](auto& f) { f = Ipv6Frame(kPayload); },
+               FrameKind::kIpv6Udp, 0},
         Damage{"Tcp", Link::kRawIp, [](auto& f) { f[9] = 6; }, FrameKind::kOther, 0},
         Damage{"UdpLongerThanFrame", Link::kRawIp, [](auto& f) { f[25] += 1; },
                FrameKind::kMalformed, 0},

@@ -35,8 +35,10 @@ std::string SentCapture(int port) {
     return base + ".pcap";
 }
 
-// A Linux cooked capture: a fragment, a datagram to another port, and two
-// level packets for `port` 400 ms apart (the first with wrong levels).
+// A Linux cooked capture: a fragment (whole and cut by the snapshot length),
+// a datagram to another port, and two
+// level packets for `port` 400 ms apart (the first with wrong levels, the
+// second in two fragments).
 std::string CookedCapture(int port) {
     const std::string path = kDir + "/cooked.pcap";
     host::CaptureWriter writer;
@@ -55,11 +57,13 @@ std::string CookedCapture(int port) {
     fragment[16 + 6] |= 0x20;  // more fragments
     const host::UdpEndpoint from{host::kLoopbackAddress, 50000};
     EXPECT_TRUE(writer.WriteFrame(0, fragment.data(), fragment.size()));
+    EXPECT_TRUE(writer.WriteFrame(0, fragment.data(), fragment.size() - 1, fragment.size()));
     EXPECT_TRUE(writer.Write(0, from, {host::kLoopbackAddress, 9999}, wrong.data(), wrong.size()));
     EXPECT_TRUE(
         writer.Write(100000, from, {host::kLoopbackAddress, 2501}, wrong.data(), wrong.size()));
-    EXPECT_TRUE(
-        writer.Write(500000, from, {host::kLoopbackAddress, 2501}, right.data(), right.size()));
+    for (const host::Bytes& piece : FragmentFrames(right, 32, host::Link::kLinuxCooked)) {
+        EXPECT_TRUE(writer.WriteFrame(500000, piece.data(), piece.size()));
+    }
     EXPECT_TRUE(writer.Close(error)) << error;
     return path;
 }
@@ -79,9 +83,11 @@ int Passes(const std::string& out) {
 TEST(Replay, CapturesOfEveryKindPlayIntoTheDriverWithTheirTiming) {
     const std::string cooked = CookedCapture(3);
     std::vector<Played> captures = {
-        {SentCapture(1), "capture: 1 frames, 1 datagrams to port 2501; skipped 0 fragments", 0},
+        {SentCapture(1), "capture: 1 frames, 1 datagrams to port 2501 (0 put together", 0},
         {cooked,
-         "capture: 4 frames, 2 datagrams to port 2501; skipped 1 fragments, 1 to other ports",
+         "capture: 7 frames, 2 datagrams to port 2501 (1 put together from 3 fragments); "
+         "skipped: 1 cut by the snapshot length, 1 IP fragments not played, 1 to other "
+         "ports\n",
          0.4}};
     // The sender stamps frames with their due times: 100 ms apart at 10 fps.
     const std::string chase = kDir + "/chase.pcap";
@@ -90,6 +96,15 @@ TEST(Replay, CapturesOfEveryKindPlayIntoTheDriverWithTheirTiming) {
             .exitCode,
         0);
     captures.push_back({chase, "capture: 3 frames, 3 datagrams to port 2501", 0.2});
+    // A file cut off inside its last record plays what comes before it.
+    std::ifstream in(chase, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string cut = kDir + "/chase-cut.pcap";
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() - 10);
+    captures.push_back({cut,
+                        "capture: 2 frames, 2 datagrams to port 2501 (0 put together from "
+                        "0 fragments), the last record cut off; skipped: none\n",
+                        0.1});
     if (!EditcapPath().empty()) {
         const std::string pcapng = kDir + "/port2.pcapng";
         ASSERT_EQ(RunProcess({EditcapPath(), "-F", "pcapng", SentCapture(2), pcapng}).exitCode, 0);
@@ -107,6 +122,15 @@ TEST(Replay, CapturesOfEveryKindPlayIntoTheDriverWithTheirTiming) {
     const ProcessResult looped = loop.Finish(std::chrono::seconds(10));
     EXPECT_EQ(looped.exitCode, 0) << looped.err;
     EXPECT_GE(Passes(looped.out), 3) << looped.out;
+    // A capture of one datagram loops at the 25 ms gap, not as fast as it can.
+    ChildProcess single;
+    ASSERT_TRUE(single.Start({kSend, "--quiet", "--replay", captures[0].capture, "--loop"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    single.Interrupt();
+    const ProcessResult singles = single.Finish(std::chrono::seconds(10));
+    EXPECT_EQ(singles.exitCode, 0) << singles.err;
+    EXPECT_GE(Passes(singles.out), 10) << singles.out;
+    EXPECT_LE(Passes(singles.out), 1000 / 25 + 2) << singles.out;
 
     for (const Played& played : captures) {
         const auto start = std::chrono::steady_clock::now();
@@ -140,7 +164,9 @@ TEST(Replay, BadFilesGiveOneLineAndExitTwo) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--replay", kDir + "/missing.pcap"}, "missing.pcap: No such file or directory"},
         {{"--replay", text}, "text.txt: not a pcap or pcapng capture file"},
-        {{"--replay", cut}, "cut.pcap: the capture is cut off"},
+        {{"--replay", cut},
+         "cut.pcap: no UDP datagram to port 2501 among its 0 frames (skipped: none); its last "
+         "record is cut off"},
         {{"--replay", sent, "--replay-port", "2502"},
          "no UDP datagram to port 2502 among its 1 frames"},
     };

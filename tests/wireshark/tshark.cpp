@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 
@@ -39,16 +40,33 @@ std::string DissectorPath() {
     return LXD_SOURCE_DIR "/tools/wireshark/lxdravik.lua";
 }
 
-TsharkFields RunTshark(const std::string& capture, const std::vector<std::string>& fields) {
-    // An empty home: a copy of the dissector in the personal plugins folder
-    // would register the protocol twice.
+TsharkFields RunTshark(const std::string& capture, const std::vector<std::string>& fields,
+                       const std::vector<std::string>& options) {
+    // An empty home leaves out a copy in the personal plugins folder. A copy
+    // in the global Lua plugins folder (the package puts one there) would
+    // register the protocol first: tshark runs with an empty folder over it,
+    // in a mount namespace of its own as root, and through the variable that
+    // names the folder otherwise (tshark ignores the variable as root). Where
+    // neither works, a copy there fails the test with its Lua error.
     static const std::string home = MakeTempDirectory();
-    std::vector<std::string> arguments{
-        "/usr/bin/env", "HOME=" + home, TsharkPath(), "-n",
-        "-r",           capture,        "-X",         "lua_script:" + DissectorPath(),
-        "-T",           "fields",       "-E",         "separator=/t",
-        "-E",           "occurrence=a", "-E",         "aggregator=|",
-        "-e",           "frame.number"};
+    static const std::string empty = MakeTempDirectory();
+    static const bool mask =
+        geteuid() == 0 && RunProcess({"/usr/bin/env", "unshare", "-m", "true"}).exitCode == 0;
+    std::vector<std::string> arguments{"/usr/bin/env", "HOME=" + home,
+                                       "WIRESHARK_PLUGIN_DIR=" + empty};
+    if (mask) {
+        arguments.insert(arguments.end(),
+                         {"unshare", "-m", "sh", "-c",
+                          "mount --bind \"$0\" \"$(\"$1\" -G folders | sed -n "
+                          "'s/^Global Lua Plugins:[[:space:]]*//p')\" 2>/dev/null; exec \"$@\"",
+                          empty});
+    }
+    arguments.insert(arguments.end(),
+                     {TsharkPath(), "-n", "-r", capture, "-X", "lua_script:" + DissectorPath()});
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.insert(arguments.end(),
+                     {"-T", "fields", "-E", "separator=/t", "-E", "occurrence=a", "-E",
+                      "aggregator=|", "-e", "frame.number", "-e", "_ws.lua.error"});
     for (const std::string& field : fields) {
         arguments.push_back("-e");
         arguments.push_back(field);
@@ -57,16 +75,22 @@ TsharkFields RunTshark(const std::string& capture, const std::vector<std::string
     TsharkFields result;
     result.exitCode = run.exitCode;
     result.error = run.err;
+    if (run.err.find("Lua") != std::string::npos) {
+        ADD_FAILURE() << "tshark reports a Lua error: " << run.err;
+    }
     for (const std::string& line : Split(run.out, '\n')) {
         if (line.empty()) {
             continue;
         }
         // The frame number first keeps a frame without our fields on its line.
         const std::vector<std::string> values = Split(line, '\t');
+        if (values.size() > 1 && !values[1].empty()) {
+            ADD_FAILURE() << "Lua error in frame " << values[0] << ": " << values[1];
+        }
         std::vector<std::vector<std::string>> frame(fields.size());
-        for (std::size_t i = 0; i < fields.size() && i + 1 < values.size(); ++i) {
-            if (!values[i + 1].empty()) {
-                frame[i] = Split(values[i + 1], '|');
+        for (std::size_t i = 0; i < fields.size() && i + 2 < values.size(); ++i) {
+            if (!values[i + 2].empty()) {
+                frame[i] = Split(values[i + 2], '|');
             }
         }
         result.frames.push_back(frame);
@@ -85,6 +109,71 @@ std::string CaptureOf(const std::vector<std::vector<std::uint8_t>>& datagrams) {
     }
     EXPECT_TRUE(writer.Close(error)) << error;
     return capture;
+}
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& b, std::size_t at, std::size_t v) {
+    b[at] = static_cast<std::uint8_t>(v >> 8);
+    b[at + 1] = static_cast<std::uint8_t>(v);
+}
+
+}  // namespace
+
+Bytes Ipv4Frame(const Bytes& payload, std::uint16_t from, std::uint16_t to) {
+    Bytes frame(host::kMaxFrameHeader + payload.size());
+    frame.resize(host::BuildUdpFrame(host::Link::kEthernet, {host::kLoopbackAddress, from},
+                                     {host::kLoopbackAddress, to}, 7, payload.data(),
+                                     payload.size(), frame.data(), frame.size()));
+    return frame;
+}
+
+Bytes Ipv6Frame(const Bytes& payload) {
+    Bytes frame(14 + 40 + 8);
+    Put16(frame, 12, 0x86DD);
+    frame[14] = 0x60;
+    Put16(frame, 14 + 4, 8 + payload.size());
+    frame[14 + 6] = 17;  // UDP
+    frame[14 + 7] = 64;
+    frame[14 + 23] = 1;  // ::1
+    frame[14 + 39] = 1;
+    Put16(frame, 54, 50000);
+    Put16(frame, 56, 2501);
+    Put16(frame, 58, 8 + payload.size());
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return frame;
+}
+
+Bytes IcmpQuoteFrame(const Bytes& payload) {
+    const Bytes quoted = Ipv4Frame(payload);
+    Bytes icmp = {3, 3, 0, 0, 0, 0, 0, 0};  // destination unreachable: port unreachable
+    icmp.insert(icmp.end(), quoted.begin() + 14, quoted.end());
+    Bytes frame = Ipv4Frame(icmp);
+    frame.erase(frame.begin() + 14 + 20, frame.begin() + 14 + 28);  // no UDP header
+    Put16(frame, 14 + 2, 20 + icmp.size());
+    frame[14 + 9] = 1;  // ICMP
+    return frame;
+}
+
+std::vector<Bytes> FragmentFrames(const Bytes& payload, std::size_t split, host::Link link) {
+    Bytes whole(host::kMaxFrameHeader + payload.size());
+    whole.resize(host::BuildUdpFrame(link, {host::kLoopbackAddress, 50000},
+                                     {host::kLoopbackAddress, 2501}, 7, payload.data(),
+                                     payload.size(), whole.data(), whole.size()));
+    const std::size_t ip = whole.size() - 28 - payload.size();  // the link header's size
+    const std::size_t datagram = 8 + payload.size();
+    std::vector<Bytes> frames;
+    for (std::size_t at = 0; at < datagram; at += split) {
+        const std::size_t n = std::min(split, datagram - at);
+        Bytes frame(whole.begin(), whole.begin() + ip + 20);
+        frame.insert(frame.end(), whole.begin() + ip + 20 + at, whole.begin() + ip + 20 + at + n);
+        Put16(frame, ip + 2, 20 + n);
+        Put16(frame, ip + 6, (at + n < datagram ? 0x2000 : 0) | at / 8);
+        frames.push_back(frame);
+    }
+    return frames;
 }
 
 std::vector<std::uint8_t> HexBytes(const std::string& text) {

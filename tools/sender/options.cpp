@@ -81,8 +81,14 @@ int ParseOptions(int argc, char** argv, Options& options) {
         ->check(CLI::Range(0.0, 1000.0))
         ->capture_default_str()
         ->needs(replay);
-    app.add_flag("--loop", options.loop, "Replay the capture again and again until interrupted")
-        ->needs(replay);
+    auto* loop =
+        app.add_flag("--loop", options.loop, "Replay the capture again and again until interrupted")
+            ->needs(replay);
+    app.add_option("--loop-gap", options.loopGap,
+                   "Milliseconds between the last datagram of a --loop pass and the first of the "
+                   "next (default: the capture's typical interval, 25 where it has none)")
+        ->check(CLI::Range(0.0, 3600000.0))
+        ->needs(loop);
 #else
     (void)packetOption, (void)fps, (void)level, (void)seed;
 #endif

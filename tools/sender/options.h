@@ -30,6 +30,7 @@ struct Options {
     std::uint16_t replayPort = 2501;
     double speed = 1.0;  // replay speed; 0: as fast as possible
     bool loop = false;
+    double loopGap = -1;  // ms between --loop passes; < 0: the capture's typical interval
 };
 
 // Parses and checks the command line. Returns -1 to go on, otherwise the exit
