@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
   libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
   g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev
-  file iproute2 procps ola)
+  file iproute2 procps ccache ola)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
@@ -58,6 +58,10 @@ install_quietly() {
   fi
   return "$status"
 }
+
+# ccache (where installed) shares compiled objects between clones of the tree:
+# paths below the tree are hashed relative to it.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 
 # Configures a preset once; later builds re-run CMake only when its inputs change.
 #   build PRESET [TARGET...]   (default: every target)
