@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "host/packets.h"
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/layout.h"
+#include "tests/support/packets.h"
 
 namespace lxd {
 namespace {
 
-using host::Block;
-using host::BlockPacket;
-using host::Bytes;
-using host::LevelPacket;
+using test::Block;
+using test::BlockPacket;
+using test::Bytes;
+using test::LevelPacket;
 
 // "84 7F" -> {0x84, 0x7F}: the run-length codes as they are written down.
 Bytes Hex(const std::string& text) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/packets.h"
+#include "host/udp.h"
 #include "tools/sender/levels.h"
 
 namespace lxd::sender {
@@ -22,9 +22,6 @@ struct Counts {
     // as long as their levels, which the driver would take as raw levels.
     std::uint64_t codeAsLongAsLevels = 0;
 };
-
-// The largest data area of a block packet that the driver accepts.
-inline constexpr std::size_t kMaxBlockData = 1280;
 
 // Appends the datagrams for the ports of `frame` marked as sent.
 void BuildDatagrams(const Frame& frame, PacketKind kind, Coding coding,

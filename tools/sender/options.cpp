@@ -8,9 +8,10 @@
 namespace lxd::sender {
 namespace {
 
+constexpr const char* kProgram = "lxdravik-send";
+
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "lxdravik-send: %s\n", message.c_str());
-    return 2;
+    return host::Fail(kProgram, message);
 }
 
 }  // namespace
@@ -20,8 +21,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         "lxdravik-send: transmits levels to the lxdravik driver as level packets or block\n"
         "packets (raw or run-length coded blocks), from a pattern or from a text file of\n"
         "'port channel value' lines.",
-        "lxdravik-send"};
-    std::string to = "127.0.0.1:2501";
+        kProgram};
+    std::string to = host::LocalDriverAddress();
     std::string ports = "0";
     std::string packet = "block";
     std::string coding = "auto";
@@ -92,8 +93,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return app.exit(e);
     }
 
-    if (!host::ParseHostPort(to, options.host, options.port)) {
-        return Fail("--to: expected HOST:PORT with a port in 1..65535, got '" + to + "'");
+    if (!host::ParseDestination(kProgram, to, options.host, options.port)) {
+        return host::kBadCommandLine;
     }
     ParsePattern(options.patternName, options.pattern);
     std::string error;

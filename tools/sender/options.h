@@ -12,7 +12,7 @@ namespace lxd::sender {
 
 struct Options {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 2501;
+    std::uint16_t port = kIntakePort;
     Pattern pattern = Pattern::kChase;
     std::string patternName = "chase";
     std::string file;  // non-empty: levels from this file instead of a pattern

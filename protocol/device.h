@@ -1,14 +1,15 @@
-// The driver's one device as the host sees it: its name, its UDP port and the
-// byte layout of the host's detection list. Shared by the driver, the host-side
-// library and the tests.
+// The driver's one device as the host sees it: its name and the byte layout
+// of the host's detection list. Shared by the driver, the host-side library
+// and the tests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/layout.h"
+
 namespace lxd {
 
-inline constexpr std::uint16_t kIntakePort = 2501;
 // The device name that detection writes and Connect accepts.
 inline constexpr char kDeviceName[] = "Dravik Valtrix";
 // Written into the entry's tag field (which the host reads as empty text).
