@@ -18,7 +18,7 @@
 #include "driver/driver.h"
 #include "host/device_entry.h"
 #include "host/udp.h"
-#include "tests/support/packets.h"
+#include "protocol/level_writer.h"
 
 namespace {
 
@@ -45,10 +45,10 @@ Rig& TheRig() {
 }
 
 Bytes LevelDatagram(std::uint32_t start, std::size_t n, std::uint8_t value) {
-    lxd::test::LevelPacket packet;
-    packet.start = start;
-    packet.levels.assign(n, value);
-    return packet.Build();
+    const Bytes levels(n, value);
+    lxd::LevelWriter packet;
+    packet.Set(start, levels.data(), static_cast<std::uint32_t>(n));
+    return Bytes(packet.Data(), packet.Data() + packet.Size());
 }
 
 // Queues n datagrams (the last one the marker) with tag t.

@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "protocol/layout.h"
+#include "protocol/pack.h"
 
 namespace lxd {
 
@@ -13,7 +15,17 @@ class LevelWriter {
     // Makes the packet carry `count` levels (at most 1,024) for the 1-based
     // store addresses start, start + 1, ...; false, leaving the packet as it
     // was, when there are more.
-    bool Set(std::uint32_t start, const std::uint8_t* levels, std::uint32_t count);
+    bool Set(std::uint32_t start, const std::uint8_t* levels, std::uint32_t count) {
+        if (count > kMaxLevelCount) {
+            return false;
+        }
+        WriteBig16(buffer_, kLevelPacketKind);
+        WriteBig16(buffer_ + kLevelCountOffset, count);
+        WriteBig32(buffer_ + kLevelStartOffset, start);
+        std::memcpy(buffer_ + kLevelDataOffset, levels, count);
+        count_ = count;
+        return true;
+    }
 
     const std::uint8_t* Data() const { return buffer_; }
     std::size_t Size() const { return kLevelDataOffset + count_; }

@@ -1,7 +1,6 @@
 #include "tools/sender/options.h"
 
 #include <CLI/CLI.hpp>
-#include <cstdio>
 
 #include "host/arguments.h"
 
@@ -9,10 +8,6 @@ namespace lxd::sender {
 namespace {
 
 constexpr const char* kProgram = "lxdravik-send";
-
-int Fail(const std::string& message) {
-    return host::Fail(kProgram, message);
-}
 
 }  // namespace
 
@@ -99,18 +94,18 @@ int ParseOptions(int argc, char** argv, Options& options) {
     ParsePattern(options.patternName, options.pattern);
     std::string error;
     if (!ParsePorts(ports, options.ports, error)) {
-        return Fail("--ports: " + error);
+        return host::Fail(kProgram, "--ports: " + error);
     }
     options.packet = packet == "level" ? PacketKind::kLevel : PacketKind::kBlock;
     options.coding = coding == "raw"   ? Coding::kRaw
                      : coding == "rle" ? Coding::kRle
                                        : Coding::kAuto;
     if (options.packet == PacketKind::kLevel && codingOption->count() > 0) {
-        return Fail("--coding applies to block packets only (add --packet block)");
+        return host::Fail(kProgram, "--coding applies to block packets only (add --packet block)");
     }
     if (!options.pcap.empty() && options.file.empty() && options.count < 0 &&
         options.duration < 0) {
-        return Fail("--pcap with a pattern needs --count or --duration");
+        return host::Fail(kProgram, "--pcap with a pattern needs --count or --duration");
     }
     return -1;
 }
