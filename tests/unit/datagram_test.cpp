@@ -17,7 +17,7 @@ namespace lxd {
 namespace {
 
 using test::Block;
-using test::BlockPacket;
+using test::BlockDatagram;
 using test::Bytes;
 using test::LevelPacket;
 
@@ -62,19 +62,7 @@ Bytes LevelDatagram(std::uint32_t start, const Bytes& levels, std::int32_t count
 }
 
 Block MakeBlock(std::uint16_t start, std::uint16_t count, const Bytes& data) {
-    Block block;
-    block.start = start;
-    block.count = count;
-    block.data = data;
-    return block;
-}
-
-Bytes BlockDatagram(const std::vector<Block>& blocks,
-                    const std::vector<std::uint16_t>& offsets = {}) {
-    BlockPacket packet;
-    packet.blocks = blocks;
-    packet.offsets = offsets;
-    return packet.Build();
+    return Block{start, count, data};
 }
 
 // The tools' writers: a level packet, and a block packet of one block coded
