@@ -1,6 +1,5 @@
 #include "tools/sender/datagrams.h"
 
-#include "protocol/block_writer.h"
 #include "protocol/level_writer.h"
 
 namespace lxd::sender {
@@ -28,11 +27,8 @@ void BuildLevelPackets(const Frame& frame, std::vector<host::Bytes>& datagrams, 
     }
 }
 
-void BuildBlockPackets(const Frame& frame, Coding coding, std::vector<host::Bytes>& datagrams,
+void BuildBlockPackets(const Frame& frame, BlockCoding coding, std::vector<host::Bytes>& datagrams,
                        Counts& counts) {
-    const BlockCoding blockCoding = coding == Coding::kRaw   ? BlockCoding::kRaw
-                                    : coding == Coding::kRle ? BlockCoding::kCoded
-                                                             : BlockCoding::kShorter;
     BlockWriter writer;
     const auto flush = [&] {
         if (!writer.Empty()) {
@@ -47,12 +43,12 @@ void BuildBlockPackets(const Frame& frame, Coding coding, std::vector<host::Byte
         }
         const auto start = static_cast<std::uint16_t>(StoreAddress(port));
         // A block that does not fit goes into the next packet.
-        if (!writer.Add(start, frame.levels[port], kChannelsPerPort, blockCoding)) {
+        if (!writer.Add(start, frame.levels[port], kChannelsPerPort, coding)) {
             flush();
-            writer.Add(start, frame.levels[port], kChannelsPerPort, blockCoding);
+            writer.Add(start, frame.levels[port], kChannelsPerPort, coding);
         }
         ++(writer.LastCoded() ? counts.codedBlocks : counts.rawBlocks);
-        if (blockCoding == BlockCoding::kCoded && !writer.LastCoded()) {
+        if (coding == BlockCoding::kCoded && !writer.LastCoded()) {
             ++counts.codeAsLongAsLevels;
         }
     }
@@ -61,7 +57,7 @@ void BuildBlockPackets(const Frame& frame, Coding coding, std::vector<host::Byte
 
 }  // namespace
 
-void BuildDatagrams(const Frame& frame, PacketKind kind, Coding coding,
+void BuildDatagrams(const Frame& frame, PacketKind kind, BlockCoding coding,
                     std::vector<host::Bytes>& datagrams, Counts& counts) {
     if (kind == PacketKind::kLevel) {
         BuildLevelPackets(frame, datagrams, counts);

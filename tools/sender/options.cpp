@@ -97,9 +97,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return host::Fail(kProgram, "--ports: " + error);
     }
     options.packet = packet == "level" ? PacketKind::kLevel : PacketKind::kBlock;
-    options.coding = coding == "raw"   ? Coding::kRaw
-                     : coding == "rle" ? Coding::kRle
-                                       : Coding::kAuto;
+    options.coding = coding == "raw"   ? BlockCoding::kRaw
+                     : coding == "rle" ? BlockCoding::kCoded
+                                       : BlockCoding::kShorter;
     if (options.packet == PacketKind::kLevel && codingOption->count() > 0) {
         return host::Fail(kProgram, "--coding applies to block packets only (add --packet block)");
     }

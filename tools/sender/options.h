@@ -18,7 +18,7 @@ struct Options {
     std::string file;  // non-empty: levels from this file instead of a pattern
     std::vector<int> ports{0};
     PacketKind packet = PacketKind::kBlock;
-    Coding coding = Coding::kAuto;
+    BlockCoding coding = BlockCoding::kShorter;
     double fps = 40.0;
     double duration = -1.0;   // below 0: not given
     std::int64_t count = -1;  // below 0: not given
