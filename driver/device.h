@@ -1,0 +1,3 @@
+// Moved: include protocol/device.h
+#pragma once
+#include "protocol/device.h"

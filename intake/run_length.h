@@ -1,0 +1,3 @@
+// Moved: include protocol/run_length.h
+#pragma once
+#include "protocol/run_length.h"
