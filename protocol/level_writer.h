@@ -1,9 +1,9 @@
 // Builds level packets in a fixed buffer: no allocation.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "protocol/layout.h"
 #include "protocol/pack.h"
@@ -22,7 +22,7 @@ class LevelWriter {
         WriteBig16(buffer_, kLevelPacketKind);
         WriteBig16(buffer_ + kLevelCountOffset, count);
         WriteBig32(buffer_ + kLevelStartOffset, start);
-        std::memcpy(buffer_ + kLevelDataOffset, levels, count);
+        std::copy_n(levels, count, buffer_ + kLevelDataOffset);  // levels may be null for 0
         count_ = count;
         return true;
     }
