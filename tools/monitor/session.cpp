@@ -81,8 +81,7 @@ void DriverSession::Tick(Clock::time_point now) {
     std::memcpy(previous_, levels_, sizeof levels_);
     for (int port = 0; port < kNumPorts; ++port) {
         d.GetChannels(0, port, 0, levels_[port], kChannelsPerPort);
-        changedNow_[port] = std::memcmp(levels_[port], previous_[port], kChannelsPerPort) != 0;
-        if (changedNow_[port]) {
+        if (std::memcmp(levels_[port], previous_[port], kChannelsPerPort) != 0) {
             ++changes_[port];
             ++windowChanges_[port];
             lastChange_[port] = now;

@@ -33,7 +33,6 @@ class DriverSession {
     const std::uint8_t* Levels(int port) const { return levels_[port]; }
     // Levels as they were before the last tick, to see which channels moved.
     const std::uint8_t* PreviousLevels(int port) const { return previous_[port]; }
-    bool ChangedInLastTick(int port) const { return changedNow_[port]; }
     // Ticks in which this port's levels changed, since connecting.
     std::uint32_t Changes(int port) const { return changes_[port]; }
     // Changing ticks per second over the last full second.
@@ -60,7 +59,6 @@ class DriverSession {
 
     std::uint8_t levels_[kNumPorts][kChannelsPerPort] = {};
     std::uint8_t previous_[kNumPorts][kChannelsPerPort] = {};
-    bool changedNow_[kNumPorts] = {};
     std::uint32_t changes_[kNumPorts] = {};
     std::uint32_t windowChanges_[kNumPorts] = {};
     double rate_[kNumPorts] = {};
