@@ -13,7 +13,7 @@
 
 #include "bench/alloc_counter.h"
 #include "bench/min_statistic.h"
-#include "intake/run_length.h"
+#include "protocol/run_length.h"
 
 namespace {
 

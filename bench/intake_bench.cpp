@@ -1,7 +1,7 @@
 // The intake drain over loopback: one ServiceDevices call against a bare
 // non-blocking recvfrom loop over the same queue of N datagrams on the
 // driver's own socket, and a call with nothing waiting against one bare
-// would-block recvfrom. Binds UDP 2501: run it under the port lock.
+// would-block recvfrom. Binds the intake port: run it under the port lock.
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -17,8 +17,8 @@
 #include "bench/thread_clock.h"
 #include "driver/driver.h"
 #include "host/device_entry.h"
-#include "host/packets.h"
 #include "host/udp.h"
+#include "protocol/level_writer.h"
 
 namespace {
 
@@ -45,10 +45,10 @@ Rig& TheRig() {
 }
 
 Bytes LevelDatagram(std::uint32_t start, std::size_t n, std::uint8_t value) {
-    lxd::host::LevelPacket packet;
-    packet.start = start;
-    packet.levels.assign(n, value);
-    return packet.Build();
+    const Bytes levels(n, value);
+    lxd::LevelWriter packet;
+    packet.Set(start, levels.data(), static_cast<std::uint32_t>(n));
+    return Bytes(packet.Data(), packet.Data() + packet.Size());
 }
 
 // Queues n datagrams (the last one the marker) with tag t.
@@ -77,7 +77,8 @@ int BareDrain(int fd) {
 bool SetUpRig() {
     Rig& rig = TheRig();
     if (rig.driver.Connect(lxd::host::DeviceEntry().data()) != 0) {
-        std::fprintf(stderr, "cannot open UDP 2501 (is something else holding it?)\n");
+        std::fprintf(stderr, "cannot open UDP %u (is something else holding it?)\n",
+                     unsigned{lxd::kIntakePort});
         return false;
     }
     rig.fd = static_cast<int>(rig.driver.IntakeSocket());

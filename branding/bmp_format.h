@@ -1,8 +1,11 @@
-// The Windows bitmap file format: header sizes and little-endian field reads.
+// The Windows bitmap file format: header sizes and values (its fields are
+// little-endian: protocol/pack.h reads them).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "protocol/pack.h"
 
 namespace lxd {
 
@@ -15,12 +18,5 @@ inline constexpr std::uint32_t kBiRgb = 0;
 inline constexpr std::uint32_t kBiRle8 = 1;
 inline constexpr std::uint32_t kBiRle4 = 2;
 inline constexpr std::uint32_t kBiBitfields = 3;
-
-inline std::uint32_t Read16(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] | p[1] << 8);
-}
-inline std::uint32_t Read32(const std::uint8_t* p) {
-    return Read16(p) | Read16(p + 2) << 16;
-}
 
 }  // namespace lxd

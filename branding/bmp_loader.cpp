@@ -37,12 +37,12 @@ bool LocateDibPixels(const std::uint8_t* block, std::size_t blockSize, std::size
     if (blockSize < kBmpInfoHeaderSize) {
         return false;
     }
-    const auto width = static_cast<std::int32_t>(Read32(block + 4));
-    const auto height = static_cast<std::int32_t>(Read32(block + 8));
-    const std::uint32_t bits = Read16(block + 14);
-    const std::uint32_t compression = Read32(block + 16);
-    const std::uint32_t sizeImage = Read32(block + 20);
-    const std::uint32_t coloursUsed = Read32(block + 32);
+    const auto width = static_cast<std::int32_t>(ReadLittle32(block + 4));
+    const auto height = static_cast<std::int32_t>(ReadLittle32(block + 8));
+    const std::uint32_t bits = ReadLittle16(block + 14);
+    const std::uint32_t compression = ReadLittle32(block + 16);
+    const std::uint32_t sizeImage = ReadLittle32(block + 20);
+    const std::uint32_t coloursUsed = ReadLittle32(block + 32);
     if (width <= 0 || height == 0 || !SupportedBitCount(bits)) {
         return false;
     }
@@ -93,7 +93,7 @@ void* LoadBitmapFile(const char* path, const BitmapFactory& factory) {
     }
     std::uint8_t fileHeader[kBmpFileHeaderSize];
     if (std::fread(fileHeader, sizeof fileHeader, 1, res.file) != 1 ||
-        Read16(fileHeader) != kBmpSignature) {
+        ReadLittle16(fileHeader) != kBmpSignature) {
         return nullptr;
     }
     if (static_cast<unsigned long>(fileSize) < kBmpFileHeaderSize + kBmpInfoHeaderSize) {

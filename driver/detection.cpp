@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "protocol/pack.h"
+
 namespace lxd {
 
 void AppendDeviceEntry(std::uint16_t hostWord, void* list, const std::uint8_t* address,
@@ -34,10 +36,10 @@ void AppendDeviceEntry(std::uint16_t hostWord, void* list, const std::uint8_t* a
 }
 
 void AppendOwnDevice(std::uint16_t hostWord, void* list) {
-    // sockaddr_in for 127.0.0.1:2501, written byte by byte in its wire layout:
+    // sockaddr_in for 127.0.0.1 and the intake port, written byte by byte in its wire layout:
     // family 2 (little-endian), port and address in network order.
-    const std::uint8_t address[kSocketAddressSize] = {
-        2, 0, kIntakePort >> 8, kIntakePort & 0xFF, 127, 0, 0, 1};
+    std::uint8_t address[kSocketAddressSize] = {2, 0, 0, 0, 127, 0, 0, 1};
+    WriteBig16(address + 2, kIntakePort);
     AppendDeviceEntry(hostWord, list, address, kDriverTag);
 }
 

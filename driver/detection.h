@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/device.h"
+#include "protocol/device.h"
 
 namespace lxd {
 
@@ -13,7 +13,8 @@ namespace lxd {
 void AppendDeviceEntry(std::uint16_t hostWord, void* list, const std::uint8_t* address,
                        const char* tag);
 
-// Appends the one device, "Dravik Valtrix" at 127.0.0.1:2501, to `list`.
+// Appends the one device, "Dravik Valtrix" at 127.0.0.1 and the intake
+// port, to `list`.
 void AppendOwnDevice(std::uint16_t hostWord, void* list);
 
 }  // namespace lxd

@@ -28,14 +28,6 @@ bool NameMatches(const void* entry) {
     return true;
 }
 
-// ServiceDevices locks and unlocks the store around each write, as a host would.
-void LockStore(void*) {
-    Driver::LockPortBuffer(0, 0);
-}
-void UnlockStore(void*) {
-    Driver::UnlockPortBuffer(0, 0);
-}
-
 constexpr BitmapFactory kPlatformBitmaps{&platform::AllocateBlock, &platform::FreeBlock,
                                          &platform::CreateBitmapFromDib};
 
@@ -74,7 +66,7 @@ void Driver::Detach() {
         DestroyHeld(record);
     }
     // Every open connection goes at once, so that an unloaded module never
-    // leaves UDP 2501 held in the host's process.
+    // leaves the intake port held in the host's process.
     if (connectionCount_ > 0) {
         connectionCount_ = 0;
         CloseIntake();
@@ -198,7 +190,8 @@ void Driver::ServiceDevices() {
     if (intakeSocket_ == platform::kInvalidSocket) {
         return;
     }
-    static constexpr StoreWriteHooks kHooks{nullptr, &LockStore, &UnlockStore};
+    // The store has no lock: LockPortBuffer only checks its arguments.
+    static constexpr StoreWriteHooks kHooks{nullptr, nullptr, nullptr};
     std::uint8_t buffer[kReceiveBufferSize];
     for (;;) {
         const int received = platform::ReceiveDatagram(intakeSocket_, buffer, sizeof buffer);

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "branding/branding.h"
-#include "intake/store_layout.h"
 #include "platform/platform.h"
+#include "protocol/layout.h"
 
 namespace lxd {
 

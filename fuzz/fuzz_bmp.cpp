@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckImage(lxd::platform::ConvertDibToImage(block.get(), blockSize, pixelOffset));
     }
     // The conversion guards itself too: any offset the file header names.
-    const std::size_t anyOffset = lxd::fuzz::Le32(data + 10) % (blockSize + 2);
+    const std::size_t anyOffset = lxd::ReadLittle32(data + 10) % (blockSize + 2);
     CheckImage(lxd::platform::ConvertDibToImage(block.get(), blockSize, anyOffset));
     return 0;
 }

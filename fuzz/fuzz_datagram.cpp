@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/layout.h"
 
 namespace {
 

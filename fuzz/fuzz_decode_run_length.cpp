@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_inputs.h"
-#include "intake/run_length.h"
+#include "protocol/run_length.h"
 
 namespace {
 

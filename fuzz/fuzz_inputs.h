@@ -5,14 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace lxd::fuzz {
+#include "protocol/pack.h"
 
-inline std::uint32_t Le16(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] | p[1] << 8);
-}
-inline std::uint32_t Le32(const std::uint8_t* p) {
-    return Le16(p) | Le16(p + 2) << 16;
-}
+namespace lxd::fuzz {
 
 // DecodeRunLength: expected count (4 bytes), room (2 bytes), then the code.
 inline constexpr std::size_t kDecodeHeader = 6;
@@ -26,8 +21,8 @@ inline bool SplitDecodeInput(const std::uint8_t* data, std::size_t size, DecodeI
     if (size < kDecodeHeader) {
         return false;
     }
-    in->expectedCount = Le32(data);
-    in->room = Le16(data + 4);
+    in->expectedCount = ReadLittle32(data);
+    in->room = ReadLittle16(data + 4);
     in->source = data + kDecodeHeader;
     in->sourceLength = static_cast<std::uint32_t>(size - kDecodeHeader);
     return true;
@@ -49,7 +44,7 @@ inline bool SplitStridedInput(const std::uint8_t* data, std::size_t size, Stride
         return false;
     }
     const std::uint8_t selector = data[0];
-    in->destinationLength = Le16(data + 1);
+    in->destinationLength = ReadLittle16(data + 1);
     if (selector < 240) {
         in->stride = 1u + selector % 16u;
     } else if (selector < 244) {

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "fuzz/fuzz_inputs.h"
-#include "intake/run_length.h"
+#include "protocol/run_length.h"
 
 namespace {
 

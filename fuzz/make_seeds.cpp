@@ -11,14 +11,14 @@
 
 #include "fuzz/fuzz_inputs.h"
 #include "host/capture.h"
-#include "host/datagram_samples.h"
-#include "host/packets.h"
-#include "intake/run_length.h"
+#include "protocol/run_length.h"
 #include "tests/bridge/packets.h"
+#include "tests/support/datagram_samples.h"
+#include "tests/support/packets.h"
 
 namespace {
 
-using lxd::host::Bytes;
+using lxd::test::Bytes;
 
 std::string g_root;
 int g_written = 0;
@@ -47,22 +47,13 @@ void Write(const std::string& target, const std::string& name, const Bytes& byte
     ++g_written;
 }
 
-void PutLe16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
-    PutLe16(b, at, v & 0xFFFF);
-    PutLe16(b, at + 2, v >> 16);
-}
-
-using lxd::host::SampleLevels;
+using lxd::test::SampleLevels;
 
 void DatagramSeeds() {
-    for (const lxd::host::NamedDatagram& sample : lxd::host::DatagramSamples()) {
+    for (const lxd::test::NamedDatagram& sample : lxd::test::DatagramSamples()) {
         Write("fuzz_datagram", sample.name, sample.bytes);
     }
-    for (const lxd::host::NamedDatagram& sample : lxd::host::RandomDatagrams(1, 60)) {
+    for (const lxd::test::NamedDatagram& sample : lxd::test::RandomDatagrams(1, 60)) {
         Write("fuzz_datagram", sample.name, sample.bytes);
     }
 }
@@ -72,8 +63,8 @@ void DecodeSeeds() {
     auto seed = [&](const std::string& name, std::uint32_t expected, std::uint32_t room,
                     const Bytes& code) {
         Bytes b(lxd::fuzz::kDecodeHeader);
-        PutLe32(b, 0, expected);
-        PutLe16(b, 4, room);
+        lxd::WriteLittle32(b.data(), expected);
+        lxd::WriteLittle16(b.data() + 4, room);
         b.insert(b.end(), code.begin(), code.end());
         Write(t, name, b);
     };
@@ -86,8 +77,8 @@ void DecodeSeeds() {
     seed("cut-run", 10, 10, {0x83});
     seed("cut-literal", 10, 10, {0x05, 1, 2});
     seed("expected-zero", 0, 200, {0xFF, 0x2A, 0x83, 0x01});
-    seed("huge-expected", 0xFFFFFFFFu, 512, lxd::host::CodedBlockData(SampleLevels(400, 8)));
-    seed("block", 512, 512, lxd::host::CodedBlockData(SampleLevels(512, 9)));
+    seed("huge-expected", 0xFFFFFFFFu, 512, lxd::test::CodedBlockData(SampleLevels(400, 8)));
+    seed("block", 512, 512, lxd::test::CodedBlockData(SampleLevels(512, 9)));
     Bytes literal{0x7F};
     const Bytes lv = SampleLevels(127, 2);
     literal.insert(literal.end(), lv.begin(), lv.end());
@@ -100,7 +91,7 @@ void StridedSeeds() {
                     const Bytes& payload) {
         Bytes b(lxd::fuzz::kStridedHeader);
         b[0] = selector;
-        PutLe16(b, 1, destination);
+        lxd::WriteLittle16(b.data() + 1, destination);
         b.insert(b.end(), payload.begin(), payload.end());
         Write(t, name, b);
     };
@@ -128,18 +119,18 @@ Bytes Bitmap(std::int32_t width, std::int32_t height, std::uint16_t bits, std::u
     Bytes b(pixelsAt + std::size_t{rowBytes} * rows);
     b[0] = 'B';
     b[1] = 'M';
-    PutLe32(b, 2, static_cast<std::uint32_t>(b.size()));
-    PutLe32(b, 10, static_cast<std::uint32_t>(pixelsAt));
-    PutLe32(b, 14, 40);
-    PutLe32(b, 18, static_cast<std::uint32_t>(width));
-    PutLe32(b, 22, static_cast<std::uint32_t>(height));
-    PutLe16(b, 26, 1);
-    PutLe16(b, 28, bits);
-    PutLe32(b, 30, compression);
-    PutLe32(b, 34, rowBytes * rows);
-    PutLe32(b, 46, coloursUsed);
+    lxd::WriteLittle32(b.data() + 2, static_cast<std::uint32_t>(b.size()));
+    lxd::WriteLittle32(b.data() + 10, static_cast<std::uint32_t>(pixelsAt));
+    lxd::WriteLittle32(b.data() + 14, 40);
+    lxd::WriteLittle32(b.data() + 18, static_cast<std::uint32_t>(width));
+    lxd::WriteLittle32(b.data() + 22, static_cast<std::uint32_t>(height));
+    lxd::WriteLittle16(b.data() + 26, 1);
+    lxd::WriteLittle16(b.data() + 28, bits);
+    lxd::WriteLittle32(b.data() + 30, compression);
+    lxd::WriteLittle32(b.data() + 34, rowBytes * rows);
+    lxd::WriteLittle32(b.data() + 46, coloursUsed);
     for (std::size_t i = 0; i < tableOrMasks.size(); ++i) {
-        PutLe32(b, 54 + 4 * i, tableOrMasks[i]);
+        lxd::WriteLittle32(b.data() + 54 + 4 * i, tableOrMasks[i]);
     }
     for (std::size_t i = pixelsAt; i < b.size(); ++i) {
         b[i] = static_cast<std::uint8_t>(i * 37);
@@ -239,11 +230,11 @@ void CaptureSeeds() {
         {Link::kEthernet, "ethernet"}, {Link::kRawIp, "raw"}, {Link::kLinuxCooked, "sll"},
         {Link::kLinuxCooked2, "sll2"}, {Link::kNull, "null"}, {Link::kLoop, "loop"}};
     const lxd::host::UdpEndpoint from{lxd::host::kLoopbackAddress, 50000};
-    const lxd::host::UdpEndpoint to{lxd::host::kLoopbackAddress, 2501};
+    const lxd::host::UdpEndpoint to{lxd::host::kLoopbackAddress, lxd::kIntakePort};
     const lxd::host::UdpEndpoint elsewhere{lxd::host::kLoopbackAddress, 9999};
     Bytes levels;
     Bytes blocks;
-    for (const lxd::host::NamedDatagram& sample : lxd::host::DatagramSamples()) {
+    for (const lxd::test::NamedDatagram& sample : lxd::test::DatagramSamples()) {
         if (sample.name == "level-port0") {
             levels = sample.bytes;
         } else if (sample.name == "block-four") {

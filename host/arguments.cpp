@@ -1,5 +1,9 @@
 #include "host/arguments.h"
 
+#include <cstdio>
+
+#include "protocol/layout.h"
+
 namespace lxd::host {
 
 bool ParseWholeNumber(const std::string& text, long& value) {
@@ -26,6 +30,24 @@ bool ParseHostPort(const std::string& text, std::string& host, std::uint16_t& po
     host = text.substr(0, colon);
     port = static_cast<std::uint16_t>(value);
     return true;
+}
+
+int Fail(const char* program, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+    return kBadCommandLine;
+}
+
+std::string LocalDriverAddress() {
+    return "127.0.0.1:" + std::to_string(kIntakePort);
+}
+
+bool ParseDestination(const char* program, const std::string& to, std::string& host,
+                      std::uint16_t& port) {
+    if (ParseHostPort(to, host, port)) {
+        return true;
+    }
+    Fail(program, "--to: expected HOST:PORT with a port in 1..65535, got '" + to + "'");
+    return false;
 }
 
 }  // namespace lxd::host

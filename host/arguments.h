@@ -13,4 +13,18 @@ bool ParseWholeNumber(const std::string& text, long& value);
 // HOST:PORT with a port in 1..65535; false otherwise.
 bool ParseHostPort(const std::string& text, std::string& host, std::uint16_t& port);
 
+// The exit code of a command line that a tool refuses.
+inline constexpr int kBadCommandLine = 2;
+
+// Prints "PROGRAM: MESSAGE" on standard error; returns kBadCommandLine.
+int Fail(const char* program, const std::string& message);
+
+// The driver on this machine, HOST:PORT: the tools' default --to.
+std::string LocalDriverAddress();
+
+// Reads --to's HOST:PORT into `host` and `port`; otherwise prints why as Fail
+// does and returns false.
+bool ParseDestination(const char* program, const std::string& to, std::string& host,
+                      std::uint16_t& port);
+
 }  // namespace lxd::host

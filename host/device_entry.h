@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/device.h"
+#include "protocol/device.h"
 
 namespace lxd::host {
 

@@ -28,28 +28,6 @@ bool ResolveIpv4(const std::string& host, std::string& dotted) {
     return true;
 }
 
-bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host,
-                   std::uint16_t& port, std::string& error) {
-    const std::size_t colon = text.rfind(':');
-    host = text.substr(0, colon);
-    port = defaultPort;
-    if (colon != std::string::npos) {
-        const std::string digits = text.substr(colon + 1);
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(digits.c_str(), &end, 10);
-        if (digits.empty() || *end != '\0' || digits[0] == '-' || value == 0 || value > 65535) {
-            error = "'" + text + "': the port must be a number from 1 to 65535";
-            return false;
-        }
-        port = static_cast<std::uint16_t>(value);
-    }
-    if (host.empty()) {
-        error = "'" + text + "': no host given";
-        return false;
-    }
-    return true;
-}
-
 struct UdpSocket::State {
     udp::socket socket{Context()};
     udp::endpoint destination;

@@ -11,14 +11,12 @@
 
 namespace lxd::host {
 
+// One datagram's bytes.
+using Bytes = std::vector<std::uint8_t>;
+
 // Resolves a host name or dotted address to dotted IPv4 form; false when it
 // has no IPv4 address.
 bool ResolveIpv4(const std::string& host, std::string& dotted);
-
-// Splits "HOST:PORT" (or "HOST", taking `defaultPort`) and checks the port.
-// False with a one-line reason in `error` when malformed.
-bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host,
-                   std::uint16_t& port, std::string& error);
 
 class UdpSocket {
   public:
@@ -32,9 +30,7 @@ class UdpSocket {
     bool SetDestination(const std::string& host, std::uint16_t port);
     // Sends one datagram; false when the system refused it (see LastError).
     bool Send(const std::uint8_t* data, std::size_t size);
-    bool Send(const std::vector<std::uint8_t>& datagram) {
-        return Send(datagram.data(), datagram.size());
-    }
+    bool Send(const Bytes& datagram) { return Send(datagram.data(), datagram.size()); }
     // Binds to `port` on every address, asking for address reuse first when
     // `reuse` is set. False when the bind fails.
     bool Bind(std::uint16_t port, bool reuse = false);

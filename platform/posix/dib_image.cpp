@@ -52,11 +52,11 @@ LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
     if (blockSize < kBmpInfoHeaderSize || pixelOffset > blockSize) {
         return nullptr;
     }
-    const auto width = static_cast<std::int32_t>(Read32(block + 4));
-    const auto height = static_cast<std::int32_t>(Read32(block + 8));
-    const std::uint32_t bits = Read16(block + 14);
-    const std::uint32_t compression = Read32(block + 16);
-    const std::uint32_t coloursUsed = Read32(block + 32);
+    const auto width = static_cast<std::int32_t>(ReadLittle32(block + 4));
+    const auto height = static_cast<std::int32_t>(ReadLittle32(block + 8));
+    const std::uint32_t bits = ReadLittle16(block + 14);
+    const std::uint32_t compression = ReadLittle32(block + 16);
+    const std::uint32_t coloursUsed = ReadLittle32(block + 32);
     if (width <= 0 || height == 0 || height == INT32_MIN) {
         return nullptr;
     }
@@ -90,8 +90,8 @@ LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
         if (kBmpInfoHeaderSize + 12 > blockSize) {
             return nullptr;
         }
-        masks = Masks{Channel(Read32(block + 40)), Channel(Read32(block + 44)),
-                      Channel(Read32(block + 48))};
+        masks = Masks{Channel(ReadLittle32(block + 40)), Channel(ReadLittle32(block + 44)),
+                      Channel(ReadLittle32(block + 48))};
     }
 
     auto* image = new (std::nothrow) LxdBitmap{width, static_cast<std::int32_t>(rows), nullptr};
@@ -124,7 +124,8 @@ LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
                 const std::uint8_t* p = row + x * 3;
                 PutPixel(out, p[2], p[1], p[0]);
             } else {
-                const std::uint32_t value = bits == 16 ? Read16(row + x * 2) : Read32(row + x * 4);
+                const std::uint32_t value =
+                    bits == 16 ? ReadLittle16(row + x * 2) : ReadLittle32(row + x * 4);
                 PutPixel(out, masks.red.Of(value), masks.green.Of(value), masks.blue.Of(value));
             }
         }

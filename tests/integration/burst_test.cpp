@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kFrames = 44;  // one second at 44 Hz
 constexpr int kRequest = 4 * 1024 * 1024;
-constexpr int kDatagramBytes = 66 + kChannels;
+constexpr int kDatagramBytes = 66 + kChannelsPerPort;
 // What one queued datagram costs against the granted size. Linux charges the
 // whole socket buffer (payload, headers and bookkeeping: about 1,300 bytes for
 // 578 on loopback) against a limit that it reports doubled; this stays well on
@@ -85,12 +85,12 @@ using BurstIntegration = LoadedDriver;
 TEST_F(BurstIntegration, OneServiceCallAppliesASecondOfQueuedFrames) {
     const int granted = GrantedForRequest();
     ASSERT_GT(granted, 0) << "the granted receive buffer cannot be read";
-    const int wanted = kPorts * kFrames;
+    const int wanted = kNumPorts * kFrames;
     const int fit = std::min(wanted, granted / kCostPerDatagram);
     // Every port takes the same number of frames; with room for fewer than
     // 36 datagrams, fewer ports take one frame each.
-    const int frames = std::max(1, fit / kPorts);
-    const int ports = std::min(kPorts, fit);
+    const int frames = std::max(1, fit / kNumPorts);
+    const int ports = std::min(kNumPorts, fit);
     ASSERT_GT(ports, 0) << "a receive buffer of " << granted << " bytes holds no datagram";
     std::printf(
         "[ burst    ] granted receive buffer %d bytes for a request of %d; "
@@ -101,9 +101,9 @@ TEST_F(BurstIntegration, OneServiceCallAppliesASecondOfQueuedFrames) {
             "[ burst    ] REDUCED: the granted buffer holds %d datagrams, so %d ports x "
             "%d frames are sent instead of %d x %d (raise net.core.rmem_max to run "
             "the full burst)\n",
-            fit, ports, frames, kPorts, kFrames);
+            fit, ports, frames, kNumPorts, kFrames);
     } else {
-        std::printf("[ burst    ] full burst: %d ports x %d frames\n", kPorts, kFrames);
+        std::printf("[ burst    ] full burst: %d ports x %d frames\n", kNumPorts, kFrames);
     }
 
     ASSERT_TRUE(Connect());
@@ -126,12 +126,13 @@ TEST_F(BurstIntegration, OneServiceCallAppliesASecondOfQueuedFrames) {
     const std::vector<std::uint8_t> before = Store();
     d().ServiceDevices();
     const std::vector<std::uint8_t> after = Store();
-    for (int p = 0; p < kPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         const std::vector<std::uint8_t> expected =
             p < ports ? PortLevels(p, frames - 1)
-                      : std::vector<std::uint8_t>(before.begin() + p * kChannels,
-                                                  before.begin() + (p + 1) * kChannels);
-        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), after.begin() + p * kChannels))
+                      : std::vector<std::uint8_t>(before.begin() + p * kChannelsPerPort,
+                                                  before.begin() + (p + 1) * kChannelsPerPort);
+        EXPECT_TRUE(
+            std::equal(expected.begin(), expected.end(), after.begin() + p * kChannelsPerPort))
             << "port " << p << " does not hold its last frame";
     }
 #if !defined(_WIN32)

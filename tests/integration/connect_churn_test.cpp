@@ -44,7 +44,7 @@ using ChurnIntegration = LoadedDriver;
 TEST_F(ChurnIntegration, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
     UdpSocket sender;
     AimAtDriver(sender);
-    const Bytes stale = PortPacket(kStalePort, std::vector<std::uint8_t>(kChannels, 0xEE));
+    const Bytes stale = PortPacket(kStalePort, std::vector<std::uint8_t>(kChannelsPerPort, 0xEE));
 
     // One cycle first, so that anything created once per process is in place.
     ASSERT_TRUE(Connect());
@@ -58,7 +58,7 @@ TEST_F(ChurnIntegration, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
         ASSERT_TRUE(sender.Send(PortPacket(port, levels)));
         d().ServiceDevices();
         std::uint8_t* store = nullptr;
-        ASSERT_EQ(d().GetPortBuffer(0, port, &store), kChannels);
+        ASSERT_EQ(d().GetPortBuffer(0, port, &store), kChannelsPerPort);
         ASSERT_TRUE(std::equal(levels.begin(), levels.end(), store))
             << "cycle " << c << ": the datagram was not applied";
         d().Disconnect(0);
@@ -86,7 +86,7 @@ TEST_F(ChurnIntegration, ThousandsOfCyclesLeakNothingAndFreeThePortEachTime) {
     EXPECT_EQ(handlesAfter, handlesBefore);
     std::uint8_t* stalePort = nullptr;
     ASSERT_EQ(d().GetPortBuffer(0, kStalePort, &stalePort), 0);
-    EXPECT_TRUE(std::all_of(stalePort, stalePort + kChannels, [](std::uint8_t v) {
+    EXPECT_TRUE(std::all_of(stalePort, stalePort + kChannelsPerPort, [](std::uint8_t v) {
         return v == 0;
     })) << "a datagram sent while disconnected reached the store";
 }

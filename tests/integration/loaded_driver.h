@@ -14,14 +14,19 @@
 
 #include "host/device_entry.h"
 #include "host/driver_library.h"
-#include "host/packets.h"
 #include "host/udp.h"
+#include "protocol/layout.h"
+#include "tests/support/packets.h"
 
 namespace lxd::host {
 
-inline constexpr int kPorts = 36;
-inline constexpr int kChannels = 512;
-inline constexpr std::size_t kStoreBytes = kPorts * kChannels;
+// The packet builders of the tests' support library.
+using test::Block;
+using test::BlockPacket;
+using test::Bytes;
+using test::CodedBlockData;
+using test::LevelDatagram;
+using test::LevelPacket;
 
 // A detection list that the driver has filled: entry 0 is its device.
 struct DetectionList {
@@ -95,12 +100,12 @@ class LoadedDriver : public ::testing::Test {
     // The whole store, port after port.
     std::vector<std::uint8_t> Store() const {
         std::vector<std::uint8_t> store;
-        store.reserve(kStoreBytes);
-        for (int p = 0; p < kPorts; ++p) {
+        store.reserve(kStoreSize);
+        for (int p = 0; p < kNumPorts; ++p) {
             const std::vector<std::uint8_t> levels = PortBytes(p);
-            if (levels.size() != kChannels) {
+            if (levels.size() != kChannelsPerPort) {
                 ADD_FAILURE() << "GetPortBuffer refused port " << p;
-                return std::vector<std::uint8_t>(kStoreBytes);
+                return std::vector<std::uint8_t>(kStoreSize);
             }
             store.insert(store.end(), levels.begin(), levels.end());
         }
@@ -120,8 +125,8 @@ inline void AimAtDriver(UdpSocket& sender) {
 // 512 levels for one port, different for every (port, tag) pair at every
 // channel: two tags that differ by 1..255 never give the same level.
 inline std::vector<std::uint8_t> PortLevels(int port, int tag) {
-    std::vector<std::uint8_t> levels(kChannels);
-    for (int k = 0; k < kChannels; ++k) {
+    std::vector<std::uint8_t> levels(kChannelsPerPort);
+    for (int k = 0; k < kChannelsPerPort; ++k) {
         levels[k] = static_cast<std::uint8_t>(port * 37 + tag * 11 + k * 3);
     }
     return levels;
@@ -130,7 +135,7 @@ inline std::vector<std::uint8_t> PortLevels(int port, int tag) {
 // A level packet that sets one whole port: 66 + 512 = 578 bytes.
 inline Bytes PortPacket(int port, const std::vector<std::uint8_t>& levels) {
     LevelPacket packet;
-    packet.start = static_cast<std::uint32_t>(port * kChannels + 1);
+    packet.start = static_cast<std::uint32_t>(port * kChannelsPerPort + 1);
     packet.levels = levels;
     return packet.Build();
 }

@@ -25,18 +25,19 @@ Bytes CodedPort(int port, const std::vector<std::uint8_t>& levels,
                 std::uint16_t kind = kBlockPacketKind) {
     BlockPacket packet;
     packet.kind = kind;
-    packet.blocks = {
-        Block{static_cast<std::uint16_t>(port * kChannels + 1), kChannels, CodedBlockData(levels)}};
+    packet.blocks = {Block{static_cast<std::uint16_t>(port * kChannelsPerPort + 1),
+                           kChannelsPerPort, CodedBlockData(levels)}};
     return packet.Build();
 }
 
 // Invalid datagram number i, aimed at `port` with levels that no valid one uses.
 Datagram Invalid(int i, int port) {
-    const std::vector<std::uint8_t> junk(kChannels, static_cast<std::uint8_t>(0xE0 + i % 16));
-    const auto start = static_cast<std::uint32_t>(port * kChannels + 1);
+    const std::vector<std::uint8_t> junk(kChannelsPerPort,
+                                         static_cast<std::uint8_t>(0xE0 + i % 16));
+    const auto start = static_cast<std::uint32_t>(port * kChannelsPerPort + 1);
     switch (i % 9) {
         case 0: {  // announces 512 levels, carries 100
-            Bytes b = LevelDatagram(start, junk, kChannels);
+            Bytes b = LevelDatagram(start, junk, kChannelsPerPort);
             b.resize(66 + 100);
             return {"short level packet", b, Effect::Ignored, port, 0};
         }
@@ -53,8 +54,8 @@ Datagram Invalid(int i, int port) {
                     LevelDatagram(start, std::vector<std::uint8_t>(1400 - 66, 0xEE), 512),
                     Effect::EndsPass, port, 0};
         case 4:
-            return {"wrong kind (level layout)", LevelDatagram(start, junk, kChannels, 0x2030),
-                    Effect::Ignored, port, 0};
+            return {"wrong kind (level layout)",
+                    LevelDatagram(start, junk, kChannelsPerPort, 0x2030), Effect::Ignored, port, 0};
         case 5:
             return {"wrong kind (block layout)", CodedPort(port, junk, 0x808E), Effect::Ignored,
                     port, 0};
@@ -64,7 +65,7 @@ Datagram Invalid(int i, int port) {
             return {"level count above 1,024", LevelDatagram(start, junk, 1025), Effect::Ignored,
                     port, 0};
         default:
-            return {"range past the store", LevelDatagram(18432 - 100, junk, kChannels),
+            return {"range past the store", LevelDatagram(18432 - 100, junk, kChannelsPerPort),
                     Effect::Ignored, port, 0};
     }
 }
@@ -78,7 +79,7 @@ TEST_F(MixedStreamIntegration, ValidDatagramsApplyInOrderAndInvalidOnesChangeNot
     std::vector<Datagram> stream;
     int invalid = 0;
     for (int v = 0; v < 72; ++v) {
-        const int port = v * 7 % kPorts;
+        const int port = v * 7 % kNumPorts;
         const std::vector<std::uint8_t> levels = PortLevels(port, v);
         stream.push_back({"valid " + std::to_string(v),
                           v % 2 == 0 ? PortPacket(port, levels) : CodedPort(port, levels),
@@ -111,7 +112,7 @@ TEST_F(MixedStreamIntegration, ValidDatagramsApplyInOrderAndInvalidOnesChangeNot
             }
             if (g.effect == Effect::Applies) {
                 const std::vector<std::uint8_t> levels = PortLevels(g.port, g.tag);
-                std::copy(levels.begin(), levels.end(), model.begin() + g.port * kChannels);
+                std::copy(levels.begin(), levels.end(), model.begin() + g.port * kChannelsPerPort);
             }
             applied = g.what;
         }
@@ -119,7 +120,8 @@ TEST_F(MixedStreamIntegration, ValidDatagramsApplyInOrderAndInvalidOnesChangeNot
         ++passes;
         const long at = FirstDifference(Store(), model);
         ASSERT_EQ(at, -1) << "after pass " << passes << " (last datagram '" << applied
-                          << "'), port " << at / kChannels << " channel " << at % kChannels;
+                          << "'), port " << at / kChannelsPerPort << " channel "
+                          << at % kChannelsPerPort;
     }
     d().ServiceDevices();
     EXPECT_EQ(FirstDifference(Store(), model), -1) << "a pass after the stream changed the store";

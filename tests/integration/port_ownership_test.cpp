@@ -27,7 +27,7 @@ TEST_F(PortOwnershipIntegration, ReuseAddressCannotTakeThePortWhileConnected) {
     ASSERT_TRUE(sender.Send(PortPacket(3, levels)));
     d().ServiceDevices();
     std::uint8_t* store = nullptr;
-    ASSERT_EQ(d().GetPortBuffer(0, 3, &store), kChannels);
+    ASSERT_EQ(d().GetPortBuffer(0, 3, &store), kChannelsPerPort);
     EXPECT_TRUE(std::equal(levels.begin(), levels.end(), store));
 
     // Released with the last connection: the same kind of socket now binds,

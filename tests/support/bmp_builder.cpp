@@ -5,17 +5,19 @@
 #include <algorithm>
 #include <fstream>
 
+#include "protocol/pack.h"
+
 namespace lxd::test {
 namespace {
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
+    out.resize(out.size() + 2);
+    WriteLittle16(out.data() + out.size() - 2, value);
 }
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
+    out.resize(out.size() + 4);
+    WriteLittle32(out.data() + out.size() - 4, value);
 }
 
 void Append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes) {

@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "host/packets.h"
+#include "tests/support/packets.h"
 
 namespace lxd::test {
 
 struct StoreRegion {
     std::uint32_t address;  // store address, 1-based
-    host::Bytes levels;
+    Bytes levels;
 };
 
 struct IntakeScenario {
     std::string name;
-    std::vector<host::Bytes> datagrams;  // in sending order; an empty one is an empty datagram
-    std::vector<StoreRegion> expected;   // the store afterwards
+    std::vector<Bytes> datagrams;       // in sending order; an empty one is an empty datagram
+    std::vector<StoreRegion> expected;  // the store afterwards
     int passes;  // ServiceDevices calls that take them all when all wait at once
 };
 

@@ -7,17 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "host/packets.h"
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/block_writer.h"
+#include "protocol/layout.h"
+#include "protocol/level_writer.h"
+#include "tests/support/packets.h"
 
 namespace lxd {
 namespace {
 
-using host::Block;
-using host::BlockPacket;
-using host::Bytes;
-using host::LevelPacket;
+using test::Block;
+using test::BlockDatagram;
+using test::Bytes;
+using test::LevelPacket;
 
 // "84 7F" -> {0x84, 0x7F}: the run-length codes as they are written down.
 Bytes Hex(const std::string& text) {
@@ -60,19 +62,22 @@ Bytes LevelDatagram(std::uint32_t start, const Bytes& levels, std::int32_t count
 }
 
 Block MakeBlock(std::uint16_t start, std::uint16_t count, const Bytes& data) {
-    Block block;
-    block.start = start;
-    block.count = count;
-    block.data = data;
-    return block;
+    return Block{start, count, data};
 }
 
-Bytes BlockDatagram(const std::vector<Block>& blocks,
-                    const std::vector<std::uint16_t>& offsets = {}) {
-    BlockPacket packet;
-    packet.blocks = blocks;
-    packet.offsets = offsets;
-    return packet.Build();
+// The tools' writers: a level packet, and a block packet of one block coded
+// as asked, checking whether the writer coded it.
+Bytes Written(std::uint32_t start, const Bytes& levels) {
+    LevelWriter writer;
+    EXPECT_TRUE(writer.Set(start, levels.data(), static_cast<std::uint32_t>(levels.size())));
+    return Bytes(writer.Data(), writer.Data() + writer.Size());
+}
+Bytes Written(std::uint16_t start, const Bytes& levels, BlockCoding coding, bool coded) {
+    BlockWriter writer;
+    EXPECT_TRUE(
+        writer.Add(start, levels.data(), static_cast<std::uint16_t>(levels.size()), coding));
+    EXPECT_EQ(writer.LastCoded(), coded) << "block at " << start;
+    return Bytes(writer.Data(), writer.Data() + writer.Size());
 }
 
 Bytes Truncated(Bytes datagram, std::size_t length) {
@@ -209,7 +214,10 @@ TEST(ApplyDatagram, LevelPackets) {
          LevelDatagram(18432, {0x42}),
          {{18432, {0x42}}},
          1},
+        {"the level writer's packet", Written(400, p1024), {{400, p1024}}, 1},
+        {"the level writer's packet of no levels", Written(5, Bytes{}), {}, 1},
     });
+    EXPECT_FALSE(LevelWriter().Set(1, Levels(1025, 2).data(), 1025));
 }
 
 TEST(ApplyDatagram, BlockPackets) {
@@ -263,7 +271,42 @@ TEST(ApplyDatagram, BlockPackets) {
          BlockDatagram({MakeBlock(200, 127, Hex("FF 2A")), MakeBlock(400, 3, Hex("03 01 02 03"))}),
          {{200, Repeat(127, 0x2A)}, {400, Hex("01 02 03")}},
          2},
+        {"the block writer codes a block whose code is shorter",
+         Written(100, Repeat(512, 7), BlockCoding::kShorter, true),
+         {{100, Repeat(512, 7)}},
+         1},
+        {"and sends it raw when its code is not shorter",
+         Written(100, p512, BlockCoding::kShorter, false),
+         {{100, p512}},
+         1},
+        {"or when asked",
+         Written(100, Repeat(512, 7), BlockCoding::kRaw, false),
+         {{100, Repeat(512, 7)}},
+         1},
+        {"asked to code, it sends a code longer than the levels",
+         Written(100, Hex("01 02 03"), BlockCoding::kCoded, true),
+         {{100, Hex("01 02 03")}},
+         1},
+        {"but not one as long as the levels",
+         Written(100, Hex("01 01 01 02"), BlockCoding::kCoded, false),
+         {{100, Hex("01 01 01 02")}},
+         1},
     });
+    // Four blocks to a packet, and no block past the largest datagram.
+    BlockWriter writer;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(writer.Add(1, p512.data(), 512, BlockCoding::kRaw));
+    }
+    EXPECT_FALSE(writer.Add(1, p512.data(), 512, BlockCoding::kRaw));
+    EXPECT_FALSE(writer.Add(1, p512.data(), 512, BlockCoding::kCoded));
+    EXPECT_EQ(writer.Size(), kBlockDataArea + 1024);
+    // 246 raw levels leave room for exactly the ten bytes of 512 equal levels.
+    EXPECT_TRUE(writer.Add(1, p512.data(), 246, BlockCoding::kRaw));
+    EXPECT_TRUE(writer.Add(1, Repeat(512, 7).data(), 512));
+    EXPECT_EQ(writer.Size(), std::size_t{kReceiveBufferSize});
+    EXPECT_FALSE(writer.Add(1, Repeat(4, 7).data(), 4));
+    EXPECT_EQ(writer.Blocks(), 4);
+    EXPECT_EQ(writer.CodedBlocks(), 1);
 }
 
 // The worked decoder examples, at store address 1,000 over known contents.

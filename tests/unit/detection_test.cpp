@@ -7,6 +7,7 @@
 
 #include "driver/detection.h"
 #include "platform/fake/fake_platform.h"
+#include "protocol/pack.h"
 #include "tests/unit/driver_test.h"
 
 namespace lxd {
@@ -59,8 +60,7 @@ std::vector<std::uint8_t> Expected(std::vector<std::uint8_t> before, std::int32_
     const std::int32_t count = index + 1;
     std::memcpy(before.data(), &count, 4);
     std::uint8_t* e = before.data() + EntryAt(index);
-    e[0] = static_cast<std::uint8_t>(hostWord & 0xFF);
-    e[1] = static_cast<std::uint8_t>(hostWord >> 8);
+    WriteLittle16(e, hostWord);
     const char name[] = "Dravik Valtrix";
     static_assert(sizeof name == 15);
     std::memcpy(e + 2, name, 15);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "intake/run_length.h"
+#include "protocol/run_length.h"
 
 namespace lxd {
 namespace {

@@ -4,16 +4,16 @@
 #include <deque>
 #include <vector>
 
-#include "host/packets.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/support/intake_scenarios.h"
+#include "tests/support/packets.h"
 #include "tests/unit/driver_test.h"
 
 namespace lxd {
 namespace {
 
 using fake::Call;
-using host::Bytes;
+using test::Bytes;
 
 class ServiceTest : public test::DriverTest {
   protected:
@@ -47,13 +47,13 @@ INSTANTIATE_TEST_SUITE_P(Service, ServiceScenarioTest, ::testing::ValuesIn(test:
 
 TEST_F(ServiceTest, OnePassReceivesUntilNothingWaits) {
     ConnectOnce();
-    Queue().assign(4, host::LevelPacket{kLevelPacketKind, 1, {1}}.Build());
+    Queue().assign(4, test::LevelPacket{kLevelPacketKind, 1, {1}}.Build());
     driver.ServiceDevices();
     EXPECT_EQ(fake::Platform().Count(Call::kReceiveDatagram), 5u);  // the last one would block
 }
 
 TEST_F(ServiceTest, NothingIsReceivedWhileDisconnected) {
-    Queue().push_back(host::LevelPacket{kLevelPacketKind, 1, Bytes(4, 0x11)}.Build());
+    Queue().push_back(test::LevelPacket{kLevelPacketKind, 1, Bytes(4, 0x11)}.Build());
     driver.ServiceDevices();
 
     ConnectOnce();

@@ -58,7 +58,7 @@ void RunInteractive(lxd::monitor::DriverSession& session, const lxd::monitor::Op
     std::printf("lxdravik-monitor: %.1f s, %llu ServiceDevices calls, ports that changed:", seconds,
                 static_cast<unsigned long long>(session.Passes()));
     int changed = 0;
-    for (int port = 0; port < lxd::monitor::kPorts; ++port) {
+    for (int port = 0; port < lxd::kNumPorts; ++port) {
         if (session.Changes(port) > 0) {
             std::printf(" %d", port);
             ++changed;
@@ -117,13 +117,13 @@ int main(int argc, char** argv) {
 #endif
     if (options.duration >= 0) {
         std::fprintf(stderr,
-                     "lxdravik-monitor: connected to \"%s\" on UDP 2501, listening for %g s\n",
-                     session.DeviceName().c_str(), options.duration);
+                     "lxdravik-monitor: connected to \"%s\" on UDP %u, listening for %g s\n",
+                     session.DeviceName().c_str(), unsigned{lxd::kIntakePort}, options.duration);
     } else {
         std::fprintf(stderr,
-                     "lxdravik-monitor: connected to \"%s\" on UDP 2501, listening until "
+                     "lxdravik-monitor: connected to \"%s\" on UDP %u, listening until "
                      "interrupted\n",
-                     session.DeviceName().c_str());
+                     session.DeviceName().c_str(), unsigned{lxd::kIntakePort});
     }
     const double seconds = Listen(session, options.rate, options.duration);
     session.Close();

@@ -2,22 +2,25 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
+
+#include "protocol/layout.h"
 
 namespace lxd::monitor {
 
 int ParseOptions(int argc, char** argv, Options& options) {
-    CLI::App app {
+    const std::string description =
         "lxdravik-monitor: loads the lxdravik driver as a host application does, connects, and\n"
-        "shows the levels that arrive on UDP port 2501. "
+        "shows the levels that arrive on UDP port " +
+        std::to_string(kIntakePort) +
 #if defined(LXD_MONITOR_LIVE_VIEW)
-        "On a terminal it shows a live view;\n"
-        "with --duration, --json or without a terminal it prints a snapshot at the end.",
+        ". On a terminal it shows a live view;\n"
+        "with --duration, --json or without a terminal it prints a snapshot at the end.";
 #else
-        "It listens for --duration seconds (or\n"
-        "until Ctrl+C) and then prints a snapshot of the ports that changed.",
+        ". It listens for --duration seconds (or\n"
+        "until Ctrl+C) and then prints a snapshot of the ports that changed.";
 #endif
-            "lxdravik-monitor"
-    };
+    CLI::App app{description, "lxdravik-monitor"};
     app.add_option("--driver", options.driverPath,
                    "Driver library to load (default: the one beside this program"
 #if defined(_WIN32)

@@ -8,10 +8,11 @@
 namespace lxd::monitor {
 namespace {
 
+const std::string kPort = std::to_string(kIntakePort);
 #if defined(_WIN32)
-constexpr const char* kWhoHoldsThePort = "`netstat -ano -p udp` lists it under :2501";
+const std::string kWhoHoldsThePort = "`netstat -ano -p udp` lists it under :" + kPort;
 #else
-constexpr const char* kWhoHoldsThePort = "`ss -ulpn 'sport = :2501'` shows which";
+const std::string kWhoHoldsThePort = "`ss -ulpn 'sport = :" + kPort + "'` shows which";
 #endif
 
 }  // namespace
@@ -53,9 +54,8 @@ bool DriverSession::Open(const std::string& path, std::string& error) {
     const char* name = reinterpret_cast<const char*>(entry + kEntryNameOffset);
     deviceName_.assign(name, strnlen(name, kEntrySecondNameOffset - kEntryNameOffset));
     if (d.Connect(entry) != 0) {
-        error = std::string(
-                    "Connect failed: UDP port 2501 is probably held by another program "
-                    "(another monitor?); stop it (") +
+        error = "Connect failed: UDP port " + kPort +
+                " is probably held by another program (another monitor?); stop it (" +
                 kWhoHoldsThePort + ") and try again";
         return false;
     }
@@ -79,10 +79,9 @@ void DriverSession::Tick(Clock::time_point now) {
     d.ServiceDevices();
     ++passes_;
     std::memcpy(previous_, levels_, sizeof levels_);
-    for (int port = 0; port < kPorts; ++port) {
-        d.GetChannels(0, port, 0, levels_[port], kChannels);
-        changedNow_[port] = std::memcmp(levels_[port], previous_[port], kChannels) != 0;
-        if (changedNow_[port]) {
+    for (int port = 0; port < kNumPorts; ++port) {
+        d.GetChannels(0, port, 0, levels_[port], kChannelsPerPort);
+        if (std::memcmp(levels_[port], previous_[port], kChannelsPerPort) != 0) {
             ++changes_[port];
             ++windowChanges_[port];
             lastChange_[port] = now;
@@ -90,7 +89,7 @@ void DriverSession::Tick(Clock::time_point now) {
     }
     const std::chrono::duration<double> window = now - windowStart_;
     if (window.count() >= 1.0) {
-        for (int port = 0; port < kPorts; ++port) {
+        for (int port = 0; port < kNumPorts; ++port) {
             rate_[port] = windowChanges_[port] / window.count();
             windowChanges_[port] = 0;
         }

@@ -8,11 +8,9 @@
 
 #include "host/clock.h"
 #include "host/driver_library.h"
+#include "protocol/layout.h"
 
 namespace lxd::monitor {
-
-inline constexpr int kPorts = 36;
-inline constexpr int kChannels = 512;
 
 using Clock = host::Clock;
 
@@ -35,7 +33,6 @@ class DriverSession {
     const std::uint8_t* Levels(int port) const { return levels_[port]; }
     // Levels as they were before the last tick, to see which channels moved.
     const std::uint8_t* PreviousLevels(int port) const { return previous_[port]; }
-    bool ChangedInLastTick(int port) const { return changedNow_[port]; }
     // Ticks in which this port's levels changed, since connecting.
     std::uint32_t Changes(int port) const { return changes_[port]; }
     // Changing ticks per second over the last full second.
@@ -60,13 +57,12 @@ class DriverSession {
     std::string branding_;
     std::string deviceName_;
 
-    std::uint8_t levels_[kPorts][kChannels] = {};
-    std::uint8_t previous_[kPorts][kChannels] = {};
-    bool changedNow_[kPorts] = {};
-    std::uint32_t changes_[kPorts] = {};
-    std::uint32_t windowChanges_[kPorts] = {};
-    double rate_[kPorts] = {};
-    Clock::time_point lastChange_[kPorts] = {};
+    std::uint8_t levels_[kNumPorts][kChannelsPerPort] = {};
+    std::uint8_t previous_[kNumPorts][kChannelsPerPort] = {};
+    std::uint32_t changes_[kNumPorts] = {};
+    std::uint32_t windowChanges_[kNumPorts] = {};
+    double rate_[kNumPorts] = {};
+    Clock::time_point lastChange_[kNumPorts] = {};
     Clock::time_point windowStart_{};
     std::uint64_t passes_ = 0;
 };

@@ -40,14 +40,14 @@ void WriteTextSnapshot(std::FILE* out, const DriverSession& session, const Snaps
     std::fprintf(out, "listened  %.1f s, %llu ServiceDevices calls (%.0f per second asked)\n",
                  info.seconds, static_cast<unsigned long long>(session.Passes()), info.rate);
     int listed = 0;
-    for (int port = 0; port < kPorts; ++port) {
+    for (int port = 0; port < kNumPorts; ++port) {
         listed += Listed(session, info, port) ? 1 : 0;
     }
     if (listed == 0) {
         std::fprintf(out, "no port changed\n");
         return;
     }
-    for (int port = 0; port < kPorts; ++port) {
+    for (int port = 0; port < kNumPorts; ++port) {
         if (!Listed(session, info, port)) {
             continue;
         }
@@ -56,7 +56,7 @@ void WriteTextSnapshot(std::FILE* out, const DriverSession& session, const Snaps
         const std::uint8_t* levels = session.Levels(port);
         // Rows like the one above are folded into one '*' line, as hexdump does.
         bool folded = false;
-        for (int row = 0; row < kChannels; row += kRowLength) {
+        for (int row = 0; row < kChannelsPerPort; row += kRowLength) {
             if (row > 0 && std::memcmp(levels + row, levels + row - kRowLength, kRowLength) == 0) {
                 if (!folded) {
                     std::fprintf(out, "  *\n");
@@ -85,7 +85,7 @@ void WriteJsonSnapshot(std::FILE* out, const DriverSession& session, const Snaps
                  static_cast<unsigned long long>(session.Passes()));
     std::fprintf(out, "  \"changed_ports\": [");
     const char* separator = "";
-    for (int port = 0; port < kPorts; ++port) {
+    for (int port = 0; port < kNumPorts; ++port) {
         if (session.Changes(port) > 0) {
             std::fprintf(out, "%s%d", separator, port);
             separator = ", ";
@@ -93,14 +93,14 @@ void WriteJsonSnapshot(std::FILE* out, const DriverSession& session, const Snaps
     }
     std::fprintf(out, "],\n  \"ports\": [");
     separator = "\n";
-    for (int port = 0; port < kPorts; ++port) {
+    for (int port = 0; port < kNumPorts; ++port) {
         if (!Listed(session, info, port)) {
             continue;
         }
         std::fprintf(out, "%s    {\"port\": %d, \"changes\": %u, \"levels\": [", separator, port,
                      session.Changes(port));
         const std::uint8_t* levels = session.Levels(port);
-        for (int i = 0; i < kChannels; ++i) {
+        for (int i = 0; i < kChannelsPerPort; ++i) {
             std::fprintf(out, i == 0 ? "%u" : ", %u", levels[i]);
         }
         std::fprintf(out, "]}");

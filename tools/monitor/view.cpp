@@ -77,7 +77,7 @@ class LiveView {
   private:
     void Relayout();
     void SelectPort(int port) {
-        port_ = (port % kPorts + kPorts) % kPorts;
+        port_ = (port % kNumPorts + kNumPorts) % kNumPorts;
         Invalidate();
     }
     void Invalidate() {
@@ -109,15 +109,15 @@ class LiveView {
     bool staticDrawn_ = false;
 
     // Last drawn look of each cell: (level << 8 | attribute class), -1 unknown.
-    long gridShadow_[kChannels];
-    long stripShadow_[kPorts];
+    long gridShadow_[kChannelsPerPort];
+    long stripShadow_[kNumPorts];
 };
 
 void LiveView::Relayout() {
     const int width = COLS;
     const int height = LINES;
-    stripRows_ = std::max(1, (kPorts * kStripCellWidth + width - 3) / std::max(1, width - 2));
-    stripPerRow_ = (kPorts + stripRows_ - 1) / stripRows_;
+    stripRows_ = std::max(1, (kNumPorts * kStripCellWidth + width - 3) / std::max(1, width - 2));
+    stripPerRow_ = (kNumPorts + stripRows_ - 1) / stripRows_;
     stripTop_ = 2;
     statusRow_ = stripTop_ + stripRows_;
     gridTop_ = statusRow_ + 2;
@@ -129,7 +129,7 @@ void LiveView::Relayout() {
             break;
         }
     }
-    const int gridRows = kChannels / gridColumns_;
+    const int gridRows = kChannelsPerPort / gridColumns_;
     gridRowsShown_ = std::min(gridRows, height - gridTop_ - 1);
     tooSmall_ = width < kGridLabelWidth + 8 * cell || gridRowsShown_ < 2;
     scroll_ = std::clamp(scroll_, 0, std::max(0, gridRows - gridRowsShown_));
@@ -137,7 +137,7 @@ void LiveView::Relayout() {
 }
 
 bool LiveView::HandleKey(int key, Clock::time_point now) {
-    const int gridRows = kChannels / gridColumns_;
+    const int gridRows = kChannelsPerPort / gridColumns_;
     const int maxScroll = std::max(0, gridRows - gridRowsShown_);
     switch (key) {
         case 'q':
@@ -155,8 +155,8 @@ bool LiveView::HandleKey(int key, Clock::time_point now) {
             SelectPort(port_ - 1);
             break;
         case '\t':
-            for (int step = 1; step <= kPorts; ++step) {
-                const int candidate = (port_ + step) % kPorts;
+            for (int step = 1; step <= kNumPorts; ++step) {
+                const int candidate = (port_ + step) % kNumPorts;
                 if (session_.Active(candidate, now)) {
                     SelectPort(candidate);
                     break;
@@ -222,9 +222,10 @@ void LiveView::DrawStatic() {
     if (slash != std::string::npos) {
         file = file.substr(slash + 1);
     }
-    std::snprintf(line, sizeof line, " lxdravik-monitor  %s %d.%d \"%s\"  %s  UDP 2501  %.0f Hz",
+    std::snprintf(line, sizeof line, " lxdravik-monitor  %s %d.%d \"%s\"  %s  UDP %u  %.0f Hz",
                   file.c_str(), session_.VersionMajor(), session_.VersionMinor(),
-                  session_.Branding().c_str(), session_.DeviceName().c_str(), rate_);
+                  session_.Branding().c_str(), session_.DeviceName().c_str(), unsigned{kIntakePort},
+                  rate_);
     attron(A_BOLD);
     mvaddnstr(0, 0, line, COLS);
     attroff(A_BOLD);
@@ -250,7 +251,7 @@ void LiveView::DrawStatic() {
 }
 
 void LiveView::DrawStrip(Clock::time_point now) {
-    for (int port = 0; port < kPorts; ++port) {
+    for (int port = 0; port < kNumPorts; ++port) {
         const bool active = session_.Active(port, now);
         const bool selected = port == port_;
         const long rate = std::lround(std::min(session_.UpdatesPerSecond(port), 999.0));

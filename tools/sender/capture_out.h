@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/capture.h"
-#include "host/packets.h"
+#include "host/udp.h"
 
 namespace lxd::sender {
 

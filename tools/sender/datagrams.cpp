@@ -1,88 +1,63 @@
 #include "tools/sender/datagrams.h"
 
-#include <cstring>
+#include "protocol/level_writer.h"
 
 namespace lxd::sender {
 namespace {
 
 std::uint32_t StoreAddress(int port) {
-    return static_cast<std::uint32_t>(port) * kChannels + 1;
+    return static_cast<std::uint32_t>(port) * kChannelsPerPort + 1;
 }
 
 void BuildLevelPackets(const Frame& frame, std::vector<host::Bytes>& datagrams, Counts& counts) {
-    // Two neighbouring ports travel in one packet of 1,024 levels.
-    for (int port = 0; port < kPorts; ++port) {
+    // Two neighbouring ports travel in one packet of 1,024 levels, which lie
+    // side by side in the frame as they do in the store.
+    LevelWriter writer;
+    for (int port = 0; port < kNumPorts; ++port) {
         if (!frame.sent[port]) {
             continue;
         }
-        host::LevelPacket packet;
-        packet.start = StoreAddress(port);
-        const bool pair = port + 1 < kPorts && frame.sent[port + 1];
-        packet.levels.resize(pair ? 2 * kChannels : kChannels);
-        std::memcpy(packet.levels.data(), frame.levels[port], kChannels);
-        if (pair) {
-            std::memcpy(packet.levels.data() + kChannels, frame.levels[port + 1], kChannels);
-            ++port;
-        }
-        datagrams.push_back(packet.Build());
+        const bool pair = port + 1 < kNumPorts && frame.sent[port + 1];
+        const auto* levels = reinterpret_cast<const std::uint8_t*>(frame.levels);
+        writer.Set(StoreAddress(port), levels + port * kChannelsPerPort,
+                   pair ? 2 * kChannelsPerPort : kChannelsPerPort);
+        port += pair ? 1 : 0;
+        datagrams.emplace_back(writer.Data(), writer.Data() + writer.Size());
         ++counts.levelPackets;
     }
 }
 
-host::Block MakeBlock(const std::uint8_t* levels, int port, Coding coding, Counts& counts) {
-    host::Block block;
-    block.start = static_cast<std::uint16_t>(StoreAddress(port));
-    block.count = kChannels;
-    const std::vector<std::uint8_t> raw(levels, levels + kChannels);
-    host::Bytes coded;
-    if (coding != Coding::kRaw) {
-        coded = host::CodedBlockData(raw);
-    }
-    // An encoded length equal to the count means raw levels to the driver.
-    const bool codedUsable = !coded.empty() && coded.size() != raw.size();
-    const bool useCoded = codedUsable && (coding == Coding::kRle || coded.size() < raw.size());
-    if (coding == Coding::kRle && !codedUsable) {
-        ++counts.codeAsLongAsLevels;
-    }
-    if (useCoded) {
-        block.data = std::move(coded);
-        ++counts.codedBlocks;
-    } else {
-        block.data = host::UncodedBlockData(raw);
-        ++counts.rawBlocks;
-    }
-    return block;
-}
-
-void BuildBlockPackets(const Frame& frame, Coding coding, std::vector<host::Bytes>& datagrams,
+void BuildBlockPackets(const Frame& frame, BlockCoding coding, std::vector<host::Bytes>& datagrams,
                        Counts& counts) {
-    host::BlockPacket packet;
-    std::size_t dataSize = 0;
+    BlockWriter writer;
     const auto flush = [&] {
-        if (!packet.blocks.empty()) {
-            datagrams.push_back(packet.Build());
+        if (!writer.Empty()) {
+            datagrams.emplace_back(writer.Data(), writer.Data() + writer.Size());
             ++counts.blockPackets;
-            packet.blocks.clear();
-            dataSize = 0;
+            writer.Reset();
         }
     };
-    for (int port = 0; port < kPorts; ++port) {
+    for (int port = 0; port < kNumPorts; ++port) {
         if (!frame.sent[port]) {
             continue;
         }
-        host::Block block = MakeBlock(frame.levels[port], port, coding, counts);
-        if (packet.blocks.size() == 4 || dataSize + block.data.size() > kMaxBlockData) {
+        const auto start = static_cast<std::uint16_t>(StoreAddress(port));
+        // A block that does not fit goes into the next packet.
+        if (!writer.Add(start, frame.levels[port], kChannelsPerPort, coding)) {
             flush();
+            writer.Add(start, frame.levels[port], kChannelsPerPort, coding);
         }
-        dataSize += block.data.size();
-        packet.blocks.push_back(std::move(block));
+        ++(writer.LastCoded() ? counts.codedBlocks : counts.rawBlocks);
+        if (coding == BlockCoding::kCoded && !writer.LastCoded()) {
+            ++counts.codeAsLongAsLevels;
+        }
     }
     flush();
 }
 
 }  // namespace
 
-void BuildDatagrams(const Frame& frame, PacketKind kind, Coding coding,
+void BuildDatagrams(const Frame& frame, PacketKind kind, BlockCoding coding,
                     std::vector<host::Bytes>& datagrams, Counts& counts) {
     if (kind == PacketKind::kLevel) {
         BuildLevelPackets(frame, datagrams, counts);

@@ -1,17 +1,18 @@
 // Turns a frame into the datagrams that carry it: level packets, or block
-// packets of up to four blocks, each block raw or run-length coded.
+// packets of up to four blocks, each block raw or run-length coded (--coding
+// auto, raw and rle are BlockCoding's kShorter, kRaw and kCoded).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "host/packets.h"
+#include "host/udp.h"
+#include "protocol/block_writer.h"
 #include "tools/sender/levels.h"
 
 namespace lxd::sender {
 
 enum class PacketKind { kLevel, kBlock };
-enum class Coding { kAuto, kRaw, kRle };
 
 struct Counts {
     std::uint64_t levelPackets = 0;
@@ -23,11 +24,8 @@ struct Counts {
     std::uint64_t codeAsLongAsLevels = 0;
 };
 
-// The largest data area of a block packet that the driver accepts.
-inline constexpr std::size_t kMaxBlockData = 1280;
-
 // Appends the datagrams for the ports of `frame` marked as sent.
-void BuildDatagrams(const Frame& frame, PacketKind kind, Coding coding,
+void BuildDatagrams(const Frame& frame, PacketKind kind, BlockCoding coding,
                     std::vector<host::Bytes>& datagrams, Counts& counts);
 
 }  // namespace lxd::sender

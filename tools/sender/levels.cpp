@@ -38,7 +38,7 @@ bool ParsePattern(const std::string& name, Pattern& pattern) {
 
 bool ParsePorts(const std::string& text, std::vector<int>& ports, std::string& error) {
     ports.clear();
-    bool chosen[kPorts] = {};
+    bool chosen[kNumPorts] = {};
     std::stringstream items(text);
     std::string item;
     if (Trim(text).empty()) {
@@ -61,7 +61,7 @@ bool ParsePorts(const std::string& text, std::vector<int>& ports, std::string& e
             last = first;
         }
         for (const long port : {first, last}) {
-            if (port > kPorts - 1) {
+            if (port > kNumPorts - 1) {
                 error = "port " + std::to_string(port) + " is outside 0..35";
                 return false;
             }
@@ -74,7 +74,7 @@ bool ParsePorts(const std::string& text, std::vector<int>& ports, std::string& e
             chosen[port] = true;
         }
     }
-    for (int port = 0; port < kPorts; ++port) {
+    for (int port = 0; port < kNumPorts; ++port) {
         if (chosen[port]) {
             ports.push_back(port);
         }
@@ -113,11 +113,11 @@ bool ParseLevelText(const std::string& text, const std::string& name, Frame& fra
                     Trim(line) + "'";
             return false;
         }
-        if (port > kPorts - 1) {
+        if (port > kNumPorts - 1) {
             error = where + "port " + words[0] + " is outside 0..35";
             return false;
         }
-        if (channel > kChannels - 1) {
+        if (channel > kChannelsPerPort - 1) {
             error = where + "channel " + words[1] + " is outside 0..511";
             return false;
         }
@@ -126,7 +126,7 @@ bool ParseLevelText(const std::string& text, const std::string& name, Frame& fra
             return false;
         }
         if (!frame.sent[port]) {
-            std::memset(frame.levels[port], 0, kChannels);
+            std::memset(frame.levels[port], 0, kChannelsPerPort);
             frame.sent[port] = true;
         }
         frame.levels[port][channel] = static_cast<std::uint8_t>(value);
@@ -161,29 +161,30 @@ void PatternSource::Fill(std::uint64_t index, Frame& frame) {
         switch (pattern_) {
             case Pattern::kChase:
                 // Every 16th channel lit, moving on by one channel each frame.
-                for (int c = 0; c < kChannels; ++c) {
-                    levels[c] = (c + kChannels * 16 - index % 16) % 16 == 0 ? level_ : 0;
+                for (int c = 0; c < kChannelsPerPort; ++c) {
+                    levels[c] = (c + kChannelsPerPort * 16 - index % 16) % 16 == 0 ? level_ : 0;
                 }
                 break;
             case Pattern::kFade: {
                 // Up and down in steps of 5, each port a little behind the one before.
                 const std::uint64_t step = (index * 5 + 510 - (port * 30) % 510) % 510;
-                std::memset(levels, static_cast<int>(step <= 255 ? step : 510 - step), kChannels);
+                std::memset(levels, static_cast<int>(step <= 255 ? step : 510 - step),
+                            kChannelsPerPort);
                 break;
             }
             case Pattern::kRamp:
-                for (int c = 0; c < kChannels; ++c) {
+                for (int c = 0; c < kChannelsPerPort; ++c) {
                     levels[c] = static_cast<std::uint8_t>(c + index);
                 }
                 break;
             case Pattern::kFull:
-                std::memset(levels, level_, kChannels);
+                std::memset(levels, level_, kChannelsPerPort);
                 break;
             case Pattern::kZero:
-                std::memset(levels, 0, kChannels);
+                std::memset(levels, 0, kChannelsPerPort);
                 break;
             case Pattern::kRandom:
-                for (int c = 0; c < kChannels; ++c) {
+                for (int c = 0; c < kChannelsPerPort; ++c) {
                     levels[c] = static_cast<std::uint8_t>(random_() & 0xFF);
                 }
                 break;

@@ -7,15 +7,14 @@
 #include <string>
 #include <vector>
 
-namespace lxd::sender {
+#include "protocol/layout.h"
 
-inline constexpr int kPorts = 36;
-inline constexpr int kChannels = 512;
+namespace lxd::sender {
 
 // The levels of every port and which ports are sent.
 struct Frame {
-    std::uint8_t levels[kPorts][kChannels] = {};
-    bool sent[kPorts] = {};
+    std::uint8_t levels[kNumPorts][kChannelsPerPort] = {};
+    bool sent[kNumPorts] = {};
 };
 
 enum class Pattern { kChase, kFade, kRamp, kFull, kZero, kRandom };

@@ -1,17 +1,13 @@
 #include "tools/sender/options.h"
 
 #include <CLI/CLI.hpp>
-#include <cstdio>
 
 #include "host/arguments.h"
 
 namespace lxd::sender {
 namespace {
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "lxdravik-send: %s\n", message.c_str());
-    return 2;
-}
+constexpr const char* kProgram = "lxdravik-send";
 
 }  // namespace
 
@@ -20,8 +16,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         "lxdravik-send: transmits levels to the lxdravik driver as level packets or block\n"
         "packets (raw or run-length coded blocks), from a pattern or from a text file of\n"
         "'port channel value' lines.",
-        "lxdravik-send"};
-    std::string to = "127.0.0.1:2501";
+        kProgram};
+    std::string to = host::LocalDriverAddress();
     std::string ports = "0";
     std::string packet = "block";
     std::string coding = "auto";
@@ -98,24 +94,24 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return app.exit(e);
     }
 
-    if (!host::ParseHostPort(to, options.host, options.port)) {
-        return Fail("--to: expected HOST:PORT with a port in 1..65535, got '" + to + "'");
+    if (!host::ParseDestination(kProgram, to, options.host, options.port)) {
+        return host::kBadCommandLine;
     }
     ParsePattern(options.patternName, options.pattern);
     std::string error;
     if (!ParsePorts(ports, options.ports, error)) {
-        return Fail("--ports: " + error);
+        return host::Fail(kProgram, "--ports: " + error);
     }
     options.packet = packet == "level" ? PacketKind::kLevel : PacketKind::kBlock;
-    options.coding = coding == "raw"   ? Coding::kRaw
-                     : coding == "rle" ? Coding::kRle
-                                       : Coding::kAuto;
+    options.coding = coding == "raw"   ? BlockCoding::kRaw
+                     : coding == "rle" ? BlockCoding::kCoded
+                                       : BlockCoding::kShorter;
     if (options.packet == PacketKind::kLevel && codingOption->count() > 0) {
-        return Fail("--coding applies to block packets only (add --packet block)");
+        return host::Fail(kProgram, "--coding applies to block packets only (add --packet block)");
     }
     if (!options.pcap.empty() && options.file.empty() && options.count < 0 &&
         options.duration < 0) {
-        return Fail("--pcap with a pattern needs --count or --duration");
+        return host::Fail(kProgram, "--pcap with a pattern needs --count or --duration");
     }
     return -1;
 }

@@ -12,13 +12,13 @@ namespace lxd::sender {
 
 struct Options {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 2501;
+    std::uint16_t port = kIntakePort;
     Pattern pattern = Pattern::kChase;
     std::string patternName = "chase";
     std::string file;  // non-empty: levels from this file instead of a pattern
     std::vector<int> ports{0};
     PacketKind packet = PacketKind::kBlock;
-    Coding coding = Coding::kAuto;
+    BlockCoding coding = BlockCoding::kShorter;
     double fps = 40.0;
     double duration = -1.0;   // below 0: not given
     std::int64_t count = -1;  // below 0: not given

@@ -1,47 +1,31 @@
-#include "host/packets.h"
+#include "tests/support/packets.h"
 
 #include <algorithm>
 
-#include "intake/datagram.h"
-#include "intake/run_length.h"
+#include "protocol/pack.h"
+#include "protocol/run_length.h"
 
-namespace lxd::host {
-namespace {
-
-void PutBig16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v >> 8);
-    b[at + 1] = static_cast<std::uint8_t>(v);
-}
-void PutBig32(Bytes& b, std::size_t at, std::uint32_t v) {
-    PutBig16(b, at, v >> 16);
-    PutBig16(b, at + 2, v & 0xFFFF);
-}
-void PutLittle16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-}  // namespace
+namespace lxd::test {
 
 Bytes LevelPacket::Build() const {
     Bytes b(kLevelDataOffset + levels.size(), filler);
-    PutBig16(b, 0, kind);
+    WriteBig16(b.data(), kind);
     const std::uint32_t count =
         countField >= 0 ? static_cast<std::uint32_t>(countField) : levels.size();
-    PutBig16(b, kLevelCountOffset, count);
-    PutBig32(b, kLevelStartOffset, start);
+    WriteBig16(b.data() + kLevelCountOffset, count);
+    WriteBig32(b.data() + kLevelStartOffset, start);
     std::copy(levels.begin(), levels.end(), b.begin() + kLevelDataOffset);
     return b;
 }
 
 Bytes BlockPacket::Build() const {
     Bytes b(kBlockDataArea, filler);
-    PutBig16(b, 0, kind);
+    WriteBig16(b.data(), kind);
     for (int i = 0; i < kMaxBlocks; ++i) {
         const Block empty;
         const Block& block = i < static_cast<int>(blocks.size()) ? blocks[i] : empty;
-        PutLittle16(b, kBlockStartOffset + 2 * i, block.start);
-        PutLittle16(b, kBlockCountOffset + 2 * i, block.count);
+        WriteLittle16(b.data() + kBlockStartOffset + 2 * i, block.start);
+        WriteLittle16(b.data() + kBlockCountOffset + 2 * i, block.count);
     }
     std::uint32_t offset = 0;
     for (int i = 0; i <= kMaxBlocks; ++i) {
@@ -56,7 +40,7 @@ Bytes BlockPacket::Build() const {
         } else {
             value = 0;
         }
-        PutLittle16(b, kBlockDataOffsetOffset + 2 * i, value);
+        WriteLittle16(b.data() + kBlockDataOffsetOffset + 2 * i, value);
     }
     std::size_t total = kBlockDataArea;
     for (const Block& block : blocks) {
@@ -80,10 +64,6 @@ Bytes BlockDatagram(const std::vector<Block>& blocks, const std::vector<std::uin
     return BlockPacket{kBlockPacketKind, blocks, offsets}.Build();
 }
 
-Bytes UncodedBlockData(const std::vector<std::uint8_t>& levels) {
-    return levels;
-}
-
 Bytes CodedBlockData(const std::vector<std::uint8_t>& levels) {
     Bytes code(MaxEncodedLength(static_cast<std::uint32_t>(levels.size())));
     const std::int32_t n =
@@ -93,4 +73,4 @@ Bytes CodedBlockData(const std::vector<std::uint8_t>& levels) {
     return code;
 }
 
-}  // namespace lxd::host
+}  // namespace lxd::test

@@ -1,4 +1,4 @@
-#include "intake/run_length.h"
+#include "protocol/run_length.h"
 
 #include <cstring>
 

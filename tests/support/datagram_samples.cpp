@@ -1,8 +1,10 @@
-#include "host/datagram_samples.h"
+#include "tests/support/datagram_samples.h"
 
 #include <random>
 
-namespace lxd::host {
+#include "protocol/pack.h"
+
+namespace lxd::test {
 namespace {
 
 Bytes Cut(Bytes bytes, std::size_t length) {
@@ -113,7 +115,7 @@ Bytes RandomLevels(Random& random, std::size_t n) {
 }
 
 Bytes RandomLevelPacket(Random& random) {
-    host::LevelPacket packet;
+    LevelPacket packet;
     const std::uint32_t count = random.OneIn(4) ? 1020 + random.Below(8) : random.Below(600);
     // No start, the first, any, or one at the store's end (fitting or not).
     const std::uint32_t starts[] = {0, 1, random.Below(18500), 18432 - count + random.Below(3)};
@@ -126,17 +128,17 @@ Bytes RandomLevelPacket(Random& random) {
 }
 
 Bytes RandomBlockPacket(Random& random) {
-    host::BlockPacket packet;
+    BlockPacket packet;
     const std::uint32_t blocks = 1 + random.Below(4);
     for (std::uint32_t i = 0; i < blocks; ++i) {
-        host::Block block;
+        Block block;
         const std::uint32_t count = random.OneIn(5) ? random.Below(4) : random.Below(400);
         const std::uint32_t starts[] = {0, 1 + random.Below(18432), 18433 - count + random.Below(3),
                                         1 + random.Below(2048)};
         block.count = static_cast<std::uint16_t>(count);
         block.start = static_cast<std::uint16_t>(starts[random.OneIn(5) ? 0 : 1 + random.Below(3)]);
         const Bytes levels = RandomLevels(random, count);
-        block.data = random.OneIn(3) ? levels : host::CodedBlockData(levels);
+        block.data = random.OneIn(3) ? levels : CodedBlockData(levels);
         if (!block.data.empty() && random.OneIn(4)) {  // damage the code
             const auto size = static_cast<std::uint32_t>(block.data.size());
             block.data[random.Below(size)] = random.Byte();
@@ -148,9 +150,8 @@ Bytes RandomBlockPacket(Random& random) {
     if (random.OneIn(4)) {  // one data offset (or the data end) set astray
         const std::uint32_t values[] = {0, 0xFFFF, random.Below(1400)};
         const std::uint32_t value = values[random.Below(3)];
-        const std::uint32_t at = 22 + 2 * random.Below(5);
-        datagram[at] = static_cast<std::uint8_t>(value);
-        datagram[at + 1] = static_cast<std::uint8_t>(value >> 8);
+        const std::uint32_t at = kBlockDataOffsetOffset + 2 * random.Below(5);
+        WriteLittle16(datagram.data() + at, value);
     }
     if (random.OneIn(8)) {
         datagram.resize(random.Below(static_cast<std::uint32_t>(datagram.size()) + 1));
@@ -201,4 +202,4 @@ std::vector<NamedDatagram> RandomDatagrams(std::uint32_t seed, int n) {
     return datagrams;
 }
 
-}  // namespace lxd::host
+}  // namespace lxd::test
