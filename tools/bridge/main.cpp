@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "tools/bridge/bridge.h"
@@ -79,9 +80,10 @@ int main(int argc, char** argv) {
     }
     lxd::bridge::Bridge bridge(options.mapping, options.holdOnLoss, network);
     bridge.SetVersion(LXD_VERSION_MAJOR, LXD_VERSION_MINOR);
+    const Millis start = lxd::bridge::SteadyNow();
+    bridge.Listen(start);
     network.Start(bridge);
 
-    const Millis start = lxd::bridge::SteadyNow();
     lxd::bridge::RunInfo run;
     run.to = options.network.toHost + ":" + std::to_string(options.network.toPort);
     auto elapsed = [&] {
@@ -89,12 +91,18 @@ int main(int argc, char** argv) {
     };
 
     Repeat tick(io, lxd::bridge::kTickInterval, [&] { bridge.Tick(lxd::bridge::SteadyNow()); });
+    // The snapshot is taken here, between packets; the view is drawn on a
+    // thread of its own, so that a stalled terminal never stops forwarding.
     const bool live = lxd::bridge::IsTerminal(stdout);
-    lxd::bridge::StatusView view;
+    std::unique_ptr<lxd::bridge::StatusWriter> view;
+    if (live) {
+        view = std::make_unique<lxd::bridge::StatusWriter>(stdout);
+    }
+    lxd::bridge::SnapshotTaker snapshots;
     Repeat status(io, kStatusInterval, [&] {
-        if (live) {
+        if (view) {
             run.seconds = elapsed();
-            lxd::bridge::Redraw(stdout, view.Render(bridge, run, lxd::bridge::SteadyNow()).c_str());
+            view->Post(snapshots.Take(bridge, network.Status(), run, lxd::bridge::SteadyNow()));
         }
     });
     asio::steady_timer end(io);
@@ -116,6 +124,7 @@ int main(int argc, char** argv) {
     SayListening(options);
     io.run();
     network.Close();
+    view.reset();
 
     run.seconds = elapsed();
     const std::string summary = options.json ? lxd::bridge::SummaryJson(bridge, run)

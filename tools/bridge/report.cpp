@@ -11,13 +11,6 @@ constexpr ArtnetParse kArtnetFaults[] = {ArtnetParse::kNotArtnet, ArtnetParse::k
                                          ArtnetParse::kBadLength, ArtnetParse::kTruncated,
                                          ArtnetParse::kBadAddress};
 
-std::string IpText(std::uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
-                  address >> 8 & 0xFF, address & 0xFF);
-    return text;
-}
-
 std::string Number(std::uint64_t n) {
     return std::to_string(n);
 }
@@ -55,6 +48,13 @@ std::string SecondsText(double seconds) {
 }
 
 }  // namespace
+
+std::string IpText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
+                  address >> 8 & 0xFF, address & 0xFF);
+    return text;
+}
 
 std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port) {
     std::vector<std::string> names;

@@ -15,6 +15,9 @@ struct RunInfo {
     std::string to;  // HOST:PORT of the driver
 };
 
+// Dotted IPv4 text of a host-order address.
+std::string IpText(std::uint32_t address);
+
 // The live sources of a port: sACN source names in quotes, Art-Net addresses.
 std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port);
 // "sACN 7" or "Art-Net 0:0:7".
