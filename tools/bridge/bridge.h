@@ -82,8 +82,9 @@ class Bridge {
     void Tick(Millis now);
 
     void SetVersion(std::uint8_t high, std::uint8_t low);
-    // The node's short and long name in ArtPollReply.
-    void SetNodeName(const std::string& name);
+    // The node's short and long name in ArtPollReply (cut to fit, controls
+    // replaced).
+    void SetNodeName(const std::string& shortName, const std::string& longName);
 
     const Mapping& Map() const { return mapping_; }
     const UniverseCounts& Counts(int port) const { return counts_[port]; }

@@ -59,7 +59,13 @@ void SayListening(const lxd::bridge::Options& options) {
                     (protocol == Protocol::kSacn ? " (UDP 5568)" : " (UDP 6454)");
         }
     }
-    const std::string on = options.network.bind.empty() ? "every interface" : options.network.bind;
+    std::string on;
+    for (const std::string& i : options.network.interfaces) {
+        on += (on.empty() ? "" : ", ") + i;
+    }
+    if (on.empty()) {
+        on = "every interface (the status view and the summary list them)";
+    }
     std::fprintf(stderr, "lxdravik-bridge: listening for %s on %s, sending to %s:%u\n",
                  what.c_str(), on.c_str(), options.network.toHost.c_str(), options.network.toPort);
 }
@@ -80,6 +86,15 @@ int main(int argc, char** argv) {
     }
     lxd::bridge::Bridge bridge(options.mapping, options.holdOnLoss, network);
     bridge.SetVersion(LXD_VERSION_MAJOR, LXD_VERSION_MINOR);
+    if (!options.name.empty()) {
+        bridge.SetNodeName(options.name, options.name);
+    } else {
+        asio::error_code ec;
+        const std::string host = asio::ip::host_name(ec);
+        if (!ec && !host.empty()) {
+            bridge.SetNodeName(host, "lxdravik-bridge on " + host);
+        }
+    }
     const Millis start = lxd::bridge::SteadyNow();
     bridge.Listen(start);
     network.Start(bridge);
