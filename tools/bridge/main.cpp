@@ -139,11 +139,12 @@ int main(int argc, char** argv) {
     SayListening(options);
     io.run();
     network.Close();
+    run.seconds = elapsed();
     view.reset();
 
-    run.seconds = elapsed();
-    const std::string summary = options.json ? lxd::bridge::SummaryJson(bridge, run)
-                                             : lxd::bridge::SummaryText(bridge, run);
+    const std::string summary = options.json
+                                    ? lxd::bridge::SummaryJson(bridge, run, &network.Status())
+                                    : lxd::bridge::SummaryText(bridge, run, &network.Status());
     std::fputs(summary.c_str(), stdout);
     return 0;
 }
