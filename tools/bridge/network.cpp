@@ -11,7 +11,13 @@
 #else
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
+#endif
+#if defined(__linux__)
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #endif
 
 namespace lxd::bridge {
@@ -170,7 +176,11 @@ Millis SteadyNow() {
     return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
+#if defined(__linux__)
+Network::Network(asio::io_context& io) : io_(io), out_(io), rescan_(io), changes_(io) {}
+#else
 Network::Network(asio::io_context& io) : io_(io), out_(io), rescan_(io) {}
+#endif
 
 Network::~Network() {
     Close();
@@ -179,6 +189,9 @@ Network::~Network() {
 void Network::Close() {
     asio::error_code ignored;
     rescan_.cancel();
+#if defined(__linux__)
+    changes_.close(ignored);
+#endif
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
             receiver->socket.close(ignored);
@@ -402,20 +415,70 @@ void Network::Start(Bridge& bridge) {
     if (artnet_) {
         Arm(*artnet_);
     }
+    OpenChangeNotices();
     ArmRescan();
 }
 
+void Network::AfterRescan() {
+    if (Rescan()) {
+        bridge_->Listen(SteadyNow());  // sources on the new interface are sampled first
+    }
+}
+
 void Network::ArmRescan() {
-    rescan_.expires_after(kInterfaceCheck);
+#if defined(__linux__)
+    const Millis every = changes_.is_open() ? kInterfaceCheckNotified : kInterfaceCheck;
+#else
+    const Millis every = kInterfaceCheck;
+#endif
+    rescan_.expires_after(every);
     rescan_.async_wait([this](asio::error_code ec) {
         if (ec) {
             return;
         }
-        if (Rescan()) {
-            bridge_->Listen(SteadyNow());  // sources on the new interface are sampled first
-        }
+        AfterRescan();
         ArmRescan();
     });
+}
+
+// Platform-specific (Linux): netlink messages about links and IPv4 addresses.
+void Network::OpenChangeNotices() {
+#if defined(__linux__)
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) {
+        return;
+    }
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        close(fd);
+        return;
+    }
+    asio::error_code ec;
+    changes_.assign(fd, ec);
+    if (ec) {
+        close(fd);
+        return;
+    }
+    ArmChangeNotices();
+#endif
+}
+
+void Network::ArmChangeNotices() {
+#if defined(__linux__)
+    changes_.async_wait(asio::posix::stream_descriptor::wait_read, [this](asio::error_code ec) {
+        if (ec) {
+            return;
+        }
+        // What changed does not matter: the list is read again.
+        alignas(nlmsghdr) std::uint8_t message[8192];
+        while (recv(changes_.native_handle(), message, sizeof message, 0) > 0) {
+        }
+        AfterRescan();
+        ArmChangeNotices();
+    });
+#endif
 }
 
 void Network::Arm(Receiver& receiver) {

@@ -17,8 +17,10 @@
 
 namespace lxd::bridge {
 
-// Interfaces are looked at again this often.
+// Interfaces are looked at again this often where the system does not tell
+// of changes (Linux tells through netlink, and is checked every 30 s besides).
 inline constexpr Millis kInterfaceCheck{2000};
+inline constexpr Millis kInterfaceCheckNotified{30000};
 inline constexpr int kReceiveBuffer = 1 << 20;  // asked for on every receive socket
 
 struct NetworkSettings {
@@ -82,6 +84,10 @@ class Network : public DatagramSink, public ReplySink {
     bool Accepted(std::uint32_t interface);
     void Join(InUse& in);
     void ArmRescan();
+    // Linux: wakes when interfaces or addresses change (netlink).
+    void OpenChangeNotices();
+    void ArmChangeNotices();
+    void AfterRescan();
     void UpdateStatus();
 
     asio::io_context& io_;
@@ -94,6 +100,9 @@ class Network : public DatagramSink, public ReplySink {
     std::unique_ptr<Receiver> artnet_;
     std::vector<std::unique_ptr<InUse>> inUse_;
     asio::steady_timer rescan_;
+#if defined(__linux__)
+    asio::posix::stream_descriptor changes_;
+#endif
     std::uint32_t lastArtnetInterface_ = 0;
     NetworkStatus status_;
 };
