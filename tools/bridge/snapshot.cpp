@@ -1,5 +1,6 @@
 #include "tools/bridge/snapshot.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace lxd::bridge {
