@@ -285,6 +285,13 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
          {},
          false},
         {"the card comes up after the bridge started", kShowNetwork, kShowCardUp, {}, false},
+        {"the card goes away and comes back (a USB adapter)",
+         std::string(kShowNetwork) + kShowCardUp,
+         "ip -n $L link del vl; sleep 0.3; ip -n $L link add vl type veth peer name vs netns $S; "
+         "ip -n $S addr add 10.101.0.1/16 dev vs; ip -n $S link set vs up; " +
+             std::string(kShowCardUp),
+         {},
+         false},
         {"--interface ignores the other network",
          std::string(kShowNetwork) + kShowCardUp + kOtherNetwork,
          "",
