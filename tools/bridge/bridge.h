@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "tools/bridge/artnet.h"
 #include "tools/bridge/artnet_universe.h"
@@ -29,7 +30,8 @@ const char* DropName(Drop drop);
 struct UniverseCounts {
     std::uint64_t packets = 0;  // data packets used
     std::uint64_t dropped[kDropReasons] = {};
-    std::uint64_t lost = 0;  // sources lost: timed out or (sACN) terminated
+    std::uint64_t lost = 0;        // sources lost: timed out or (sACN) terminated
+    std::uint64_t duplicates = 0;  // sACN packets that arrived again on another interface
 };
 
 struct SacnCounts {
@@ -50,6 +52,12 @@ class ReplySink {
   public:
     virtual ~ReplySink() = default;
     virtual std::uint32_t OwnAddressFor(std::uint32_t poller) = 0;
+    // The hardware address of the interface that has IPv4 `address`; leaves
+    // `mac` (6 bytes) as it is when unknown.
+    virtual void MacFor(std::uint32_t address, std::uint8_t* mac) {
+        (void)address;
+        (void)mac;
+    }
     virtual void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) = 0;
 };
 
@@ -59,9 +67,12 @@ class Bridge {
     Bridge(const Bridge&) = delete;
     Bridge& operator=(const Bridge&) = delete;
 
+    // Every sACN universe starts receiving at `now`: its sampling period
+    // begins (at start-up, and when groups were joined on a new interface).
+    void Listen(Millis now);
     // One datagram received on the sACN port. The levels it changes are sent
     // by the next Flush.
-    void OnSacn(const std::uint8_t* data, std::size_t size, Millis now);
+    void OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from = {});
     // One datagram received on the Art-Net port from IPv4 address `from`.
     void OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t from, Millis now,
                   ReplySink& replies);
@@ -71,6 +82,9 @@ class Bridge {
     void Tick(Millis now);
 
     void SetVersion(std::uint8_t high, std::uint8_t low);
+    // The node's short and long name in ArtPollReply (cut to fit, controls
+    // replaced).
+    void SetNodeName(const std::string& shortName, const std::string& longName);
 
     const Mapping& Map() const { return mapping_; }
     const UniverseCounts& Counts(int port) const { return counts_[port]; }

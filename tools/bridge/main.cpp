@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "tools/bridge/bridge.h"
@@ -58,7 +59,13 @@ void SayListening(const lxd::bridge::Options& options) {
                     (protocol == Protocol::kSacn ? " (UDP 5568)" : " (UDP 6454)");
         }
     }
-    const std::string on = options.network.bind.empty() ? "every interface" : options.network.bind;
+    std::string on;
+    for (const std::string& i : options.network.interfaces) {
+        on += (on.empty() ? "" : ", ") + i;
+    }
+    if (on.empty()) {
+        on = "every interface (the status view and the summary list them)";
+    }
     std::fprintf(stderr, "lxdravik-bridge: listening for %s on %s, sending to %s:%u\n",
                  what.c_str(), on.c_str(), options.network.toHost.c_str(), options.network.toPort);
 }
@@ -79,9 +86,19 @@ int main(int argc, char** argv) {
     }
     lxd::bridge::Bridge bridge(options.mapping, options.holdOnLoss, network);
     bridge.SetVersion(LXD_VERSION_MAJOR, LXD_VERSION_MINOR);
+    if (!options.name.empty()) {
+        bridge.SetNodeName(options.name, options.name);
+    } else {
+        asio::error_code ec;
+        const std::string host = asio::ip::host_name(ec);
+        if (!ec && !host.empty()) {
+            bridge.SetNodeName(host, "lxdravik-bridge on " + host);
+        }
+    }
+    const Millis start = lxd::bridge::SteadyNow();
+    bridge.Listen(start);
     network.Start(bridge);
 
-    const Millis start = lxd::bridge::SteadyNow();
     lxd::bridge::RunInfo run;
     run.to = options.network.toHost + ":" + std::to_string(options.network.toPort);
     auto elapsed = [&] {
@@ -89,12 +106,18 @@ int main(int argc, char** argv) {
     };
 
     Repeat tick(io, lxd::bridge::kTickInterval, [&] { bridge.Tick(lxd::bridge::SteadyNow()); });
+    // The snapshot is taken here, between packets; the view is drawn on a
+    // thread of its own, so that a stalled terminal never stops forwarding.
     const bool live = lxd::bridge::IsTerminal(stdout);
-    lxd::bridge::StatusView view;
+    std::unique_ptr<lxd::bridge::StatusWriter> view;
+    if (live) {
+        view = std::make_unique<lxd::bridge::StatusWriter>(stdout);
+    }
+    lxd::bridge::SnapshotTaker snapshots;
     Repeat status(io, kStatusInterval, [&] {
-        if (live) {
+        if (view) {
             run.seconds = elapsed();
-            lxd::bridge::Redraw(stdout, view.Render(bridge, run, lxd::bridge::SteadyNow()).c_str());
+            view->Post(snapshots.Take(bridge, network.Status(), run, lxd::bridge::SteadyNow()));
         }
     });
     asio::steady_timer end(io);
@@ -116,10 +139,12 @@ int main(int argc, char** argv) {
     SayListening(options);
     io.run();
     network.Close();
-
     run.seconds = elapsed();
-    const std::string summary = options.json ? lxd::bridge::SummaryJson(bridge, run)
-                                             : lxd::bridge::SummaryText(bridge, run);
+    view.reset();
+
+    const std::string summary = options.json
+                                    ? lxd::bridge::SummaryJson(bridge, run, &network.Status())
+                                    : lxd::bridge::SummaryText(bridge, run, &network.Status());
     std::fputs(summary.c_str(), stdout);
     return 0;
 }

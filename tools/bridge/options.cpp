@@ -1,12 +1,18 @@
 #include "tools/bridge/options.h"
 
 #include <CLI/CLI.hpp>
+#include <asio.hpp>
 #include <cstdio>
 
 #include "host/arguments.h"
+#include "tools/bridge/interfaces.h"
 
 namespace lxd::bridge {
 namespace {
+
+// Longer runs are a mistake (and their conversion to the timer's clock would
+// overflow).
+constexpr double kLongestDuration = 1e7;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "lxdravik-bridge: %s\n", message.c_str());
@@ -27,10 +33,11 @@ int ParseOptions(int argc, char** argv, Options& options) {
         "  lxdravik-bridge --sacn 1-4@0 --artnet 0:0:0-3@4\n"
         "                                 sACN 1..4 onto ports 0..3, Art-Net 0:0:0..0:0:3 onto "
         "4..7\n"
-        "  lxdravik-bridge --artnet 0-7 --bind 10.0.0.20   Art-Net on one network card only\n"
+        "  lxdravik-bridge --artnet 0-7 --interface eth1   Art-Net on one network card only\n"
         "\nOn a terminal a status view shows every universe; Ctrl-C ends the bridge and prints\n"
-        "a summary. Exit codes: 0 done, 1 network trouble (port busy, multicast join failed),\n"
-        "2 bad command line.");
+        "a summary. sACN is received on every network card that is up (cards that come later\n"
+        "too) unless --interface names some. Exit codes: 0 done, 1 a UDP port held by another\n"
+        "program, 2 bad command line.");
     std::vector<std::string> sacn;
     std::vector<std::string> artnet;
     std::string to = "127.0.0.1:2501";
@@ -51,10 +58,23 @@ int ParseOptions(int argc, char** argv, Options& options) {
     app.add_option("--to", to, "Where the driver listens")
         ->type_name("HOST:PORT")
         ->capture_default_str();
-    app.add_option("--bind", options.network.bind,
-                   "IPv4 address of the network card to use: sACN multicast is joined there and "
-                   "Art-Net poll replies announce it (default: the system's choice)")
-        ->type_name("ADDR");
+    std::vector<std::string> interfaces;
+    std::vector<std::string> binds;
+    app.add_option("--interface", interfaces,
+                   "Receive only on this network card, by name or IPv4 address; may be repeated "
+                   "(default: every card that is up and can receive multicast, followed as cards "
+                   "come and go)")
+        ->type_name("NAME|ADDR")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--bind", binds, "The same as --interface ADDR")
+        ->type_name("ADDR")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--name", options.name,
+                   "The node's name in Art-Net poll replies (default: lxdravik-bridge and the host "
+                   "name)")
+        ->type_name("TEXT");
     app.add_option("--on-loss", onLoss,
                    "When the last source of a universe goes away: hold its last levels, or zero "
                    "them")
@@ -95,8 +115,24 @@ int ParseOptions(int argc, char** argv, Options& options) {
     if (options.mapping.Count(Protocol::kSacn) + options.mapping.Count(Protocol::kArtnet) == 0) {
         return Fail("nothing to receive: map universes with --sacn and/or --artnet (see --help)");
     }
-    if (app.count("--duration") > 0 && !(options.duration >= 0)) {
-        return Fail("--duration: expected a number of seconds, 0 or more");
+    if (app.count("--duration") > 0 &&
+        !(options.duration >= 0 && options.duration <= kLongestDuration)) {
+        return Fail("--duration: expected a number of seconds from 0 to 10000000");
+    }
+    std::string error2;
+    for (const std::string& b : binds) {
+        asio::error_code ec;
+        asio::ip::make_address_v4(b, ec);
+        if (ec) {
+            return Fail("--bind: '" + b + "' is not an IPv4 address");
+        }
+        options.network.interfaces.push_back(b);
+    }
+    for (const std::string& i : interfaces) {
+        if (!CheckInterfaceChoice(i, error2)) {
+            return Fail("--interface: " + error2);
+        }
+        options.network.interfaces.push_back(i);
     }
     options.holdOnLoss = onLoss == "hold";
     return -1;

@@ -1,6 +1,8 @@
 // Command line of lxdravik-bridge.
 #pragma once
 
+#include <string>
+
 #include "tools/bridge/mapping.h"
 #include "tools/bridge/network.h"
 
@@ -11,6 +13,7 @@ struct Options {
     NetworkSettings network;
     bool holdOnLoss = true;
     double duration = -1.0;  // below 0: until interrupted
+    std::string name;        // the node's name in ArtPollReply; empty: from the host name
     bool json = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/bridge/snapshot.h"
+
 namespace lxd::bridge {
 namespace {
 
@@ -10,13 +12,6 @@ constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated, SacnParse::kRootLaye
 constexpr ArtnetParse kArtnetFaults[] = {ArtnetParse::kNotArtnet, ArtnetParse::kOldVersion,
                                          ArtnetParse::kBadLength, ArtnetParse::kTruncated,
                                          ArtnetParse::kBadAddress};
-
-std::string IpText(std::uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
-                  address >> 8 & 0xFF, address & 0xFF);
-    return text;
-}
 
 std::string Number(std::uint64_t n) {
     return std::to_string(n);
@@ -55,6 +50,13 @@ std::string SecondsText(double seconds) {
 }
 
 }  // namespace
+
+std::string IpText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
+                  address >> 8 & 0xFF, address & 0xFF);
+    return text;
+}
 
 std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port) {
     std::vector<std::string> names;
@@ -104,7 +106,7 @@ std::uint64_t ArtnetMalformed(const ArtnetCounts& counts) {
     return n;
 }
 
-std::string SummaryText(const Bridge& bridge, const RunInfo& run) {
+std::string SummaryText(const Bridge& bridge, const RunInfo& run, const NetworkStatus* network) {
     const Mapping& map = bridge.Map();
     std::string out = "lxdravik-bridge: " + SecondsText(run.seconds) + " s, " +
                       Number(bridge.Output().Datagrams()) + " datagrams sent to " + run.to;
@@ -112,6 +114,22 @@ std::string SummaryText(const Bridge& bridge, const RunInfo& run) {
         out += " (" + Number(bridge.Output().SendFailures()) + " could not be sent)";
     }
     out += "\n";
+    if (network != nullptr) {
+        std::string used;
+        for (const InterfaceStatus& i : network->interfaces) {
+            used +=
+                (used.empty() ? "" : ", ") + i.name + " " + i.address + " (" +
+                Number(i.joined.size()) + " groups joined" +
+                (i.failed.empty() ? "" : ", " + Number(i.failed.size()) + " failed: " + i.error) +
+                ")";
+        }
+        for (const std::string& name : network->missing) {
+            used += (used.empty() ? "" : ", ") + name + " (not present)";
+        }
+        out += "  interfaces: " + (used.empty() ? std::string("none") : used) +
+               "; receive buffer " +
+               Number(static_cast<std::uint64_t>(network->receiveBufferGranted)) + " bytes\n";
+    }
     if (map.Count(Protocol::kSacn) > 0) {
         const SacnCounts& s = bridge.Sacn();
         out += "  sACN: " + Number(s.datagrams) + " datagrams, " + Number(SacnMalformed(s)) +
@@ -147,7 +165,7 @@ std::string SummaryText(const Bridge& bridge, const RunInfo& run) {
     return out;
 }
 
-std::string SummaryJson(const Bridge& bridge, const RunInfo& run) {
+std::string SummaryJson(const Bridge& bridge, const RunInfo& run, const NetworkStatus* network) {
     const Mapping& map = bridge.Map();
     const SacnCounts& s = bridge.Sacn();
     const ArtnetCounts& a = bridge.Artnet();
@@ -170,6 +188,19 @@ std::string SummaryJson(const Bridge& bridge, const RunInfo& run) {
            ", \"unmapped\": " + Number(a.unmapped) +
            ", \"polls\": " + Number(a.parsed[static_cast<int>(ArtnetParse::kPoll)]) +
            ", \"replies\": " + Number(a.replies) + "},\n";
+    if (network != nullptr) {
+        out += " \"receive_buffer\": " +
+               Number(static_cast<std::uint64_t>(network->receiveBufferGranted)) +
+               ", \"interfaces\": [";
+        for (std::size_t i = 0; i < network->interfaces.size(); ++i) {
+            const InterfaceStatus& n = network->interfaces[i];
+            out += std::string(i ? ", " : "") + "{\"name\": " + Quoted(n.name) +
+                   ", \"address\": " + Quoted(n.address) +
+                   ", \"joined\": " + Number(n.joined.size()) +
+                   ", \"failed\": " + Number(n.failed.size()) + "}";
+        }
+        out += "],\n";
+    }
     out += " \"universes\": [";
     bool first = true;
     for (int p = 0; p < kDriverPorts; ++p) {

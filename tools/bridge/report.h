@@ -15,6 +15,9 @@ struct RunInfo {
     std::string to;  // HOST:PORT of the driver
 };
 
+// Dotted IPv4 text of a host-order address.
+std::string IpText(std::uint32_t address);
+
 // The live sources of a port: sACN source names in quotes, Art-Net addresses.
 std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port);
 // "sACN 7" or "Art-Net 0:0:7".
@@ -24,7 +27,12 @@ std::uint64_t TotalDropped(const UniverseCounts& counts);
 std::uint64_t SacnMalformed(const SacnCounts& counts);
 std::uint64_t ArtnetMalformed(const ArtnetCounts& counts);
 
-std::string SummaryText(const Bridge& bridge, const RunInfo& run);
-std::string SummaryJson(const Bridge& bridge, const RunInfo& run);
+struct NetworkStatus;
+
+// `network`, where given, adds the interfaces used and the receive buffer.
+std::string SummaryText(const Bridge& bridge, const RunInfo& run,
+                        const NetworkStatus* network = nullptr);
+std::string SummaryJson(const Bridge& bridge, const RunInfo& run,
+                        const NetworkStatus* network = nullptr);
 
 }  // namespace lxd::bridge
