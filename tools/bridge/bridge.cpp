@@ -66,6 +66,57 @@ Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
     }
 }
 
+void Bridge::Remap(const Mapping& mapping, bool holdOnLoss) {
+    auto sacn = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
+    auto artnet = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
+    int sacnUsed = 0;
+    int artnetUsed = 0;
+    for (int p = 0; p < kDriverPorts; ++p) {
+        const PortSource& next = mapping.Port(p);
+        const PortSource& before = mapping_.Port(p);
+        const bool kept = next.protocol == before.protocol && next.universe == before.universe;
+        if (!kept) {
+            counts_[p] = UniverseCounts{};
+        }
+        MergedOutput* output = nullptr;
+        switch (next.protocol) {
+            case Protocol::kSacn: {
+                SacnUniverse& u = sacn[sacnUsed];
+                if (kept) {
+                    u = sacn_[slot_[p]];
+                    u.Output().SetHold(holdOnLoss);
+                }
+                slot_[p] = sacnUsed++;
+                output = &u.Output();
+                break;
+            }
+            case Protocol::kArtnet: {
+                ArtnetUniverse& u = artnet[artnetUsed];
+                if (kept) {
+                    u = artnet_[slot_[p]];
+                    u.Output().SetHold(holdOnLoss);
+                }
+                slot_[p] = artnetUsed++;
+                output = &u.Output();
+                break;
+            }
+            case Protocol::kNone:
+                slot_[p] = -1;
+                forwarder_.Detach(p);
+                break;
+        }
+        if (output != nullptr) {
+            forwarder_.Attach(p, output->Levels());
+            if (!kept) {
+                forwarder_.MarkChanged(p);
+            }
+        }
+    }
+    sacn_ = std::move(sacn);
+    artnet_ = std::move(artnet);
+    mapping_ = mapping;
+}
+
 void Bridge::SetVersion(std::uint8_t high, std::uint8_t low) {
     node_.versionHigh = high;
     node_.versionLow = low;

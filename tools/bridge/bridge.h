@@ -72,6 +72,12 @@ class Bridge {
 
     void SetVersion(std::uint8_t high, std::uint8_t low);
 
+    // Takes a new mapping (a configuration reloaded). A port fed by the same
+    // universe as before keeps its sources, levels and counts; the others
+    // start empty, and a port no longer mapped is no longer sent. Ports that
+    // changed are sent at the next Flush (their levels now start from zero).
+    void Remap(const Mapping& mapping, bool holdOnLoss);
+
     const Mapping& Map() const { return mapping_; }
     const UniverseCounts& Counts(int port) const { return counts_[port]; }
     const SacnCounts& Sacn() const { return sacnCounts_; }

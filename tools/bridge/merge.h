@@ -36,6 +36,7 @@ class MergedOutput {
     void Update(const MergeInput* inputs, int count);
     // True once after each change of the levels.
     bool TakeChange();
+    void SetHold(bool hold) { hold_ = hold; }
     const std::uint8_t* Levels() const { return levels_; }
 
   private:

@@ -1,0 +1,189 @@
+#include "tools/bridge/runner.h"
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+
+#include "tools/bridge/report.h"
+#include "tools/bridge/status_view.h"
+#include "tools/bridge/terminal.h"
+#include "tools/bridge/web_server.h"
+
+namespace lxd::bridge {
+namespace {
+
+constexpr Millis kStatusInterval{500};
+
+// Runs `action` every `interval` until the io_context stops.
+class Repeat {
+  public:
+    Repeat(asio::io_context& io, Millis interval, std::function<void()> action)
+        : timer_(io), interval_(interval), action_(std::move(action)) {
+        Arm();
+    }
+
+  private:
+    void Arm() {
+        timer_.expires_after(interval_);
+        timer_.async_wait([this](asio::error_code ec) {
+            if (!ec) {
+                action_();
+                Arm();
+            }
+        });
+    }
+    asio::steady_timer timer_;
+    Millis interval_;
+    std::function<void()> action_;
+};
+
+std::string Listening(const Options& options) {
+    const Mapping& map = options.mapping;
+    std::string what;
+    for (const Protocol protocol : {Protocol::kSacn, Protocol::kArtnet}) {
+        const int n = map.Count(protocol);
+        if (n > 0) {
+            what += std::string(what.empty() ? "" : " and ") + std::to_string(n) +
+                    (protocol == Protocol::kSacn ? " sACN universe" : " Art-Net port-address") +
+                    (n == 1                        ? ""
+                     : protocol == Protocol::kSacn ? "s"
+                                                   : "es") +
+                    (protocol == Protocol::kSacn ? " (UDP 5568)" : " (UDP 6454)");
+        }
+    }
+    const std::string on = options.network.bind.empty() ? "every interface" : options.network.bind;
+    return "listening for " + what + " on " + on + ", sending to " + options.network.toHost + ":" +
+           std::to_string(options.network.toPort);
+}
+
+bool SameNetwork(const Options& a, const Options& b) {
+    return a.mapping == b.mapping && a.network.bind == b.network.bind &&
+           a.network.toHost == b.network.toHost && a.network.toPort == b.network.toPort;
+}
+
+}  // namespace
+
+struct Runner::Views {
+    Millis start{0};
+    RunInfo run;
+    StatusView terminal;
+    std::unique_ptr<WebServer> web;
+};
+
+Runner::Runner(const Options& options, Log& log, bool console)
+    : options_(options),
+      log_(log),
+      console_(console),
+      network_(std::make_unique<Network>(io_)),
+      bridge_(options.mapping, options.holdOnLoss, relay_),
+      views_(std::make_unique<Views>()) {
+    bridge_.SetVersion(LXD_VERSION_MAJOR, LXD_VERSION_MINOR);
+}
+
+Runner::~Runner() = default;
+
+bool Runner::Open(std::string& error) {
+    if (!network_->Open(options_.network, options_.mapping, error)) {
+        return false;
+    }
+    relay_.network = network_.get();
+    network_->Start(bridge_);
+    return true;
+}
+
+void Runner::RequestStop() {
+    asio::post(io_, [this] { io_.stop(); });
+}
+
+void Runner::RequestReload() {
+    asio::post(io_, [this] { Reload(); });
+}
+
+void Runner::Reload() {
+    if (options_.configPath.empty()) {
+        log_.Line("reload: started without --config, nothing to read");
+        return;
+    }
+    Options next;
+    std::string error;
+    if (!ReloadOptions(options_, next, error)) {
+        log_.Line("reload failed, the running configuration stays: " + error);
+        return;
+    }
+    if (!SameNetwork(options_, next)) {
+        // The new sockets open beside the old ones (both share the ports),
+        // so nothing is missed while the mapping changes.
+        auto network = std::make_unique<Network>(io_);
+        if (!network->Open(next.network, next.mapping, error)) {
+            log_.Line("reload failed, the running configuration stays: " + error);
+            return;
+        }
+        bridge_.Remap(next.mapping, next.holdOnLoss);
+        relay_.network = network.get();
+        network->Start(bridge_);
+        network_->Close();
+        network_ = std::move(network);
+    } else {
+        bridge_.Remap(next.mapping, next.holdOnLoss);
+    }
+    if (next.http != options_.http) {
+        log_.Line("reload: the status page stays " +
+                  (options_.http.empty() ? std::string("off") : "on " + options_.http) +
+                  " until the bridge starts again");
+        next.http = options_.http;
+    }
+    views_->run.to = next.network.toHost + ":" + std::to_string(next.network.toPort);
+    options_ = next;
+    log_.Line("reloaded " + options_.configPath + ": " + Listening(options_));
+}
+
+std::string Runner::Run() {
+    Views& v = *views_;
+    v.start = SteadyNow();
+    v.run.to = options_.network.toHost + ":" + std::to_string(options_.network.toPort);
+    auto elapsed = [&v] { return static_cast<double>((SteadyNow() - v.start).count()) / 1000.0; };
+
+    Repeat tick(io_, kTickInterval, [this] { bridge_.Tick(SteadyNow()); });
+    const bool live = console_ && IsTerminal(stdout);
+    Repeat status(io_, kStatusInterval, [&] {
+        if (live) {
+            v.run.seconds = elapsed();
+            Redraw(stdout, v.terminal.Render(bridge_, v.run, SteadyNow()).c_str());
+        }
+    });
+    asio::steady_timer end(io_);
+    if (options_.duration >= 0) {
+        end.expires_after(std::chrono::duration_cast<asio::steady_timer::duration>(
+            std::chrono::duration<double>(options_.duration)));
+        end.async_wait([this](asio::error_code ec) {
+            if (!ec) {
+                io_.stop();
+            }
+        });
+    }
+    asio::signal_set stop(io_, SIGINT, SIGTERM);
+    stop.async_wait([this](asio::error_code ec, int) {
+        if (!ec) {
+            io_.stop();
+        }
+    });
+#if defined(SIGHUP)
+    asio::signal_set hangup(io_, SIGHUP);
+    std::function<void()> awaitHangup = [&] {
+        hangup.async_wait([&](asio::error_code ec, int) {
+            if (!ec) {
+                Reload();
+                awaitHangup();
+            }
+        });
+    };
+    awaitHangup();
+#endif
+    log_.Line(Listening(options_));
+    io_.run();
+    network_->Close();
+    v.run.seconds = elapsed();
+    return options_.json ? SummaryJson(bridge_, v.run) : SummaryText(bridge_, v.run);
+}
+
+}  // namespace lxd::bridge
