@@ -48,6 +48,7 @@ constexpr std::size_t kReplyPortCount = 172;
 constexpr std::size_t kReplyPortTypes = 174;
 constexpr std::size_t kReplyGoodOutput = 182;
 constexpr std::size_t kReplySwOut = 190;
+constexpr std::size_t kReplyMac = 201;
 constexpr std::size_t kReplyBindAddress = 207;
 constexpr std::size_t kReplyBindIndex = 211;
 constexpr std::size_t kReplyStatus2 = 212;
@@ -100,7 +101,8 @@ ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx,
         return ArtnetParse::kTruncated;
     }
     const std::uint32_t length = Big16(data + kDmxLength);
-    if (length < 2 || length > 512 || length % 2 != 0) {
+    // The protocol asks for an even length, but small senders send odd ones.
+    if (length < 1 || length > 512) {
         return ArtnetParse::kBadLength;
     }
     if (size - kDmxData < length) {
@@ -154,8 +156,8 @@ void WriteArtPollReply(std::uint8_t* out, const NodeIdentity& node, std::uint8_t
     out[kReplySubNet] = static_cast<std::uint8_t>(first >> 4 & 0x0F);
     out[kReplyOem] = kOemUnknown >> 8;
     out[kReplyOem + 1] = kOemUnknown & 0xFF;
-    PutText(out + kReplyShortName, 18, "lxdravik-bridge");
-    PutText(out + kReplyLongName, 64, "lxdravik-bridge: sACN and Art-Net into the lxdravik driver");
+    PutText(out + kReplyShortName, sizeof node.shortName, node.shortName);
+    PutText(out + kReplyLongName, sizeof node.longName, node.longName);
     char report[64];
     std::snprintf(report, sizeof report, "#0001 [%04u] %d outputs to the lxdravik driver",
                   static_cast<unsigned>(replyCount % 10000), count);
@@ -166,6 +168,7 @@ void WriteArtPollReply(std::uint8_t* out, const NodeIdentity& node, std::uint8_t
         out[kReplyGoodOutput + i] = outputs[i].goodOutput;
         out[kReplySwOut + i] = static_cast<std::uint8_t>(outputs[i].portAddress & 0x0F);
     }
+    std::memcpy(out + kReplyMac, node.mac, sizeof node.mac);
     PutBig32(out + kReplyBindAddress, node.address);
     out[kReplyBindIndex] = bindIndex;
     out[kReplyStatus2] = kStatus2PortAddress15;

@@ -17,7 +17,7 @@ enum class ArtnetParse : std::uint8_t {
     kOther,       // another Art-Net packet; not used here
     kNotArtnet,   // no "Art-Net" identifier, or too short for one
     kOldVersion,  // protocol version below 14
-    kBadLength,   // ArtDmx data length odd, 0 or above 512
+    kBadLength,   // ArtDmx data length 0 or above 512
     kTruncated,   // fewer bytes than the packet's fields or length need
     kBadAddress,  // a net above 127
 };
@@ -27,7 +27,7 @@ struct ArtDmx {
     std::uint16_t portAddress;  // 15 bits: net, sub-net, universe
     std::uint8_t sequence;
     const std::uint8_t* data;
-    std::uint16_t length;  // 2..512, even
+    std::uint16_t length;  // 1..512
 };
 
 struct ArtPoll {
@@ -46,6 +46,9 @@ struct NodeIdentity {
     std::uint32_t address = 0;  // IPv4, host order
     std::uint8_t versionHigh = 0;
     std::uint8_t versionLow = 0;
+    std::uint8_t mac[6] = {};  // of the interface the reply describes; zero when unknown
+    char shortName[18] = "lxdravik-bridge";
+    char longName[64] = "lxdravik-bridge: sACN and Art-Net into the lxdravik driver";
 };
 
 // One output of a reply: its port-address and GoodOutput status bits.

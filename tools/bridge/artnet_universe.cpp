@@ -21,9 +21,12 @@ ArtnetVerdict ArtnetUniverse::Apply(const ArtDmx& dmx, std::uint32_t from, Milli
         source = free;
         source->used = true;
         source->address = from;
+        source->packets = 0;
+        ++source->generation;
         ++seen_;
     }
     source->last = now;
+    ++source->packets;
     std::memcpy(source->levels, dmx.data, dmx.length);
     std::memset(source->levels + dmx.length, 0, kChannels - dmx.length);
     Remerge();
@@ -39,12 +42,12 @@ int ArtnetUniverse::Expire(Millis now) {
         }
     }
     if (lost > 0) {
-        Remerge();
+        Remerge(true);
     }
     return lost;
 }
 
-void ArtnetUniverse::Remerge() {
+void ArtnetUniverse::Remerge(bool afterLoss) {
     MergeInput inputs[kArtnetMaxSources];
     int n = 0;
     for (const ArtnetSource& s : sources_) {
@@ -52,7 +55,7 @@ void ArtnetUniverse::Remerge() {
             inputs[n++] = {s.levels, nullptr, 0};
         }
     }
-    output_.Update(inputs, n);
+    output_.Update(inputs, n, afterLoss);
 }
 
 int ArtnetUniverse::LiveSources() const {

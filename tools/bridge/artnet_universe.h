@@ -21,6 +21,8 @@ struct ArtnetSource {
     bool used = false;
     std::uint32_t address = 0;  // IPv4, host order: Art-Net tells sources apart by address
     Millis last{0};
+    std::uint64_t packets = 0;
+    std::uint32_t generation = 0;  // changes when the slot takes a new source
     std::uint8_t levels[kChannels] = {};
 };
 
@@ -39,7 +41,7 @@ class ArtnetUniverse {
     const ArtnetSource& Slot(int i) const { return sources_[i]; }
 
   private:
-    void Remerge();
+    void Remerge(bool afterLoss = false);
 
     ArtnetSource sources_[kArtnetMaxSources];
     MergedOutput output_;

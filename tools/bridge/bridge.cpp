@@ -1,5 +1,7 @@
 #include "tools/bridge/bridge.h"
 
+#include "tools/bridge/text.h"
+
 namespace lxd::bridge {
 namespace {
 
@@ -66,7 +68,7 @@ Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
     }
 }
 
-void Bridge::Remap(const Mapping& mapping, bool holdOnLoss) {
+void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
     auto sacn = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
     auto artnet = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
     int sacnUsed = 0;
@@ -85,6 +87,8 @@ void Bridge::Remap(const Mapping& mapping, bool holdOnLoss) {
                 if (kept) {
                     u = sacn_[slot_[p]];
                     u.Output().SetHold(holdOnLoss);
+                } else {
+                    u.Listen(now);
                 }
                 slot_[p] = sacnUsed++;
                 output = &u.Output();
@@ -117,6 +121,19 @@ void Bridge::Remap(const Mapping& mapping, bool holdOnLoss) {
     mapping_ = mapping;
 }
 
+void Bridge::SetNodeName(const std::string& name) {
+    CopyPrintable(reinterpret_cast<const std::uint8_t*>(name.data()), name.size(), node_.shortName,
+                  sizeof node_.shortName);
+    CopyPrintable(reinterpret_cast<const std::uint8_t*>(name.data()), name.size(), node_.longName,
+                  sizeof node_.longName);
+}
+
+void Bridge::Listen(Millis now) {
+    for (int i = 0; i < mapping_.Count(Protocol::kSacn); ++i) {
+        sacn_[i].Listen(now);
+    }
+}
+
 void Bridge::SetVersion(std::uint8_t high, std::uint8_t low) {
     node_.versionHigh = high;
     node_.versionLow = low;
@@ -146,7 +163,7 @@ void Bridge::TakeChange(int port, MergedOutput& output) {
     }
 }
 
-void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now) {
+void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from) {
     ++sacnCounts_.datagrams;
     SacnPacket packet;
     const SacnParse parsed = ParseSacn(data, size, packet);
@@ -157,12 +174,16 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now) {
     const int port = mapping_.PortOf(Protocol::kSacn, packet.universe);
     if (port < 0) {
         ++sacnCounts_.unmapped;
+        unmappedSacn_.Note(packet.universe, now);
         return;
     }
     SacnUniverse& universe = sacn_[slot_[port]];
     UniverseCounts& counts = counts_[port];
-    const SacnVerdict verdict = universe.Apply(packet, now);
+    const SacnVerdict verdict = universe.Apply(packet, now, from);
     switch (verdict) {
+        case SacnVerdict::kDuplicate:
+            ++counts.duplicates;
+            break;
         case SacnVerdict::kLevels:
         case SacnVerdict::kPriorities:
         case SacnVerdict::kEnded:
@@ -196,6 +217,7 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
     const int port = mapping_.PortOf(Protocol::kArtnet, dmx.portAddress);
     if (port < 0) {
         ++artnetCounts_.unmapped;
+        unmappedArtnet_.Note(dmx.portAddress, now);
         return;
     }
     ArtnetUniverse& universe = artnet_[slot_[port]];
@@ -228,6 +250,7 @@ void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& repl
     const int replyCount = GroupPollReplies(addresses, count, groups);
     NodeIdentity node = node_;
     node.address = replies.OwnAddressFor(from);
+    replies.MacFor(node.address, node.mac);
     std::uint8_t reply[kArtPollReplySize];
     for (int r = 0; r < replyCount; ++r) {
         ReplyOutput outputs[4];
@@ -250,22 +273,24 @@ void Bridge::Flush(Millis now) {
 }
 
 void Bridge::Tick(Millis now) {
-    bool live[kDriverPorts];
+    // Every port that has had a source is sent again, held or zeroed ones
+    // too, so that a host started later gets the look.
+    bool due[kDriverPorts];
     for (int p = 0; p < kDriverPorts; ++p) {
-        live[p] = false;
+        due[p] = false;
         if (mapping_.Port(p).protocol == Protocol::kSacn) {
             SacnUniverse& u = sacn_[slot_[p]];
             counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
-            live[p] = u.LiveSources() > 0;
+            due[p] = u.Output().Started();
             TakeChange(p, u.Output());
         } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
             ArtnetUniverse& u = artnet_[slot_[p]];
             counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
-            live[p] = u.LiveSources() > 0;
+            due[p] = u.Output().Started();
             TakeChange(p, u.Output());
         }
     }
-    forwarder_.MarkStale(live, now);
+    forwarder_.MarkStale(due, now);
     forwarder_.Flush(now);
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "tools/bridge/artnet.h"
 #include "tools/bridge/artnet_universe.h"
@@ -12,6 +13,7 @@
 #include "tools/bridge/mapping.h"
 #include "tools/bridge/sacn.h"
 #include "tools/bridge/sacn_universe.h"
+#include "tools/bridge/unmapped.h"
 
 namespace lxd::bridge {
 
@@ -29,7 +31,8 @@ const char* DropName(Drop drop);
 struct UniverseCounts {
     std::uint64_t packets = 0;  // data packets used
     std::uint64_t dropped[kDropReasons] = {};
-    std::uint64_t lost = 0;  // sources lost: timed out or (sACN) terminated
+    std::uint64_t lost = 0;        // sources lost: timed out or (sACN) terminated
+    std::uint64_t duplicates = 0;  // sACN packets that arrived again on another interface
 };
 
 struct SacnCounts {
@@ -50,6 +53,12 @@ class ReplySink {
   public:
     virtual ~ReplySink() = default;
     virtual std::uint32_t OwnAddressFor(std::uint32_t poller) = 0;
+    // The hardware address of the interface that has IPv4 `address`; leaves
+    // `mac` (6 bytes) as it is when unknown.
+    virtual void MacFor(std::uint32_t address, std::uint8_t* mac) {
+        (void)address;
+        (void)mac;
+    }
     virtual void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) = 0;
 };
 
@@ -59,9 +68,12 @@ class Bridge {
     Bridge(const Bridge&) = delete;
     Bridge& operator=(const Bridge&) = delete;
 
+    // Every sACN universe starts receiving at `now`: its sampling period
+    // begins (at start-up, and when groups were joined on a new interface).
+    void Listen(Millis now);
     // One datagram received on the sACN port. The levels it changes are sent
     // by the next Flush.
-    void OnSacn(const std::uint8_t* data, std::size_t size, Millis now);
+    void OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from = {});
     // One datagram received on the Art-Net port from IPv4 address `from`.
     void OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t from, Millis now,
                   ReplySink& replies);
@@ -71,17 +83,22 @@ class Bridge {
     void Tick(Millis now);
 
     void SetVersion(std::uint8_t high, std::uint8_t low);
+    // The node's short and long name in ArtPollReply.
+    void SetNodeName(const std::string& name);
 
     // Takes a new mapping (a configuration reloaded). A port fed by the same
     // universe as before keeps its sources, levels and counts; the others
-    // start empty, and a port no longer mapped is no longer sent. Ports that
-    // changed are sent at the next Flush (their levels now start from zero).
-    void Remap(const Mapping& mapping, bool holdOnLoss);
+    // start empty (new sACN universes sample from `now`), and a port no longer mapped is no longer
+    // sent. Ports that changed are sent at the next Flush (their levels now start from zero).
+    void Remap(const Mapping& mapping, bool holdOnLoss, Millis now);
 
     const Mapping& Map() const { return mapping_; }
     const UniverseCounts& Counts(int port) const { return counts_[port]; }
     const SacnCounts& Sacn() const { return sacnCounts_; }
     const ArtnetCounts& Artnet() const { return artnetCounts_; }
+    // Universes and port-addresses that arrived without being mapped.
+    const UnmappedSeen& UnmappedSacn() const { return unmappedSacn_; }
+    const UnmappedSeen& UnmappedArtnet() const { return unmappedArtnet_; }
     const Forwarder& Output() const { return forwarder_; }
     // The universe state of a mapped port (null for the other protocol).
     const SacnUniverse* SacnAt(int port) const;
@@ -102,6 +119,8 @@ class Bridge {
     SacnCounts sacnCounts_;
     ArtnetCounts artnetCounts_;
     NodeIdentity node_;
+    UnmappedSeen unmappedSacn_;
+    UnmappedSeen unmappedArtnet_;
 };
 
 }  // namespace lxd::bridge

@@ -2,10 +2,9 @@
 
 namespace lxd::bridge {
 
-void Forwarder::MarkStale(const bool* live, Millis now) {
+void Forwarder::MarkStale(const bool* due, Millis now) {
     for (int p = 0; p < kDriverPorts; ++p) {
-        if (live[p] && levels_[p] != nullptr &&
-            (!sent_[p] || now - lastSent_[p] >= kRefreshAfter)) {
+        if (due[p] && levels_[p] != nullptr && (!sent_[p] || now - lastSent_[p] >= kRefreshAfter)) {
             pending_[p] = true;
         }
     }

@@ -1,5 +1,5 @@
 // Sends the merged levels of changed ports to the driver as block packets,
-// and every port with a live source again before a second has passed.
+// and every port that has had a source again before a second has passed.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,7 @@
 
 namespace lxd::bridge {
 
-// A port with a live source is sent again when it was last sent this long
+// A port is sent again when it was last sent this long
 // ago; with a tick every kTickInterval no port waits a second, even when the
 // ticks run a little late.
 inline constexpr Millis kTickInterval{250};
@@ -42,9 +42,9 @@ class Forwarder {
     // When any port was last sent (only meaningful after the first datagram).
     Millis LastSent() const { return last_; }
     void MarkChanged(int port) { pending_[port] = true; }
-    // Marks each port with `live[port]` set that was last sent kRefreshAfter
+    // Marks each port with `due[port]` set that was last sent kRefreshAfter
     // or longer ago (or never).
-    void MarkStale(const bool* live, Millis now);
+    void MarkStale(const bool* due, Millis now);
     // Sends every marked port, in port order, as many to a datagram as fit.
     void Flush(Millis now);
 

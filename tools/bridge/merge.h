@@ -21,33 +21,34 @@ struct MergeInput {
 };
 
 // Channel by channel, the highest priority wins and equal priorities take the
-// highest level. Channels no input drives are 0.
-void MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out);
+// highest level. Channels no input drives are 0 (and `driven`, where given,
+// says which are driven).
+void MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* driven = nullptr);
 
 // The merged levels of one universe and whether they changed since the
 // forwarder last took them.
 class MergedOutput {
   public:
-    // With `hold`, losing the last source keeps the last levels; otherwise
-    // they fall to 0.
+    // With `hold`, a channel whose last source is lost keeps its level until
+    // a source drives it again; otherwise it falls to 0.
     explicit MergedOutput(bool hold = true) : hold_(hold) {}
 
-    // Merges `count` inputs (none: the last source was lost).
-    void Update(const MergeInput* inputs, int count);
+    // Merges `count` inputs; `afterLoss` when sources were just removed.
+    void Update(const MergeInput* inputs, int count, bool afterLoss = false);
     // True once after each change of the levels.
     bool TakeChange();
     void SetHold(bool hold) { hold_ = hold; }
     const std::uint8_t* Levels() const { return levels_; }
+    // Whether any source has been merged yet: before that nothing is sent.
+    bool Started() const { return started_; }
 
   private:
     std::uint8_t levels_[kChannels] = {};
+    bool driven_[kChannels] = {};
+    bool held_[kChannels] = {};
+    bool started_ = false;
     bool hold_;
     bool changed_ = false;
 };
-
-// A source name or address as text safe to print: valid UTF-8, no control
-// characters (each bad byte becomes '?'), at most `size` - 1 bytes of `text`
-// up to its first NUL.
-void CopyPrintable(const std::uint8_t* text, std::size_t length, char* out, std::size_t size);
 
 }  // namespace lxd::bridge

@@ -174,6 +174,16 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
             return false;
         }
     }
+    // The one interface the sockets use: --bind's, or the system's choice.
+    InterfaceStatus used;
+    used.name = bound_ ? "bound" : "default";
+    used.address = bound_ ? Text(bind_) : "0.0.0.0";
+    for (int p = 0; p < kDriverPorts; ++p) {
+        if (mapping.Port(p).protocol == Protocol::kSacn) {
+            used.joined.push_back(mapping.Port(p).universe);
+        }
+    }
+    status_.interfaces = {used};
     return true;
 }
 

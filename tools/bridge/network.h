@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/bridge/bridge.h"
+#include "tools/bridge/snapshot.h"
 
 namespace lxd::bridge {
 
@@ -46,6 +47,8 @@ class Network : public DatagramSink, public ReplySink {
     // The local port of the first sACN socket (the one asked for, or the one
     // the system chose for 0).
     std::uint16_t SacnPort() const;
+    // The interfaces in use and the receive buffers, for the snapshot.
+    const NetworkStatus& Status() const { return status_; }
 
     bool Send(const std::uint8_t* data, std::size_t size) override;
     std::uint32_t OwnAddressFor(std::uint32_t poller) override;
@@ -67,6 +70,7 @@ class Network : public DatagramSink, public ReplySink {
     asio::ip::udp::endpoint to_;
     std::vector<std::unique_ptr<Receiver>> sacn_;
     std::unique_ptr<Receiver> artnet_;
+    NetworkStatus status_;
 };
 
 }  // namespace lxd::bridge

@@ -15,10 +15,10 @@ struct Options {
     bool holdOnLoss = true;
     double duration = -1.0;  // below 0: until interrupted
     bool json = false;
-    std::string name = "lxdravik-bridge";  // how the bridge names itself to consoles
-    std::string http;                      // ADDR:PORT of the status page; empty: none
-    std::string configPath;                // --config FILE; empty: none
-    SettingsText commandLine;              // what the command line set, over the file's
+    std::string name;          // how the bridge names itself to consoles; empty: its own name
+    std::string http;          // ADDR:PORT of the status page; empty: none
+    std::string configPath;    // --config FILE; empty: none
+    SettingsText commandLine;  // what the command line set, over the file's
 };
 
 // Parses and checks the command line and the configuration file it names.

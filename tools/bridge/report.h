@@ -12,8 +12,12 @@ namespace lxd::bridge {
 
 struct RunInfo {
     double seconds = 0;
-    std::string to;  // HOST:PORT of the driver
+    std::string to;    // HOST:PORT of the driver
+    std::string name;  // the bridge's name, as consoles see it
 };
+
+// Dotted IPv4 text of a host-order address.
+std::string IpText(std::uint32_t address);
 
 // The live sources of a port: sACN source names in quotes, Art-Net addresses.
 std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port);
@@ -25,6 +29,14 @@ std::uint64_t SacnMalformed(const SacnCounts& counts);
 std::uint64_t ArtnetMalformed(const ArtnetCounts& counts);
 
 std::string SummaryText(const Bridge& bridge, const RunInfo& run);
-std::string SummaryJson(const Bridge& bridge, const RunInfo& run);
+
+// The parse results that count as malformed datagrams.
+inline constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated, SacnParse::kRootLayer,
+                                            SacnParse::kFramingLayer, SacnParse::kDmpLayer};
+inline constexpr ArtnetParse kArtnetFaults[] = {ArtnetParse::kNotArtnet, ArtnetParse::kOldVersion,
+                                                ArtnetParse::kBadLength, ArtnetParse::kTruncated,
+                                                ArtnetParse::kBadAddress};
+// The drop reasons that can happen to a protocol's universes.
+std::vector<Drop> DropsOf(Protocol protocol);
 
 }  // namespace lxd::bridge

@@ -4,7 +4,10 @@
 #include <csignal>
 #include <functional>
 
+#include "tools/bridge/events.h"
 #include "tools/bridge/report.h"
+#include "tools/bridge/snapshot.h"
+#include "tools/bridge/status_json.h"
 #include "tools/bridge/status_view.h"
 #include "tools/bridge/terminal.h"
 #include "tools/bridge/web_server.h"
@@ -63,10 +66,64 @@ bool SameNetwork(const Options& a, const Options& b) {
 
 }  // namespace
 
-struct Runner::Views {
+// Everything that shows the bridge reads snapshots taken here, on the event
+// loop: the terminal view (drawn on a thread of its own), the log of events
+// and the status page.
+struct Runner::Views : WebSource {
+    Views(Runner& runner) : runner(runner) {}
+
+    Snapshot Take(SnapshotTaker& taker) {
+        run.seconds = static_cast<double>((SteadyNow() - start).count()) / 1000.0;
+        return taker.Take(runner.bridge_, runner.network_->Status(), run, SteadyNow());
+    }
+    // Every kStatusInterval.
+    void Update() {
+        latest = Take(status);
+        if (!live) {
+            for (const std::string& line : events.Changes(latest)) {
+                runner.log_.Line(line);
+            }
+        }
+        if (terminal) {
+            terminal->Post(latest);
+        }
+    }
+
+    std::string StatusJson() override { return lxd::bridge::StatusJson(latest); }
+    WebReply Health() override {
+        const lxd::bridge::Health health = HealthOf(latest);
+        return {health.ok ? 200 : 503, "text/plain", health.reason + "\n"};
+    }
+    // The levels are fresher than the status: a snapshot of their own, taken
+    // at most once per push of the server.
+    bool Levels(int port, std::uint8_t* out) override {
+        const Millis now = SteadyNow();
+        if (!levelsTaken || now - levelsAt >= Millis(kWebPushMillis / 2)) {
+            levels = Take(levelTaker);
+            levelsAt = now;
+            levelsTaken = true;
+        }
+        for (const PortStatus& p : levels.ports) {
+            if (p.port == port) {
+                std::copy(p.levels.begin(), p.levels.end(), out);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    Runner& runner;
     Millis start{0};
     RunInfo run;
-    StatusView terminal;
+    bool live = false;  // a terminal shows the status view
+    SnapshotTaker status;
+    Snapshot latest;
+    SnapshotTaker levelTaker;
+    Snapshot levels;
+    Millis levelsAt{0};
+    bool levelsTaken = false;
+    EventWatch events;
+    std::unique_ptr<StatusWriter> terminal;
     std::unique_ptr<WebServer> web;
 };
 
@@ -76,8 +133,12 @@ Runner::Runner(const Options& options, Log& log, bool console)
       console_(console),
       network_(std::make_unique<Network>(io_)),
       bridge_(options.mapping, options.holdOnLoss, relay_),
-      views_(std::make_unique<Views>()) {
+      views_(std::make_unique<Views>(*this)) {
     bridge_.SetVersion(LXD_VERSION_MAJOR, LXD_VERSION_MINOR);
+    if (!options.name.empty()) {
+        bridge_.SetNodeName(options.name);
+    }
+    views_->run.name = options.name.empty() ? "lxdravik-bridge" : options.name;
 }
 
 Runner::~Runner() = default;
@@ -87,7 +148,15 @@ bool Runner::Open(std::string& error) {
         return false;
     }
     relay_.network = network_.get();
+    views_->start = SteadyNow();
+    bridge_.Listen(views_->start);
     network_->Start(bridge_);
+    if (!options_.http.empty()) {
+        views_->web = std::make_unique<WebServer>(io_, *views_);
+        if (!views_->web->Listen(options_.http, error)) {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -118,13 +187,17 @@ void Runner::Reload() {
             log_.Line("reload failed, the running configuration stays: " + error);
             return;
         }
-        bridge_.Remap(next.mapping, next.holdOnLoss);
+        bridge_.Remap(next.mapping, next.holdOnLoss, SteadyNow());
         relay_.network = network.get();
         network->Start(bridge_);
         network_->Close();
         network_ = std::move(network);
     } else {
-        bridge_.Remap(next.mapping, next.holdOnLoss);
+        bridge_.Remap(next.mapping, next.holdOnLoss, SteadyNow());
+    }
+    if (next.name != options_.name) {
+        bridge_.SetNodeName(next.name.empty() ? "lxdravik-bridge" : next.name);
+        views_->run.name = next.name.empty() ? "lxdravik-bridge" : next.name;
     }
     if (next.http != options_.http) {
         log_.Line("reload: the status page stays " +
@@ -139,18 +212,16 @@ void Runner::Reload() {
 
 std::string Runner::Run() {
     Views& v = *views_;
-    v.start = SteadyNow();
     v.run.to = options_.network.toHost + ":" + std::to_string(options_.network.toPort);
-    auto elapsed = [&v] { return static_cast<double>((SteadyNow() - v.start).count()) / 1000.0; };
-
     Repeat tick(io_, kTickInterval, [this] { bridge_.Tick(SteadyNow()); });
-    const bool live = console_ && IsTerminal(stdout);
-    Repeat status(io_, kStatusInterval, [&] {
-        if (live) {
-            v.run.seconds = elapsed();
-            Redraw(stdout, v.terminal.Render(bridge_, v.run, SteadyNow()).c_str());
-        }
-    });
+    // A stalled terminal never stops the forwarding: the view is drawn on a
+    // thread of its own from the snapshots handed over.
+    v.live = console_ && IsTerminal(stdout);
+    if (v.live) {
+        v.terminal = std::make_unique<StatusWriter>(stdout);
+    }
+    v.Update();
+    Repeat status(io_, kStatusInterval, [&v] { v.Update(); });
     asio::steady_timer end(io_);
     if (options_.duration >= 0) {
         end.expires_after(std::chrono::duration_cast<asio::steady_timer::duration>(
@@ -180,10 +251,17 @@ std::string Runner::Run() {
     awaitHangup();
 #endif
     log_.Line(Listening(options_));
+    if (v.web) {
+        log_.Line("status page on http://" + options_.http + "/");
+    }
     io_.run();
     network_->Close();
-    v.run.seconds = elapsed();
-    return options_.json ? SummaryJson(bridge_, v.run) : SummaryText(bridge_, v.run);
+    if (v.web) {
+        v.web->Close();
+    }
+    v.terminal.reset();
+    const Snapshot last = v.Take(v.status);
+    return options_.json ? lxd::bridge::StatusJson(last) : SummaryText(bridge_, v.run);
 }
 
 }  // namespace lxd::bridge

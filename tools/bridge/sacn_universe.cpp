@@ -1,6 +1,9 @@
 #include "tools/bridge/sacn_universe.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "tools/bridge/text.h"
 
 namespace lxd::bridge {
 namespace {
@@ -11,7 +14,25 @@ void CopySlots(const std::uint8_t* slots, std::uint16_t count, std::uint8_t* to)
     std::memset(to + count, 0, kChannels - count);
 }
 
+// Per-address priorities: values above 200 are reserved and count as 200.
+void CopyPriorities(const std::uint8_t* slots, std::uint16_t count, std::uint8_t* to) {
+    for (std::uint16_t i = 0; i < count; ++i) {
+        to[i] = std::min(slots[i], kSacnMaxPriority);
+    }
+    std::memset(to + count, 0, kChannels - count);
+}
+
+bool Merged(const SacnSource& s) {
+    return s.used && s.state != SacnState::kWaiting && s.hasLevels;
+}
+
 }  // namespace
+
+void SacnUniverse::Listen(Millis now) {
+    listening_ = true;
+    sampling_ = true;
+    sampleEnd_ = now + kSacnSamplePeriod;
+}
 
 SacnSource* SacnUniverse::Find(const std::uint8_t* cid) {
     for (SacnSource& s : sources_) {
@@ -22,14 +43,24 @@ SacnSource* SacnUniverse::Find(const std::uint8_t* cid) {
     return nullptr;
 }
 
-SacnSource* SacnUniverse::Add(const SacnPacket& packet) {
+SacnSource* SacnUniverse::Add(const SacnPacket& packet, Millis now) {
     for (SacnSource& s : sources_) {
         if (!s.used) {
+            const std::uint32_t generation = s.generation + 1;
             s.used = true;
+            s.generation = generation;
             std::memcpy(s.cid, packet.cid, sizeof s.cid);
             CopyPrintable(packet.sourceName, 64, s.name, sizeof s.name);
             s.hasLevels = false;
             s.hasPriorities = false;
+            s.packets = 0;
+            s.sequenceErrors = 0;
+            if (!listening_) {
+                s.state = SacnState::kLive;
+            } else {
+                s.state = SacnState::kWaiting;
+                s.waitUntil = sampling_ ? sampleEnd_ : now + kSacnPriorityWait;
+            }
             ++seen_;
             return &s;
         }
@@ -37,14 +68,55 @@ SacnSource* SacnUniverse::Add(const SacnPacket& packet) {
     return nullptr;
 }
 
-SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now) {
+bool SacnUniverse::Ended(const std::uint8_t* cid, Millis now) const {
+    for (const Ending& e : ended_) {
+        if (e.used && now - e.at < kSacnEndedHold && std::memcmp(e.cid, cid, sizeof e.cid) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void SacnUniverse::RememberEnded(const std::uint8_t* cid, Millis now) {
+    Ending* slot = &ended_[0];
+    for (Ending& e : ended_) {
+        if (!e.used || now - e.at >= kSacnEndedHold) {
+            slot = &e;
+            break;
+        }
+        if (e.at < slot->at) {
+            slot = &e;  // all in use: the oldest makes room
+        }
+    }
+    std::memcpy(slot->cid, cid, sizeof slot->cid);
+    slot->at = now;
+    slot->used = true;
+}
+
+void SacnUniverse::Lose(SacnSource& source, Millis now) {
+    if (source.state == SacnState::kWaiting || !source.hasLevels) {
+        source.used = false;  // never merged: nothing to settle
+        return;
+    }
+    source.state = SacnState::kLost;
+    source.lostAt = now;
+}
+
+SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival from) {
     if (packet.preview) {
         return SacnVerdict::kPreview;
     }
     SacnSource* source = Find(packet.cid);
+    if ((source == nullptr || source->state == SacnState::kLost) && Ended(packet.cid, now)) {
+        return SacnVerdict::kEnded;  // a late packet of a stream that ended
+    }
     if (source != nullptr) {
         const int diff = static_cast<std::int8_t>(packet.sequence - source->sequence);
+        if (diff == 0 && from.interface != source->from.interface) {
+            return SacnVerdict::kDuplicate;
+        }
         if (diff <= 0 && diff > -20) {
+            ++source->sequenceErrors;
             return SacnVerdict::kOutOfOrder;
         }
     }
@@ -52,8 +124,15 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now) {
         if (source == nullptr) {
             return SacnVerdict::kEnded;
         }
-        source->used = false;
-        Remerge();
+        RememberEnded(packet.cid, now);
+        if (source->state == SacnState::kLost) {
+            return SacnVerdict::kEnded;  // timed out already
+        }
+        const bool merged = Merged(*source);
+        Lose(*source, now);
+        if (merged && Settle()) {
+            Remerge(true);
+        }
         return SacnVerdict::kTerminated;
     }
     if (packet.startCode != kStartCodeLevels && packet.startCode != kStartCodePriorities) {
@@ -62,65 +141,116 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now) {
         }
         return SacnVerdict::kOtherStartCode;
     }
-    if (source == nullptr && (source = Add(packet)) == nullptr) {
+    if (source == nullptr && (source = Add(packet, now)) == nullptr) {
         return SacnVerdict::kSourceLimit;
     }
     source->sequence = packet.sequence;
+    source->from = from;
+    source->lastHeard = now;
+    ++source->packets;
+    if (source->state == SacnState::kLost) {
+        source->state = SacnState::kLive;  // timed out, then heard again before settling
+    }
     if (packet.startCode == kStartCodePriorities) {
-        CopySlots(packet.slots, packet.slotCount, source->priorities);
+        CopyPriorities(packet.slots, packet.slotCount, source->priorities);
         source->hasPriorities = true;
         source->lastPriorities = now;
+        if (source->state == SacnState::kWaiting && !sampling_) {
+            source->waitUntil = now;  // its priorities came: no need to wait longer
+        }
     } else {
         CopySlots(packet.slots, packet.slotCount, source->levels);
         source->priority = packet.priority;
         source->hasLevels = true;
         source->lastLevels = now;
     }
-    if (source->hasLevels) {
-        Remerge();
+    const bool released = Release(now);
+    const bool settled = Settle();
+    if (released || settled || Merged(*source)) {
+        Remerge(settled);
     }
     return packet.startCode == kStartCodePriorities ? SacnVerdict::kPriorities
                                                     : SacnVerdict::kLevels;
+}
+
+bool SacnUniverse::Release(Millis now) {
+    if (sampling_ && now >= sampleEnd_) {
+        sampling_ = false;
+    }
+    bool any = false;
+    for (SacnSource& s : sources_) {
+        if (s.used && s.state == SacnState::kWaiting && !sampling_ && now >= s.waitUntil) {
+            s.state = SacnState::kLive;
+            any = any || s.hasLevels;
+        }
+    }
+    return any;
+}
+
+bool SacnUniverse::Settle() {
+    bool anyLost = false;
+    Millis lastLoss{0};
+    for (const SacnSource& s : sources_) {
+        if (s.used && s.state == SacnState::kLost) {
+            anyLost = true;
+            lastLoss = std::max(lastLoss, s.lostAt);
+        }
+    }
+    if (!anyLost) {
+        return false;
+    }
+    for (const SacnSource& s : sources_) {
+        if (Merged(s) && s.state == SacnState::kLive && s.lastHeard <= lastLoss) {
+            return false;  // not heard since: it may be failing too
+        }
+    }
+    for (SacnSource& s : sources_) {
+        if (s.used && s.state == SacnState::kLost) {
+            s.used = false;
+        }
+    }
+    return true;
 }
 
 int SacnUniverse::Expire(Millis now) {
     int lost = 0;
     bool changed = false;
     for (SacnSource& s : sources_) {
-        if (!s.used) {
+        if (!s.used || s.state == SacnState::kLost) {
             continue;
         }
         const Millis last = s.hasLevels ? s.lastLevels : s.lastPriorities;
         if (now - last >= kSacnSourceTimeout) {
-            s.used = false;
-            lost += s.hasLevels ? 1 : 0;
-            changed = changed || s.hasLevels;
+            lost += Merged(s) ? 1 : 0;
+            Lose(s, now);
         } else if (s.hasPriorities && now - s.lastPriorities >= kSacnSourceTimeout) {
             s.hasPriorities = false;
-            changed = changed || s.hasLevels;
+            changed = changed || Merged(s);
         }
     }
-    if (changed) {
-        Remerge();
+    changed = Release(now) || changed;
+    const bool settled = Settle();
+    if (changed || settled) {
+        Remerge(settled);
     }
     return lost;
 }
 
-void SacnUniverse::Remerge() {
+void SacnUniverse::Remerge(bool afterLoss) {
     MergeInput inputs[kSacnMaxSources];
     int n = 0;
     for (const SacnSource& s : sources_) {
-        if (s.used && s.hasLevels) {
+        if (Merged(s)) {
             inputs[n++] = {s.levels, s.hasPriorities ? s.priorities : nullptr, s.priority};
         }
     }
-    output_.Update(inputs, n);
+    output_.Update(inputs, n, afterLoss);
 }
 
 int SacnUniverse::LiveSources() const {
     int n = 0;
     for (const SacnSource& s : sources_) {
-        n += s.used && s.hasLevels ? 1 : 0;
+        n += Merged(s) && s.state == SacnState::kLive ? 1 : 0;
     }
     return n;
 }
@@ -128,7 +258,7 @@ int SacnUniverse::LiveSources() const {
 int SacnUniverse::TopPriority() const {
     int top = -1;
     for (const SacnSource& s : sources_) {
-        if (s.used && s.hasLevels && s.priority > top) {
+        if (Merged(s) && s.priority > top) {
             top = s.priority;
         }
     }
@@ -137,7 +267,7 @@ int SacnUniverse::TopPriority() const {
 
 bool SacnUniverse::AnyPerAddressPriority() const {
     for (const SacnSource& s : sources_) {
-        if (s.used && s.hasLevels && s.hasPriorities) {
+        if (Merged(s) && s.hasPriorities) {
             return true;
         }
     }

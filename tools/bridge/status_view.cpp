@@ -1,62 +1,127 @@
 #include "tools/bridge/status_view.h"
 
+#include <cstdarg>
 #include <cstdio>
 
-namespace lxd::bridge {
+#include <thread>
 
-std::string StatusView::Render(const Bridge& bridge, const RunInfo& run, Millis now) {
-    const Mapping& map = bridge.Map();
-    const double seconds = started_ ? static_cast<double>((now - last_).count()) / 1000.0 : 0.0;
-    char line[256];
-    std::snprintf(line, sizeof line, " lxdravik-bridge  to %s  %.0f s  %llu datagrams sent\n",
-                  run.to.c_str(), run.seconds,
-                  static_cast<unsigned long long>(bridge.Output().Datagrams()));
-    std::string out = line;
-    if (map.Count(Protocol::kSacn) > 0) {
-        std::snprintf(line, sizeof line, " sACN UDP %u: %llu datagrams, %llu malformed\n",
-                      kSacnPort, static_cast<unsigned long long>(bridge.Sacn().datagrams),
-                      static_cast<unsigned long long>(SacnMalformed(bridge.Sacn())));
-        out += line;
-    }
-    if (map.Count(Protocol::kArtnet) > 0) {
-        const ArtnetCounts& a = bridge.Artnet();
-        std::snprintf(
-            line, sizeof line,
-            " Art-Net UDP %u: %llu datagrams, %llu malformed, %llu polls answered\n", kArtnetPort,
-            static_cast<unsigned long long>(a.datagrams),
-            static_cast<unsigned long long>(ArtnetMalformed(a)),
-            static_cast<unsigned long long>(a.parsed[static_cast<int>(ArtnetParse::kPoll)]));
-        out += line;
-    }
-    out += "\n port  universe         pkt/s  prio   drops  sources\n";
-    for (int p = 0; p < kDriverPorts; ++p) {
-        if (!map.Mapped(p)) {
-            continue;
+#include "tools/bridge/terminal.h"
+#include "tools/bridge/text.h"
+
+namespace lxd::bridge {
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char line[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    return line;
+}
+
+unsigned long long U(std::uint64_t n) {
+    return static_cast<unsigned long long>(n);
+}
+
+std::string InterfaceText(const InterfaceStatus& i) {
+    std::string text = i.name + " " + i.address;
+    if (!i.joined.empty() || !i.failed.empty()) {
+        text += " (" + std::to_string(i.joined.size()) + " groups";
+        if (!i.failed.empty()) {
+            text += ", " + std::to_string(i.failed.size()) + " joins failed: " + i.error;
         }
-        const UniverseCounts& c = bridge.Counts(p);
-        const std::uint64_t packets = c.packets + TotalDropped(c);
-        const double rate = seconds > 0 ? static_cast<double>(packets - packets_[p]) / seconds : 0;
-        packets_[p] = packets;
+        text += ")";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string RenderStatus(const Snapshot& s, int columns) {
+    std::string out;
+    auto line = [&](const std::string& text) { out += CutToWidth(text, columns) + "\n"; };
+    line(Format(" lxdravik-bridge  to %s  %.0f s  %llu datagrams sent", s.to.c_str(), s.seconds,
+                U(s.datagramsSent)));
+    if (s.sacn) {
+        line(Format(" sACN UDP %u: %llu datagrams, %llu malformed", kSacnPort, U(s.sacnDatagrams),
+                    U(s.sacnMalformed)));
+    }
+    if (s.artnet) {
+        line(Format(" Art-Net UDP %u: %llu datagrams, %llu malformed, %llu polls answered",
+                    kArtnetPort, U(s.artnetDatagrams), U(s.artnetMalformed), U(s.pollsAnswered)));
+    }
+    std::string interfaces;
+    for (const InterfaceStatus& i : s.network.interfaces) {
+        interfaces += (interfaces.empty() ? "" : ", ") + InterfaceText(i);
+    }
+    for (const std::string& name : s.network.missing) {
+        interfaces += (interfaces.empty() ? "" : ", ") + name + " (not present)";
+    }
+    line(" interfaces: " + (interfaces.empty() ? std::string("none up yet") : interfaces));
+    line(Format(" receive buffer: %d KiB granted of %d KiB asked",
+                s.network.receiveBufferGranted / 1024, s.network.receiveBufferAsked / 1024));
+    out += "\n";
+    line(" port  universe         pkt/s  prio   drops  sources");
+    for (const PortStatus& p : s.ports) {
         std::string priority = "-";
-        if (const SacnUniverse* u = bridge.SacnAt(p); u != nullptr && u->TopPriority() >= 0) {
-            priority = std::to_string(u->TopPriority()) + (u->AnyPerAddressPriority() ? "+" : "");
+        if (p.sampling) {
+            priority = "smp";
+        } else if (p.priority >= 0) {
+            priority = std::to_string(p.priority) + (p.perAddress ? "+" : "");
         }
         std::string sources;
-        for (const std::string& name : LiveSourceNames(bridge, p)) {
-            sources += (sources.empty() ? "" : ", ") + name;
+        for (const SourceStatus& source : p.sources) {
+            const bool sacn = p.protocol == Protocol::kSacn;
+            std::string text = sacn ? "\"" + source.name + "\"" : source.name;
+            if (source.state != SourceState::kLive) {
+                text += std::string(" (") + SourceStateName(source.state) + ")";
+            }
+            sources += (sources.empty() ? "" : ", ") + text;
         }
-        std::snprintf(line, sizeof line, " %4d  %-15s %6.0f  %4s  %6llu  %s\n", p,
-                      ShortSourceText(map.Port(p)).c_str(), rate, priority.c_str(),
-                      static_cast<unsigned long long>(TotalDropped(c)),
-                      sources.empty() ? "(none)" : sources.c_str());
-        out += line;
+        line(Format(" %4d  %-15s %6.0f  %4s  %6llu  ", p.port, p.label.c_str(), p.packetsPerSecond,
+                    priority.c_str(), U(p.drops)) +
+             (sources.empty() ? "(none)" : sources));
     }
-    out +=
-        "\n prio: winning priority, + where sources send per-address priorities."
-        "  Ctrl-C ends.\n";
-    last_ = now;
-    started_ = true;
+    out += "\n";
+    line(" prio: winning priority, + where sources send per-address priorities, smp sampling.");
+    line(" Ctrl-C ends.");
     return out;
+}
+
+StatusWriter::StatusWriter(std::FILE* terminal) : shared_(std::make_shared<Shared>()) {
+    std::thread([shared = shared_, terminal] {
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        for (;;) {
+            shared->idle = true;
+            shared->wake.notify_all();
+            shared->wake.wait(lock, [&] { return shared->pending || shared->stop; });
+            if (shared->stop) {
+                return;
+            }
+            const Snapshot snapshot = std::move(shared->next);
+            shared->pending = false;
+            shared->idle = false;
+            lock.unlock();
+            Redraw(terminal, RenderStatus(snapshot, TerminalColumns(terminal)));
+            lock.lock();
+        }
+    }).detach();
+}
+
+StatusWriter::~StatusWriter() {
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->stop = true;
+    shared_->wake.notify_all();
+    shared_->wake.wait_for(lock, std::chrono::milliseconds(300), [&] { return shared_->idle; });
+}
+
+void StatusWriter::Post(Snapshot snapshot) {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->next = std::move(snapshot);
+    shared_->pending = true;
+    shared_->wake.notify_all();
 }
 
 }  // namespace lxd::bridge

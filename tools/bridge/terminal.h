@@ -2,13 +2,19 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace lxd::bridge {
 
-// Whether `stream` is a terminal; on Windows also turns on ANSI escapes.
+// Whether `stream` is a terminal. On Windows also turns on ANSI escapes and
+// UTF-8 output, and turns QuickEdit off: a selection would stop every write.
 bool IsTerminal(std::FILE* stream);
 
-// Clears the terminal and writes `text` from the top left corner.
-void Redraw(std::FILE* stream, const char* text);
+// The terminal's width in columns (80 when unknown).
+int TerminalColumns(std::FILE* stream);
+
+// Clears the terminal and writes `text` from the top left corner, with
+// blocking writes straight to the descriptor (no stdio buffer or lock).
+void Redraw(std::FILE* stream, const std::string& text);
 
 }  // namespace lxd::bridge
