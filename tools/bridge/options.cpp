@@ -9,8 +9,12 @@
 namespace lxd::bridge {
 namespace {
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "lxdravik-bridge: %s\n", message.c_str());
+int Fail(const std::string& message, std::string* out) {
+    if (out != nullptr) {
+        *out = message;
+    } else {
+        std::fprintf(stderr, "lxdravik-bridge: %s\n", message.c_str());
+    }
     return 2;
 }
 
@@ -32,7 +36,7 @@ std::optional<Setting> NamedOne(const CLI::App& app, const std::string& option,
 
 }  // namespace
 
-int ParseOptions(int argc, char** argv, Options& options) {
+int ParseOptions(int argc, char** argv, Options& options, std::string* failure) {
     CLI::App app{
         "lxdravik-bridge: receives sACN (E1.31) and Art-Net from lighting consoles and forwards\n"
         "the levels to the lxdravik driver. Each universe you list goes onto one driver port\n"
@@ -94,6 +98,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        if (failure != nullptr && e.get_exit_code() != 0) {
+            return Fail(e.what(), failure);
+        }
         const int code = app.exit(e);
         return code == 0 ? 0 : 2;
     }
@@ -125,14 +132,14 @@ int ParseOptions(int argc, char** argv, Options& options) {
     SettingsText settings;
     std::string error;
     if (!options.configPath.empty() && !ReadConfig(options.configPath, settings, error)) {
-        return Fail(error);
+        return Fail(error, failure);
     }
     settings.OverrideWith(given);
     if (!ApplySettings(settings, options, error)) {
-        return Fail(error);
+        return Fail(error, failure);
     }
     if (app.count("--duration") > 0 && !(options.duration >= 0)) {
-        return Fail("--duration: expected a number of seconds, 0 or more");
+        return Fail("--duration: expected a number of seconds, 0 or more", failure);
     }
     return -1;
 }

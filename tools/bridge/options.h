@@ -23,8 +23,8 @@ struct Options {
 
 // Parses and checks the command line and the configuration file it names.
 // Returns -1 to go on, otherwise the exit code: 0 after --help, 2 after an
-// error already printed.
-int ParseOptions(int argc, char** argv, Options& options);
+// error, which is printed on stderr or, with `error`, left there.
+int ParseOptions(int argc, char** argv, Options& options, std::string* error = nullptr);
 
 // Checks `settings` and writes them into `options`. On failure returns false
 // with one line and leaves `options` as it was.

@@ -5,9 +5,6 @@
 
 namespace lxd::bridge {
 
-// The service's name, as the installer registers it.
-inline constexpr const char* kServiceName = "lxdravik-bridge";
-
 // When the service controller started the program, runs it as the service
 // to the end, sets `code` and returns true. Returns false at once when the
 // program was started otherwise (from a console): then it runs as usual.

@@ -62,7 +62,7 @@ function show(s) {
   document.title = (s.name || "lxdravik-bridge") + " status";
   $("summary").textContent = "running " + Math.round(s.seconds) + " s, sending to the driver at " + s.to + ": " +
     s.datagrams + " datagrams" + (s.send_failures ? ", " + s.send_failures + " could not be sent" : "");
-  fill("interfaces", (s.interfaces || []).map((i) => row([i.name, i.address, i.joined.length, i.failed.length ? i.failed.join(", ") + ": " + i.error : 0])));
+  fill("interfaces", s.network.interfaces.map((i) => row([i.name, i.address, i.joined.length, i.failed.length ? i.failed.join(", ") + ": " + i.error : 0])));
   const ports = [], sources = [];
   for (const u of s.universes) {
     const tr = row([u.port, u.protocol === "sacn" ? "sACN" : "Art-Net", u.label, u.priority < 0 ? null : u.priority + (u.per_address ? "+" : ""),
