@@ -243,7 +243,8 @@ int Network::Receive(Receiver& receiver, Millis now) {
         }
         ++received;
         if (receiver.sacn) {
-            bridge_->OnSacn(receiver.buffer, size, now);
+            bridge_->OnSacn(receiver.buffer, size, now,
+                            Arrival{receiver.from.address().to_v4().to_uint(), 0});
         } else {
             bridge_->OnArtnet(receiver.buffer, size, receiver.from.address().to_v4().to_uint(), now,
                               *this);

@@ -1,4 +1,6 @@
-#include <windows.h>
+// Asio (through the runner) brings winsock2.h and windows.h, in the order
+// they need, before this file's own Windows calls.
+#include "tools/bridge/runner.h"
 
 #include <atomic>
 #include <string>
@@ -6,7 +8,6 @@
 
 #include "tools/bridge/log.h"
 #include "tools/bridge/options.h"
-#include "tools/bridge/runner.h"
 #include "tools/bridge/service.h"
 
 namespace lxd::bridge {
