@@ -261,7 +261,7 @@ std::string Runner::Run() {
     }
     v.terminal.reset();
     const Snapshot last = v.Take(v.status);
-    return options_.json ? lxd::bridge::StatusJson(last) : SummaryText(bridge_, v.run);
+    return options_.json ? lxd::bridge::StatusJson(last, false) : SummaryText(bridge_, v.run);
 }
 
 }  // namespace lxd::bridge

@@ -104,7 +104,7 @@ json Interfaces(const NetworkStatus& network) {
 
 }  // namespace
 
-std::string StatusJson(const Snapshot& s) {
+std::string StatusJson(const Snapshot& s, bool levels) {
     json sacnMalformed = json::object();
     for (const SacnParse fault : kSacnFaults) {
         sacnMalformed[SacnParseName(fault)] = s.sacnCounts.parsed[static_cast<int>(fault)];
@@ -116,6 +116,9 @@ std::string StatusJson(const Snapshot& s) {
     json ports = json::array();
     for (const PortStatus& port : s.ports) {
         ports.push_back(Port(port));
+        if (!levels) {
+            ports.back().erase("levels");
+        }
     }
     const json out = {
         {"name", s.name},

@@ -9,8 +9,8 @@
 
 namespace lxd::bridge {
 
-// One line of JSON, ending in a newline.
-std::string StatusJson(const Snapshot& snapshot);
+// One line of JSON, ending in a newline; each port's 512 levels with `levels`.
+std::string StatusJson(const Snapshot& snapshot, bool levels = true);
 
 // How long the bridge may go without sending to the driver while a source
 // is live before /healthz says it is stuck.
