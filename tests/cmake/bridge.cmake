@@ -28,4 +28,17 @@ if(LXD_BUILD_BRIDGE)
     add_dependencies(bridge_tests lxdravik lxdravik-monitor lxdravik-bridge)
   endif()
   lxd_add_test(bridge_tests PORT_LOCK)
+  # The status page in Debian's chromium (tests/web, puppeteer-core from npm),
+  # inside a network namespace of its own; its screenshot is left in
+  # artefacts/ of the build folder.
+  if(NOT WIN32 AND LXD_BUILD_TOOLS)
+    add_test(NAME bridge_page
+      COMMAND sh -c [=[
+command -v node >/dev/null || { echo "skipped: node (Debian package nodejs) is missing"; exit 77; }
+unshare -n true 2>/dev/null || { echo "skipped: a network namespace of its own needs root"; exit 77; }
+exec unshare -n sh -c 'ip link set lo up && ip route add 224.0.0.0/4 dev lo && exec node "$0" "$1" "$2"' "$@"]=]
+        page_test ${CMAKE_CURRENT_SOURCE_DIR}/web/page_test.js $<TARGET_FILE:lxdravik-bridge>
+        ${CMAKE_BINARY_DIR}/artefacts/status-page.png)
+    set_tests_properties(bridge_page PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+  endif()
 endif()

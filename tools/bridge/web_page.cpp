@@ -104,7 +104,7 @@ function connect() {
     if (b.length !== 513 || b[0] !== chosen) return;
     for (let i = 0; i < 512; i++) {
       const v = b[i + 1], c = cells[i];
-      if (c.textContent !== String(v)) { c.textContent = String(v); c.style.background = "rgba(255,170,0," + (v / 255).toFixed(2) + ")"; }
+      if (c.textContent !== String(v)) { c.textContent = String(v); c.style.background = "rgb(255," + (255 - Math.round(v / 3)) + "," + (255 - v) + ")"; }
     }
     lastFrame = Date.now(); $("state").textContent = "live";
   };
