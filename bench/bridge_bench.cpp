@@ -2,21 +2,37 @@
 // send one packet (Network::DrainSacn on a queued packet, one block packet
 // out) against a bare relay (recvfrom and sendto of the same bytes), and one
 // frame of 36 universes. Thread CPU time, fastest repetition; allocations in
-// the bridge's path fail the run.
+// the bridge's path fail the run. Then input-to-driver latency: consoles
+// send 36 universes at 44 Hz (one console, or two merged) to the bridge
+// running its own event loop on a thread, and to a bare relay, in turn; a
+// receiver stands for the driver. The program runs in a network namespace
+// of its own where it can (root), and the bridge is restricted to lo.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "bench/alloc_counter.h"
 #include "bench/min_statistic.h"
 #include "bench/thread_clock.h"
+#include "intake/datagram.h"
+#include "intake/store_layout.h"
 #include "tests/bridge/packets.h"
 #include "tools/bridge/network.h"
 
@@ -55,7 +71,7 @@ struct BridgeUnderTest {
         lxd::bridge::Mapping mapping;
         std::string error;
         lxd::bridge::NetworkSettings settings;
-        settings.bind = "127.0.0.1";
+        settings.interfaces = {"lo"};
         settings.toPort = outPort;
         settings.sacnPort = 0;
         if (!mapping.Add(lxd::bridge::Protocol::kSacn, universes, error) ||
@@ -227,11 +243,320 @@ std::uint64_t PathAllocations() {
     return made;
 }
 
+// Input-to-driver latency. Each console frame carries its number in the first
+// two levels of every universe; the driver's stand-in reads it back from the
+// levels that arrive and looks up when that frame left.
+constexpr int kFrames = 1024;      // frame numbers kept (a run sends fewer)
+constexpr double kFrameRate = 44;  // frames a second per console
+
+using Clock = std::chrono::steady_clock;
+
+struct LatencyRun {
+    const char* name;
+    int consoles;   // 1: 1,584 packets/s; 2: 3,168 (the second a backup at the same priority)
+    bool bridge;    // or the bare relay
+    double warmUp;  // seconds sent before measuring (the bridge's sampling and wait)
+    double seconds;
+};
+
+struct LatencyResult {
+    double p50 = 0, p99 = 0;  // microseconds
+    double cpuPerPacket = 0;  // nanoseconds of the forwarding thread per packet sent to it
+    std::uint64_t samples = 0, packets = 0, allocations = 0;
+};
+
+class LatencyRig {
+  public:
+    LatencyRig() {
+        sender_ = socket(AF_INET, SOCK_DGRAM, 0);
+        driver_ = LoopbackSocket(driverAddress_);
+        const int blocking = fcntl(driver_, F_GETFL) & ~O_NONBLOCK;
+        fcntl(driver_, F_SETFL, blocking);
+        const timeval wait{0, 100000};
+        setsockopt(driver_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        relay_ = LoopbackSocket(relayAddress_);
+        fcntl(relay_, F_SETFL, blocking);
+        setsockopt(relay_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        for (int c = 0; c < 2; ++c) {
+            for (int u = 0; u < kUniverses; ++u) {
+                lxd::test::SacnFields f;
+                f.universe = static_cast<std::uint16_t>(u + 1);
+                f.cidByte = static_cast<std::uint8_t>(0x40 + c);
+                for (int i = 2; i < 512; ++i) {
+                    f.slots[i] = static_cast<std::uint8_t>(c == 0 ? (i / 16) * 8 : 30);
+                }
+                packets_[c][u] = f.Build();
+            }
+        }
+        latencies_.reserve(1 << 20);
+    }
+
+    bool OpenBridge() {
+        lxd::bridge::Mapping mapping;
+        std::string error;
+        lxd::bridge::NetworkSettings settings;
+        settings.interfaces = {"lo"};
+        settings.toPort = ntohs(driverAddress_.sin_port);
+        settings.sacnPort = 0;
+        if (!mapping.Add(lxd::bridge::Protocol::kSacn, "1-36", error) ||
+            !network_.Open(settings, mapping, error)) {
+            std::fprintf(stderr, "set-up failed: %s\n", error.c_str());
+            return false;
+        }
+        const lxd::bridge::NetworkStatus& status = network_.Status();
+        if (status.interfaces.size() != 1 || status.interfaces[0].name != "lo") {
+            std::fprintf(stderr, "the bridge would use more than lo: not run\n");
+            return false;
+        }
+        bridge_ = std::make_unique<lxd::bridge::Bridge>(mapping, true, network_);
+        bridgeAddress_.sin_family = AF_INET;
+        bridgeAddress_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bridgeAddress_.sin_port = htons(network_.SacnPort());
+        bridge_->Listen(lxd::bridge::SteadyNow());
+        network_.Start(*bridge_);
+        Tick();
+        bridgeThread_ = std::thread([this] { io_.run(); });
+        return true;
+    }
+
+    ~LatencyRig() {
+        io_.stop();
+        if (bridgeThread_.joinable()) {
+            bridgeThread_.join();
+        }
+        close(sender_);
+        close(driver_);
+        close(relay_);
+    }
+
+    LatencyResult Run(const LatencyRun& run) {
+        stop_ = false;
+        measuring_ = false;
+        latencies_.clear();
+        std::fill(std::begin(lastFrame_), std::end(lastFrame_), -1);
+        std::thread driver([this, &run] { Drive(run.bridge); });
+        std::thread relay;
+        if (!run.bridge) {
+            relay = std::thread([this] { Relay(); });
+            relayThread_ = relay.native_handle();
+        }
+        const sockaddr_in& to = run.bridge ? bridgeAddress_ : relayAddress_;
+        const auto start = Clock::now();
+        const auto period = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(1.0 / kFrameRate));
+        const int warmFrames = static_cast<int>(run.warmUp * kFrameRate);
+        const int frames = warmFrames + static_cast<int>(run.seconds * kFrameRate);
+        LatencyResult result;
+        for (int f = 0; f < frames; ++f) {
+            if (f == warmFrames) {
+                Mark(run.bridge, true);
+                packetsMeasured_ = 0;
+            }
+            packetsMeasured_ += f >= warmFrames ? kUniverses * run.consoles : 0;
+            std::this_thread::sleep_until(start + period * f);
+            for (int u = 0; u < kUniverses; ++u) {
+                for (int c = 0; c < run.consoles; ++c) {
+                    Bytes& packet = packets_[c][u];
+                    packet[111] = static_cast<std::uint8_t>(f);
+                    packet[126] = static_cast<std::uint8_t>(c == 0 ? f >> 8 : 0);
+                    packet[127] = static_cast<std::uint8_t>(c == 0 ? f : 0);
+                    if (c == 0) {
+                        sentAt_[f % kFrames][u] = Clock::now();
+                    }
+                    sendto(sender_, packet.data(), packet.size(), 0,
+                           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Mark(run.bridge, false);
+        stop_ = true;
+        driver.join();
+        if (relay.joinable()) {
+            relay.join();
+        }
+        std::sort(latencies_.begin(), latencies_.end());
+        if (!latencies_.empty()) {
+            result.p50 = latencies_[latencies_.size() / 2];
+            result.p99 = latencies_[latencies_.size() * 99 / 100];
+        }
+        result.samples = latencies_.size();
+        result.packets = packetsMeasured_;
+        result.allocations = allocations_;
+        result.cpuPerPacket =
+            packetsMeasured_ > 0 ? cpuMeasured_ * 1e9 / static_cast<double>(packetsMeasured_) : 0;
+        return result;
+    }
+
+  private:
+    // Starts or ends the measured stretch: CPU time of the forwarding thread
+    // (read from here, so that nothing is handed to it), allocations of the
+    // program (the sender, receiver and relay make none).
+    void Mark(bool bridge, bool begin) {
+        const pthread_t thread = bridge ? bridgeThread_.native_handle() : relayThread_;
+        clockid_t clock;
+        timespec cpu{};
+        if (pthread_getcpuclockid(thread, &clock) == 0) {
+            clock_gettime(clock, &cpu);
+        }
+        const double seconds = static_cast<double>(cpu.tv_sec) + cpu.tv_nsec * 1e-9;
+        if (begin) {
+            cpuMeasured_ = -seconds;
+            allocations_ = lxd::bench::Allocations();
+            measuring_ = true;
+        } else {
+            measuring_ = false;
+            cpuMeasured_ += seconds;
+            allocations_ = lxd::bench::Allocations() - allocations_;
+        }
+    }
+
+    void Tick() {
+        tick_.expires_after(lxd::bridge::kTickInterval);
+        tick_.async_wait([this](asio::error_code ec) {
+            if (!ec) {
+                bridge_->Tick(lxd::bridge::SteadyNow());
+                Tick();
+            }
+        });
+    }
+
+    // The bare relay: recvfrom and sendto of the same bytes to the driver.
+    void Relay() {
+        std::uint8_t buffer[1500];
+        while (!stop_) {
+            sockaddr_in from;
+            socklen_t length = sizeof from;
+            const ssize_t n = recvfrom(relay_, buffer, sizeof buffer, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+            if (n > 0) {
+                sendto(relay_, buffer, static_cast<std::size_t>(n), 0,
+                       reinterpret_cast<const sockaddr*>(&driverAddress_), sizeof driverAddress_);
+            }
+        }
+    }
+
+    // The driver's stand-in: applies block packets to a store (or reads the
+    // relayed sACN) and times every frame number that appears on a port.
+    void Drive(bool bridge) {
+        std::uint8_t buffer[1500];
+        while (!stop_) {
+            const ssize_t n = recv(driver_, buffer, sizeof buffer, 0);
+            const auto now = Clock::now();
+            if (n <= 0) {
+                continue;
+            }
+            if (bridge) {
+                lxd::ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store_,
+                                   {nullptr, nullptr, nullptr});
+                for (int p = 0; p < kUniverses; ++p) {
+                    Arrived(p,
+                            store_[p * lxd::kChannelsPerPort] << 8 |
+                                store_[p * lxd::kChannelsPerPort + 1],
+                            now);
+                }
+            } else if (n > 127 && buffer[22] == 0x40) {  // the first console's CID
+                const int u = (buffer[113] << 8 | buffer[114]) - 1;
+                Arrived(u, buffer[126] << 8 | buffer[127], now);
+            }
+        }
+    }
+
+    void Arrived(int port, int frame, Clock::time_point now) {
+        if (port < 0 || port >= kUniverses || frame == lastFrame_[port]) {
+            return;
+        }
+        lastFrame_[port] = frame;
+        if (measuring_ && latencies_.size() < latencies_.capacity()) {
+            latencies_.push_back(
+                std::chrono::duration<double, std::micro>(now - sentAt_[frame % kFrames][port])
+                    .count());
+        }
+    }
+
+    asio::io_context io_;
+    lxd::bridge::Network network_{io_};
+    std::unique_ptr<lxd::bridge::Bridge> bridge_;
+    asio::steady_timer tick_{io_};
+    std::thread bridgeThread_;
+    int sender_ = -1, driver_ = -1, relay_ = -1;
+    sockaddr_in driverAddress_{}, relayAddress_{}, bridgeAddress_{};
+    Bytes packets_[2][kUniverses];
+    Clock::time_point sentAt_[kFrames][kUniverses];
+    std::uint8_t store_[lxd::kStoreSize] = {};
+    int lastFrame_[kUniverses];
+    std::vector<double> latencies_;
+    std::atomic<bool> stop_{false}, measuring_{false};
+    pthread_t relayThread_{};
+    double cpuMeasured_ = 0;
+    std::uint64_t packetsMeasured_ = 0, allocations_ = 0;
+};
+
+// Runs the latency table; writes it as JSON to `path` (when given) for
+// bench/run.sh. Returns false when a run measured nothing.
+bool MeasureLatency(const char* path) {
+    LatencyRig rig;
+    if (!rig.OpenBridge()) {
+        return false;
+    }
+    const LatencyRun runs[] = {
+        {"bridge/1584", 1, true, 3.5, 4},
+        {"bare/1584", 1, false, 0.5, 4},
+        {"bridge/3168", 2, true, 2.0, 4},
+        {"bare/3168", 2, false, 0.5, 4},
+    };
+    std::string json = "{";
+    bool ok = true;
+    std::printf("\ninput-to-driver latency, 36 universes at 44 Hz (us; CPU ns per packet)\n");
+    for (const LatencyRun& run : runs) {
+        const LatencyResult r = rig.Run(run);
+        std::printf(
+            "  %-12s p50 %7.1f  p99 %7.1f  cpu %7.0f  (%llu frames timed, %llu packets, "
+            "%llu allocations)\n",
+            run.name, r.p50, r.p99, r.cpuPerPacket, static_cast<unsigned long long>(r.samples),
+            static_cast<unsigned long long>(r.packets),
+            static_cast<unsigned long long>(r.allocations));
+        char entry[200];
+        std::snprintf(entry, sizeof entry,
+                      "%s\"%s\": {\"p50\": %.1f, \"p99\": %.1f, \"cpu\": %.0f, "
+                      "\"allocations\": %llu}",
+                      json.size() > 1 ? ", " : "", run.name, r.p50, r.p99, r.cpuPerPacket,
+                      static_cast<unsigned long long>(r.allocations));
+        json += entry;
+        ok = ok && r.samples > 0;
+        if (run.bridge) {
+            lxd::bench::AddHotPathAllocations(r.allocations);
+        }
+    }
+    json += "}\n";
+    if (path != nullptr) {
+        std::ofstream(path) << json;
+    }
+    return ok;
+}
+
+// Root: a network namespace of the bench's own with lo up, so that nothing it
+// does reaches a real interface. Otherwise the bridge is restricted to lo.
+void EnterPrivateNetwork() {
+    if (geteuid() == 0 && unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0) {
+        std::printf("running in a network namespace of its own\n");
+    } else {
+        std::printf("not root: running on the host's loopback, the bridge restricted to lo\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using lxd::bench::WithMin;
     benchmark::Initialize(&argc, argv);
+    const char* latencyOut = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--latency_out=", 14) == 0) {
+            latencyOut = argv[i] + 14;
+        }
+    }
+    EnterPrivateNetwork();
     if (!SetUp()) {
         return 1;
     }
@@ -247,6 +572,10 @@ int main(int argc, char** argv) {
     WithMin(benchmark::RegisterBenchmark("frame36/bridge", BridgeFrame)->UseManualTime());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    if (!MeasureLatency(latencyOut)) {
+        std::fprintf(stderr, "FAIL: the latency runs measured nothing\n");
+        return 1;
+    }
     if (lxd::bench::HotPathAllocations() != 0) {
         std::fprintf(stderr, "FAIL: the bridge's path made %llu heap allocations\n",
                      static_cast<unsigned long long>(lxd::bench::HotPathAllocations()));

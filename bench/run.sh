@@ -18,10 +18,11 @@ echo "== intake (loopback, UDP 2501)"
 flock /tmp/lxdravik-2501.lock "$bin/intake_bench" "${common[@]}" \
   --benchmark_out="$out/intake.json" --benchmark_out_format=json
 
-echo "== bridge (sACN over loopback)"
-"$bin/bridge_bench" "${common[@]}" --benchmark_out="$out/bridge.json" --benchmark_out_format=json
+echo "== bridge (sACN over loopback, in a network namespace of its own when root)"
+"$bin/bridge_bench" "${common[@]}" --benchmark_out="$out/bridge.json" --benchmark_out_format=json \
+  --latency_out="$out/latency.json"
 
-python3 - "$out/codec.json" "$out/intake.json" "$out/bridge.json" <<'PY'
+python3 - "$out/codec.json" "$out/intake.json" "$out/bridge.json" "$out/latency.json" <<'PY'
 import json, sys
 
 def load(path):
@@ -32,6 +33,7 @@ def load(path):
     return runs
 
 codec, intake, bridge = load(sys.argv[1]), load(sys.argv[2]), load(sys.argv[3])
+latency = json.load(open(sys.argv[4]))
 rows = []
 
 def check(label, value, goal, at_least=True):
@@ -86,6 +88,17 @@ print(f"  36 universes at 44 Hz: {frame * 44 / 1e7:.2f} % of a core a frame at a
 check("bridge sACN packet: x bare relay packets/s", bare / packet, 0.5)
 check("bridge 36 x 44 Hz, frames: % of a core", frame * 44 / 1e7, 1.0, at_least=False)
 check("bridge 36 x 44 Hz, own work: % of a core", own * rate / 1e7, 0.1, at_least=False)
+
+# Input-to-driver latency against a bare relay measured in the same run: p99
+# within 1.5 x the relay's plus 100 us, CPU per packet within 1.5 x.
+print("\ninput-to-driver latency (us) and CPU per packet (ns), bursts of 36 universes at 44 Hz")
+print("  packets/s   bridge p50   p99   cpu    bare p50   p99   cpu")
+for pps in ("1584", "3168"):
+    b, r = latency[f"bridge/{pps}"], latency[f"bare/{pps}"]
+    print(f"  {pps:>9s}   {b['p50']:10.1f} {b['p99']:6.1f} {b['cpu']:5.0f}   {r['p50']:8.1f} {r['p99']:6.1f} {r['cpu']:5.0f}")
+    check(f"latency {pps}/s: bridge p99 - 1.5 x bare p99 (us)", b["p99"] - 1.5 * r["p99"], 100, at_least=False)
+    check(f"latency {pps}/s: bridge CPU/packet x bare", b["cpu"] / r["cpu"], 1.5, at_least=False)
+    check(f"latency {pps}/s: bridge allocations", b["allocations"], 0, at_least=False)
 
 print("\ngoals")
 for label, value, goal, verdict in rows:

@@ -12,6 +12,14 @@
 namespace lxd::test {
 namespace {
 
+std::string Join(const std::vector<std::string>& list) {
+    std::string out;
+    for (const std::string& item : list) {
+        out += (out.empty() ? "" : ",") + item;
+    }
+    return out;
+}
+
 std::string Describe(const bridge::Options& o) {
     std::string out;
     for (int p = 0; p < bridge::kDriverPorts; ++p) {
@@ -22,7 +30,7 @@ std::string Describe(const bridge::Options& o) {
         }
     }
     return out + "to " + o.network.toHost + ":" + std::to_string(o.network.toPort) +
-           (o.network.bind.empty() ? "" : " bind " + o.network.bind) +
+           (o.network.interfaces.empty() ? "" : " on " + Join(o.network.interfaces)) +
            (o.holdOnLoss ? " hold" : " zero") + (o.http.empty() ? "" : " http " + o.http) +
            (o.name.empty() ? "" : " name " + o.name);
 }
@@ -42,14 +50,17 @@ TEST(BridgeConfig, FilesGiveTheirSettingsUnderTheCommandLineOrOneLineWhy) {
         {"# a comment\r\nsacn = \"5@3\"\r\nartnet = [\"0:0:1-2@10\"]\r\nto = \"127.0.0.2:2600\"\r\n"
          "on_loss = \"zero\"\r\nname = \"Left\"\r\ninterfaces = [\"127.0.0.1\"]\r\n",
          {},
-         "3:S5 10:A1 11:A2 to 127.0.0.2:2600 bind 127.0.0.1 zero name Left"},
+         "3:S5 10:A1 11:A2 to 127.0.0.2:2600 on 127.0.0.1 zero name Left"},
         // The command line wins; its mapping replaces both of the file's lists.
         {"sacn = [\"1-2\"]\nartnet = \"7@9\"\non_loss = \"zero\"\nhttp = \"127.0.0.1:1\"\n",
          {"--sacn", "4", "--on-loss", "hold", "--http", "0.0.0.0:8080"},
          "0:S4 to 127.0.0.1:2501 hold http 0.0.0.0:8080"},
+        {"sacn = [\"1-2\"]\ninterfaces = [\"eth1\", \"10.0.0.1\"]\n",
+         {},
+         "0:S1 1:S2 to 127.0.0.1:2501 on eth1,10.0.0.1 hold"},
         {"sacn = [\"1-2\"]\ninterfaces = [\"10.0.0.1\"]\n",
-         {"--bind", "127.0.0.1", "--to", "127.0.0.3:9"},
-         "0:S1 1:S2 to 127.0.0.3:9 bind 127.0.0.1 hold"},
+         {"--bind", "127.0.0.1", "--interface", "lo", "--to", "127.0.0.3:9"},
+         "0:S1 1:S2 to 127.0.0.3:9 on 127.0.0.1,lo hold"},
         {"sacn = [\"1-4\"]\nbogus = 3\n", {}, "F:2: bogus: unknown key"},
         {"sacn = [\"1-4\"]\nto = \n", {}, "F:2: "},
         {"sacn = \"1\"\nsacn = \"2\"\n", {}, "F:2: "},
@@ -66,9 +77,9 @@ TEST(BridgeConfig, FilesGiveTheirSettingsUnderTheCommandLineOrOneLineWhy) {
         {"sacn = [\"1\"]\nto = \"localhost\"\n", {}, "F:2: to: expected HOST:PORT"},
         {"sacn = [\"1\"]\nhttp = \"127.0.0.1:99999\"\n", {}, "F:2: http: expected ADDR:PORT"},
         {"sacn = [\"1\"]\nname = \"\"\n", {}, "F:2: name: expected a name of 1 to 63 characters"},
-        {"sacn = [\"1\"]\ninterfaces = [\"a\", \"b\"]\n",
+        {"sacn = [\"1\"]\ninterfaces = [\"eth1\", \"10.0.0\"]\n",
          {},
-         "F:2: interfaces: one interface only"},
+         "F:2: interfaces: '10.0.0' is neither an IPv4 address nor an interface name"},
         {"# nothing\n", {}, "nothing to receive: map universes with --sacn and/or --artnet"},
         {"sacn = [\"1\"]\nbad = \"\xff\"\n", {}, "F:2: "},  // not UTF-8
         {"-", {}, "F: cannot read the configuration file"},

@@ -1,6 +1,8 @@
 // Sources of one universe as steps in time: priorities, highest-takes-
 // precedence, per-address priority, sequence order, stream termination,
-// preview, timeouts and the source limits. Time is set by the steps.
+// preview, timeouts, the source limits, and the careful receiver's rules
+// (sampling, waiting for priorities, settled loss, hold per channel). Time is
+// set by the steps.
 #include <gtest/gtest.h>
 
 #include "tests/bridge/packets.h"
@@ -29,12 +31,14 @@ struct Step {
     V verdict;
     Bytes levels;
     std::uint8_t options = 0;
+    std::uint32_t via = 0;  // the arrival interface
 };
 
 struct Scenario {
     const char* name;
     std::vector<Step> steps;
     bool hold = true;
+    int listen = -1;  // >= 0: the universe starts receiving then (sampling)
 };
 void PrintTo(const Scenario& s, std::ostream* os) {
     *os << s.name;
@@ -44,6 +48,9 @@ class SacnMerge : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(SacnMerge, LevelsFollowTheSteps) {
     bridge::SacnUniverse universe(GetParam().hold);
+    if (GetParam().listen >= 0) {
+        universe.Listen(Millis(GetParam().listen));
+    }
     int n = 0;
     for (const Step& step : GetParam().steps) {
         SCOPED_TRACE("step " + std::to_string(n++) + " at " + std::to_string(step.at) + " ms");
@@ -61,7 +68,8 @@ TEST_P(SacnMerge, LevelsFollowTheSteps) {
             bridge::SacnPacket parsed;
             ASSERT_EQ(bridge::ParseSacn(packet.data(), packet.size(), parsed),
                       bridge::SacnParse::kData);
-            EXPECT_EQ(universe.Apply(parsed, Millis(step.at)), step.verdict);
+            EXPECT_EQ(universe.Apply(parsed, Millis(step.at), {0x0A650001, step.via}),
+                      step.verdict);
         }
         const std::uint8_t* levels = universe.Output().Levels();
         EXPECT_EQ(Bytes(levels, levels + 4), step.levels);
@@ -107,12 +115,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {5, 1, 0, 100, 255, {4}, V::kLevels, {4, 0, 0, 0}},
                   {6, 1, 0, 100, 0, {5}, V::kLevels, {5, 0, 0, 0}},      // wraps
                   {7, 2, 0, 100, 200, {6}, V::kLevels, {6, 0, 0, 0}}}},  // own count
-        Scenario{"StreamTerminatedHolds",
+        // A loss settles when every other source has been heard since.
+        Scenario{"StreamTerminatedSettlesThenHolds",
                  {{0, 1, 0, 100, 1, {10, 20}, V::kLevels, {10, 20, 0, 0}},
                   {1, 2, 0, 50, 1, {5, 5}, V::kLevels, {10, 20, 0, 0}},
-                  {2, 1, 0, 100, 2, {}, V::kTerminated, {5, 5, 0, 0}, kTerminate},
-                  {3, 1, 0, 100, 3, {}, V::kEnded, {5, 5, 0, 0}, kTerminate},
-                  {4, 2, 0, 50, 2, {}, V::kTerminated, {5, 5, 0, 0}, kTerminate}}},
+                  {2, 1, 0, 100, 2, {}, V::kTerminated, {10, 20, 0, 0}, kTerminate},
+                  {3, 1, 0, 100, 3, {}, V::kEnded, {10, 20, 0, 0}, kTerminate},
+                  {4, 2, 0, 50, 2, {5, 5}, V::kLevels, {5, 5, 0, 0}},
+                  {5, 2, 0, 50, 3, {}, V::kTerminated, {5, 5, 0, 0}, kTerminate}}},
         Scenario{"StreamTerminatedZeroes",
                  {{0, 1, 0, 100, 1, {10, 20}, V::kLevels, {10, 20, 0, 0}},
                   {1, 1, 0, 100, 2, {10, 20}, V::kTerminated, kZero, kTerminate}},
@@ -122,12 +132,72 @@ INSTANTIATE_TEST_SUITE_P(
                   {1, 1, 0x17, 100, 2, {9}, V::kOtherStartCode, kZero},
                   {2, 1, 0, 100, 3, {8}, V::kLevels, {8, 0, 0, 0}},
                   {3, 1, 0x17, 100, 3, {9}, V::kOutOfOrder, {8, 0, 0, 0}}}},
-        Scenario{"SilentSourceTimesOut",
+        Scenario{"SilentSourceTimesOutAndSettles",
                  {{0, 1, 0, 150, 1, {1, 1}, V::kLevels, {1, 1, 0, 0}},
                   {1000, 2, 0, 100, 1, {9, 9}, V::kLevels, {1, 1, 0, 0}},
                   Wait(2499, {1, 1, 0, 0}),
-                  Wait(2500, {9, 9, 0, 0}),
-                  Wait(3500, {9, 9, 0, 0})}}));  // zero on loss: BridgeForwarding
+                  Wait(2500, {1, 1, 0, 0}),  // 2 not heard since: it may be failing too
+                  {2600, 2, 0, 100, 2, {9, 9}, V::kLevels, {9, 9, 0, 0}},
+                  Wait(5100, {9, 9, 0, 0})}},  // zero on loss: BridgeForwarding
+        // Two desks at idle rate lose the network: the look stays as it was.
+        Scenario{"TwoDesksLostTogetherLeaveTheirLook",
+                 {{0, 1, 0, 100, 1, {0, 0}, V::kLevels, kZero},
+                  {500, 2, 0, 90, 1, {255, 255}, V::kLevels, kZero},
+                  Wait(2500, kZero),
+                  Wait(3000, kZero),
+                  {3100, 2, 0, 90, 2, {255, 255}, V::kLevels, {255, 255, 0, 0}}}},
+        Scenario{"SamplingMergesTheSourcesFoundTogether",
+                 {{0, 1, 0, 100, 1, {10}, V::kLevels, kZero},
+                  {700, 2, 0, 120, 1, {20}, V::kLevels, kZero},
+                  Wait(1499, kZero),
+                  Wait(1500, {20, 0, 0, 0})},
+                 true,
+                 0},
+        // After sampling a new source waits for its per-address priorities
+        // (an effects desk claiming channel 1 only), or 1.5 s without them.
+        Scenario{"NewSourceWaitsForItsPriorities",
+                 {{0, 1, 0, 100, 1, {50, 50, 50, 50}, V::kLevels, kZero},
+                  Wait(1500, {50, 50, 50, 50}),
+                  {1600, 2, 0, 150, 1, {255, 255, 255, 255}, V::kLevels, {50, 50, 50, 50}},
+                  {1700, 2, 0xDD, 150, 2, {150}, V::kPriorities, {255, 50, 50, 50}},
+                  {1800, 1, 0, 100, 2, {50, 50, 50, 50}, V::kLevels, {255, 50, 50, 50}},
+                  {1900, 3, 0, 200, 1, {7}, V::kLevels, {255, 50, 50, 50}},
+                  Wait(3399, {255, 50, 50, 50}),
+                  Wait(3400, {7, 0, 0, 0})},
+                 true,
+                 0},
+        Scenario{"PerAddressPriorityAbove200CountsAs200",
+                 {{0, 1, 0xDD, 0, 1, {255, 201}, V::kPriorities, kZero},
+                  {0, 1, 0, 0, 2, {1, 1}, V::kLevels, {1, 1, 0, 0}},
+                  {1, 2, 0, 200, 1, {9, 9}, V::kLevels, {9, 9, 0, 0}}}},
+        Scenario{"HoldPerChannel",
+                 {{0, 1, 0xDD, 100, 1, {100, 0}, V::kPriorities, kZero},
+                  {0, 1, 0, 100, 2, {10, 0}, V::kLevels, {10, 0, 0, 0}},
+                  {0, 2, 0xDD, 100, 1, {0, 100}, V::kPriorities, {10, 0, 0, 0}},
+                  {0, 2, 0, 100, 2, {0, 20}, V::kLevels, {10, 20, 0, 0}},
+                  {2000, 2, 0xDD, 100, 3, {0, 100}, V::kPriorities, {10, 20, 0, 0}},
+                  {2000, 2, 0, 100, 4, {0, 20}, V::kLevels, {10, 20, 0, 0}},
+                  Wait(2500, {10, 20, 0, 0}),
+                  {2600, 2, 0, 100, 5, {0, 21}, V::kLevels, {10, 21, 0, 0}}}},
+        Scenario{"ZeroPerChannel",
+                 {{0, 1, 0xDD, 100, 1, {100, 0}, V::kPriorities, kZero},
+                  {0, 1, 0, 100, 2, {10, 0}, V::kLevels, {10, 0, 0, 0}},
+                  {0, 2, 0xDD, 100, 1, {0, 100}, V::kPriorities, {10, 0, 0, 0}},
+                  {0, 2, 0, 100, 2, {0, 20}, V::kLevels, {10, 20, 0, 0}},
+                  {2000, 2, 0xDD, 100, 3, {0, 100}, V::kPriorities, {10, 20, 0, 0}},
+                  {2000, 2, 0, 100, 4, {0, 20}, V::kLevels, {10, 20, 0, 0}},
+                  Wait(2500, {10, 20, 0, 0}),
+                  {2600, 2, 0, 100, 5, {0, 21}, V::kLevels, {0, 21, 0, 0}}},
+                 false},
+        Scenario{"EndedSourceStaysGoneForItsLatePackets",
+                 {{0, 1, 0, 100, 1, {10}, V::kLevels, {10, 0, 0, 0}},
+                  {1, 1, 0, 100, 2, {}, V::kTerminated, {10, 0, 0, 0}, kTerminate},
+                  {100, 1, 0, 100, 3, {99}, V::kEnded, {10, 0, 0, 0}},
+                  {2501, 1, 0, 100, 4, {99}, V::kLevels, {99, 0, 0, 0}}}},
+        Scenario{"SamePacketOnTwoInterfacesCountsOnce",
+                 {{0, 1, 0, 100, 1, {10}, V::kLevels, {10, 0, 0, 0}, 0, 1},
+                  {0, 1, 0, 100, 1, {10}, V::kDuplicate, {10, 0, 0, 0}, 0, 2},
+                  {1, 1, 0, 100, 1, {11}, V::kOutOfOrder, {10, 0, 0, 0}, 0, 1}}}));
 
 TEST(SacnMerge, TurnsAwayANinthSourceAndTakesItWhenOneLeaves) {
     bridge::SacnUniverse universe;
@@ -147,7 +217,13 @@ TEST(SacnMerge, TurnsAwayANinthSourceAndTakesItWhenOneLeaves) {
     }
     EXPECT_EQ(apply(99, 0, 1), V::kSourceLimit);
     EXPECT_EQ(apply(3, kTerminate, 2), V::kTerminated);
-    EXPECT_EQ(apply(99, 0, 3), V::kLevels);
+    EXPECT_EQ(apply(99, 0, 3), V::kSourceLimit);  // 3 is merged until its loss settles
+    for (std::uint8_t cid = 1; cid <= bridge::kSacnMaxSources; ++cid) {
+        if (cid != 3) {
+            ASSERT_EQ(apply(cid, 0, 4), V::kLevels);
+        }
+    }
+    EXPECT_EQ(apply(99, 0, 5), V::kLevels);
     EXPECT_EQ(universe.LiveSources(), bridge::kSacnMaxSources);
     EXPECT_EQ(universe.SourcesSeen(), bridge::kSacnMaxSources + 1u);
 }

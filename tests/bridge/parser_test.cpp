@@ -131,7 +131,9 @@ TEST(ArtnetParse, SaysWhatEachPacketIs) {
         {Dmx(0, 2).Build(), A::kDmx},
         {Dmx(1, 24, -1, 15).Build(), A::kDmx},
         {Dmx(1, 24, -1, 13).Build(), A::kOldVersion},
-        {Dmx(0, 25).Build(), A::kBadLength},
+        {Dmx(0, 25).Build(), A::kDmx},  // odd lengths: small senders send them
+        {Dmx(0, 1).Build(), A::kDmx},
+        {Dmx(0, 4, 513).Build(), A::kBadLength},
         {Dmx(0, 0).Build(), A::kBadLength},
         {Dmx(0, 514).Build(), A::kBadLength},
         {Dmx(0, 100, 102).Build(), A::kTruncated},

@@ -1,11 +1,19 @@
-// lxdravik-bridge as a user runs it, on loopback: sACN by unicast and by
-// multicast (lo, IP_MULTICAST_IF 127.0.0.1) and Art-Net with discovery reach
-// the driver loaded by the monitor; bad packets are counted; bad command
-// lines and busy ports give one line and the documented exit code.
+// lxdravik-bridge as a user runs it, always inside network namespaces the
+// test makes (so that its joins on every interface stay there): on loopback,
+// sACN by unicast and by multicast and Art-Net with discovery reach the
+// driver loaded by the monitor; bad packets are counted; bad command lines
+// and busy ports give one line and the documented exit code. Rigs of veth
+// pairs stand for show networks: no default route, two cards, a card that
+// comes up late, --interface; and a terminal that stops reading.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <memory>
@@ -22,14 +30,28 @@ namespace {
 const std::string kBridge = ProgramDirectory() + "lxdravik-bridge";
 const std::string kMonitor = ProgramDirectory() + "lxdravik-monitor";
 
+// Moves this test (its thread, the sockets it opens and the programs it
+// starts) into a network namespace of its own with only lo, up. Needs root.
+bool EnterPrivateNetwork() {
+    return unshare(CLONE_NEWNET) == 0 &&
+           RunProcess({"/usr/sbin/ip", "link", "set", "lo", "up"}).exitCode == 0;
+}
+
+#define REQUIRE_PRIVATE_NETWORK()                                                        \
+    if (geteuid() != 0 || !EnterPrivateNetwork()) {                                      \
+        GTEST_SKIP() << "the bridge runs only in a network namespace, which needs root"; \
+    }
+
 // A UDP socket on loopback, optionally bound (with address reuse), whose
-// multicast leaves through lo.
+// multicast leaves through `via` (lo by default).
 class Loopback {
   public:
-    explicit Loopback(const char* bindAddress = nullptr, std::uint16_t port = 0, int reuse = 1)
+    explicit Loopback(const char* bindAddress = nullptr, std::uint16_t port = 0, int reuse = 1,
+                      const char* via = "127.0.0.1")
         : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        const in_addr lo{htonl(INADDR_LOOPBACK)};
-        setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
+        in_addr out{};
+        inet_pton(AF_INET, via, &out);
+        setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
         const timeval wait{2, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         if (bindAddress != nullptr) {
@@ -90,12 +112,14 @@ std::unique_ptr<ChildProcess> StartMonitor() {
 }
 
 TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
+    REQUIRE_PRIVATE_NETWORK();
     const std::unique_ptr<ChildProcess> monitor = StartMonitor();
     ASSERT_NE(monitor, nullptr) << "UDP 2501 stayed busy";
     ChildProcess bridge;
     ASSERT_TRUE(bridge.Start({kBridge, "--sacn", "1-34", "--artnet", "0:0:5-6@34", "--bind",
                               "127.0.0.1", "--duration", "2.5", "--json"}));
     ASSERT_TRUE(bridge.WaitForError("listening", std::chrono::seconds(10))) << kBridge;
+    // Sent within the first 1.5 s (sampling): merged together when it ends.
 
     Loopback sender;
     std::vector<Levels> expected(36, Levels(512, 0));
@@ -158,6 +182,7 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
 }
 
 TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
+    REQUIRE_PRIVATE_NETWORK();
     Loopback holder("0.0.0.0", 6454, 0);  // no address reuse: the port is busy for the bridge
     ASSERT_TRUE(holder.Bound());
     const struct {
@@ -168,7 +193,10 @@ TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
         {{}, 2, "nothing to receive: map universes with --sacn and/or --artnet"},
         {{"--sacn", "1-7@30"}, 2, "--sacn 1-7@30: the list runs past port 35"},
         {{"--sacn", "1", "--to", "2501"}, 2, "--to: expected HOST:PORT"},
-        {{"--sacn", "1", "--bind", "192.0.2.1"}, 1, "--bind: 192.0.2.1 is not an address"},
+        {{"--sacn", "1", "--bind", "notanaddress"}, 2, "--bind: 'notanaddress' is not an IPv4"},
+        {{"--sacn", "1", "--interface", "10.1.1.256"}, 2, "--interface: '10.1.1.256' is neither"},
+        {{"--sacn", "1", "--duration", "inf"}, 2, "--duration: expected a number of seconds"},
+        {{"--sacn", "1", "--duration", "1e10"}, 2, "--duration: expected a number of seconds"},
         {{"--sacn", "1", "--bogus"}, 2, "--bogus"},
     };
     for (const auto& c : cases) {
@@ -188,6 +216,191 @@ TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
     const ProcessResult help = RunProcess({kBridge, "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(Holds(help.out, "--sacn UNIVERSES[@PORT]"));
+}
+
+// Network namespaces for one rig, named after this process, removed at the
+// end: L (the bridge's machine), S (the console's network, reached from L over
+// the veth pair vl-vs) and W (another network with the default route, vw-vo).
+class Rig {
+  public:
+    Rig() : prefix_("rig" + std::to_string(getpid()) + "n" + std::to_string(next_++)) {}
+    ~Rig() {
+        RunProcess({"/bin/sh", "-c",
+                    "for n in L S W; do ip netns del " + prefix_ + "$n 2>/dev/null; done"});
+    }
+    // Runs `script` with $L, $S and $W naming the namespaces.
+    bool Run(const std::string& script) const {
+        const ProcessResult run =
+            RunProcess({"/bin/sh", "-ec",
+                        "L=" + prefix_ + "L; S=" + prefix_ + "S; W=" + prefix_ + "W; " + script});
+        EXPECT_EQ(run.exitCode, 0) << script << "\n" << run.err;
+        return run.exitCode == 0;
+    }
+    std::vector<std::string> In(char ns, std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"/usr/sbin/ip", "netns", "exec", prefix_ + ns});
+        return arguments;
+    }
+    // A UDP socket opened inside namespace `ns`, multicast leaving from `via`.
+    std::unique_ptr<Loopback> SocketIn(char ns, const char* via) const {
+        const int self = open("/proc/thread-self/ns/net", O_RDONLY);
+        const int there = open(("/run/netns/" + prefix_ + ns).c_str(), O_RDONLY);
+        std::unique_ptr<Loopback> socket;
+        if (self >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
+            socket = std::make_unique<Loopback>(nullptr, 0, 1, via);
+            EXPECT_EQ(setns(self, CLONE_NEWNET), 0);
+        }
+        close(self);
+        close(there);
+        return socket;
+    }
+
+  private:
+    static inline int next_ = 0;
+    std::string prefix_;
+};
+
+// The show network: the bridge's card 10.101.0.5/16 without a route out,
+// the console at 10.101.0.1.
+const char* const kShowNetwork =
+    "ip netns add $L; ip netns add $S; ip -n $L link set lo up; "
+    "ip -n $L link add vl type veth peer name vs netns $S; "
+    "ip -n $S addr add 10.101.0.1/16 dev vs; ip -n $S link set vs up; ";
+const char* const kShowCardUp = "ip -n $L addr add 10.101.0.5/16 dev vl; ip -n $L link set vl up; ";
+// A second card whose network has the default route (a venue's Wi-Fi).
+const char* const kOtherNetwork =
+    "ip netns add $W; ip -n $L link add vw type veth peer name vo netns $W; "
+    "ip -n $W addr add 192.168.77.1/24 dev vo; ip -n $W link set vo up; "
+    "ip -n $L addr add 192.168.77.5/24 dev vw; ip -n $L link set vw up; "
+    "ip -n $L route add default via 192.168.77.1; ";
+
+TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "network namespaces need root";
+    }
+    const struct {
+        const char* name;
+        std::string rig;
+        std::string later;  // run 0.5 s after the bridge started
+        std::vector<std::string> options;
+        bool fromOtherNetwork;  // W also sends universe 1, by unicast and multicast
+    } cases[] = {
+        {"one card, no default route", std::string(kShowNetwork) + kShowCardUp, "", {}, false},
+        {"two cards, the show one without a route",
+         std::string(kShowNetwork) + kShowCardUp + kOtherNetwork,
+         "",
+         {},
+         false},
+        {"the card comes up after the bridge started", kShowNetwork, kShowCardUp, {}, false},
+        {"--interface ignores the other network",
+         std::string(kShowNetwork) + kShowCardUp + kOtherNetwork,
+         "",
+         {"--interface", "vl"},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ASSERT_TRUE(rig.Run(c.rig));
+        ChildProcess monitor;
+        ASSERT_TRUE(monitor.Start(rig.In('L', {kMonitor, "--duration", "8", "--json"})));
+        ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
+        std::vector<std::string> arguments = {kBridge, "--sacn", "1-2", "--duration", "7"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        ChildProcess bridge;
+        ASSERT_TRUE(bridge.Start(rig.In('L', arguments)));
+        ASSERT_TRUE(bridge.WaitForError("listening", std::chrono::seconds(10)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (!c.later.empty()) {
+            ASSERT_TRUE(rig.Run(c.later));
+        }
+        // The console sends at 10 Hz, as does a desk on the other network.
+        const std::unique_ptr<Loopback> console = rig.SocketIn('S', "10.101.0.1");
+        const std::unique_ptr<Loopback> other =
+            c.fromOtherNetwork ? rig.SocketIn('W', "192.168.77.1") : nullptr;
+        ASSERT_NE(console, nullptr);
+        SacnFields f;
+        f.slots = {44, 45};
+        SacnFields intruder = f;
+        intruder.cidByte = 9;
+        intruder.priority = 200;
+        intruder.slots = {99, 99};
+        for (int i = 0; i < 55; ++i) {
+            f.sequence = intruder.sequence = static_cast<std::uint8_t>(i);
+            console->SendTo(f.Build(), "239.255.0.1", 5568);
+            if (other != nullptr) {
+                other->SendTo(intruder.Build(), "239.255.0.1", 5568);
+                other->SendTo(intruder.Build(), "192.168.77.5", 5568);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const ProcessResult bridged = bridge.Finish(std::chrono::seconds(10));
+        EXPECT_EQ(bridged.exitCode, 0) << bridged.err;
+        EXPECT_TRUE(Holds(bridged.out, "vl 10.101.0.5 (2 groups joined)"));
+        const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(10));
+        const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+        ASSERT_EQ(ports.count(0), 1u) << snapshot.out;
+        EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 3), (Levels{44, 45, 0}));
+    }
+}
+
+TEST(BridgeProgram, AStoppedTerminalDoesNotStopTheLevels) {
+    REQUIRE_PRIVATE_NETWORK();
+    const std::unique_ptr<ChildProcess> monitor = StartMonitor();
+    ASSERT_NE(monitor, nullptr);
+    // The bridge's status view goes to a terminal whose output is stopped (the
+    // Ctrl-S character, flow control) while a console sends changing levels
+    // for 3 s; the driver must get the last ones.
+    int terminal = -1;
+    int side = -1;
+    ASSERT_EQ(openpty(&terminal, &side, nullptr, nullptr, nullptr), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(side, 0);
+        dup2(side, 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl(kBridge.c_str(), kBridge.c_str(), "--sacn", "1-36", "--duration", "3.5",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(side);
+    ASSERT_EQ(write(terminal, "\x13", 1), 1);
+    Loopback console;
+    for (int i = 0; i < 30; ++i) {
+        for (std::uint16_t u = 1; u <= 36; ++u) {
+            SacnFields f;
+            f.universe = u;
+            f.sequence = static_cast<std::uint8_t>(i);
+            f.slots = {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(i)};
+            console.SendTo(f.Build(), "127.0.0.1", 5568);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const ProcessResult snapshot = monitor->Finish(std::chrono::seconds(10));
+    // Let the terminal go on, so that the bridge can print its summary and end.
+    ASSERT_EQ(write(terminal, "\x11", 1), 1);
+    std::string shown;
+    int status = -1;
+    for (int waited = 0; waited < 100 && waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+        char buffer[4096];
+        pollfd ready{terminal, POLLIN, 0};
+        if (poll(&ready, 1, 100) > 0) {
+            const ssize_t n = read(terminal, buffer, sizeof buffer);
+            shown.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+    }
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) {
+        shown.append(buffer, static_cast<std::size_t>(n));  // until EIO: the child is gone
+    }
+    close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(Holds(shown, "lxdravik-bridge: 3.5 s"));
+    const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+    for (int p = 0; p < 36; ++p) {
+        ASSERT_EQ(ports.count(p), 1u) << "port " << p << "\n" << snapshot.out;
+        EXPECT_EQ(Levels(ports.at(p).begin(), ports.at(p).begin() + 2), (Levels{p + 1, 29}));
+    }
 }
 
 }  // namespace

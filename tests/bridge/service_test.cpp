@@ -195,8 +195,9 @@ class Driver {
     int fd_;
 };
 
+// The bridge on the namespace's loopback, its only interface.
 std::unique_ptr<ChildProcess> StartBridge(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), kBridge);
+    arguments.insert(arguments.begin(), {kBridge, "--interface", "lo"});
     auto bridge = std::make_unique<ChildProcess>();
     if (!bridge->Start(arguments) || !bridge->WaitForError("status page on", milliseconds(10000))) {
         return nullptr;

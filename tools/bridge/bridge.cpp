@@ -121,11 +121,11 @@ void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
     mapping_ = mapping;
 }
 
-void Bridge::SetNodeName(const std::string& name) {
-    CopyPrintable(reinterpret_cast<const std::uint8_t*>(name.data()), name.size(), node_.shortName,
-                  sizeof node_.shortName);
-    CopyPrintable(reinterpret_cast<const std::uint8_t*>(name.data()), name.size(), node_.longName,
-                  sizeof node_.longName);
+void Bridge::SetNodeName(const std::string& shortName, const std::string& longName) {
+    CopyPrintable(reinterpret_cast<const std::uint8_t*>(shortName.data()), shortName.size(),
+                  node_.shortName, sizeof node_.shortName);
+    CopyPrintable(reinterpret_cast<const std::uint8_t*>(longName.data()), longName.size(),
+                  node_.longName, sizeof node_.longName);
 }
 
 void Bridge::Listen(Millis now) {

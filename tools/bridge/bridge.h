@@ -83,8 +83,9 @@ class Bridge {
     void Tick(Millis now);
 
     void SetVersion(std::uint8_t high, std::uint8_t low);
-    // The node's short and long name in ArtPollReply.
-    void SetNodeName(const std::string& name);
+    // The node's short and long name in ArtPollReply (cut to fit, controls
+    // replaced).
+    void SetNodeName(const std::string& shortName, const std::string& longName);
 
     // Takes a new mapping (a configuration reloaded). A port fed by the same
     // universe as before keeps its sources, levels and counts; the others

@@ -1,10 +1,23 @@
 #include "tools/bridge/network.h"
 
+#include <algorithm>
 #include <chrono>
 
-#if defined(__linux__)
+// Platform-specific: the arrival interface of a datagram (IP_PKTINFO through
+// recvmsg on Linux, WSARecvMsg on Windows) and socket options Asio lacks.
+#if defined(_WIN32)
+#include <mswsock.h>
+#include <ws2tcpip.h>
+#else
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+#if defined(__linux__)
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #endif
 
 namespace lxd::bridge {
@@ -19,8 +32,9 @@ constexpr std::size_t kGroupsPerSocket = 20;
 // Receives handled before the levels they changed are sent.
 constexpr int kDrainLimit = 256;
 
-// Platform-specific (Linux): a socket bound to every address would otherwise
-// also receive the groups that the bridge's other sockets joined, twice over.
+// Linux: a socket bound to every address would otherwise also receive the
+// groups that the bridge's other sockets joined, on every interface. With it
+// off, a socket gets only its own groups on the interface it joined them on.
 void ReceiveJoinedGroupsOnly(udp::socket& socket) {
 #if defined(__linux__) && defined(IP_MULTICAST_ALL)
     const int off = 0;
@@ -30,8 +44,114 @@ void ReceiveJoinedGroupsOnly(udp::socket& socket) {
 #endif
 }
 
-std::string Text(const asio::ip::address_v4& address) {
-    return address.to_string();
+void AskForPacketInfo(udp::socket& socket) {
+#if defined(_WIN32)
+    const DWORD on = 1;
+    setsockopt(socket.native_handle(), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on),
+               sizeof on);
+#else
+    const int on = 1;
+    setsockopt(socket.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+#endif
+}
+
+// Asks for kReceiveBuffer bytes (beyond the system's limit where allowed);
+// returns what was granted.
+int GrowReceiveBuffer(udp::socket& socket) {
+    int size = kReceiveBuffer;
+#if defined(__linux__) && defined(SO_RCVBUFFORCE)
+    if (setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
+#else
+    asio::error_code ignored;
+    socket.set_option(asio::socket_base::receive_buffer_size(size), ignored);
+#endif
+    asio::socket_base::receive_buffer_size granted;
+    asio::error_code ec;
+    socket.get_option(granted, ec);
+    if (ec) {
+        return 0;
+    }
+#if defined(__linux__)
+    return granted.value() / 2;  // Linux reports twice the size, its bookkeeping included
+#else
+    return granted.value();
+#endif
+}
+
+#if defined(_WIN32)
+LPFN_WSARECVMSG RecvMsgFunction(SOCKET socket) {
+    static LPFN_WSARECVMSG function = nullptr;
+    if (function == nullptr) {
+        GUID guid = WSAID_WSARECVMSG;
+        DWORD bytes = 0;
+        WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &guid, sizeof guid, &function,
+                 sizeof function, &bytes, nullptr, nullptr);
+    }
+    return function;
+}
+#endif
+
+enum class Got { kDatagram, kNothing, kFault };
+
+// One datagram with its sender and arrival interface (0 when not told).
+Got ReceiveOne(udp::socket& socket, std::uint8_t* buffer, std::size_t room, std::size_t& size,
+               std::uint32_t& from, std::uint32_t& interface) {
+    sockaddr_in source{};
+    interface = 0;
+#if defined(_WIN32)
+    const LPFN_WSARECVMSG recvMsg = RecvMsgFunction(socket.native_handle());
+    WSABUF data{static_cast<ULONG>(room), reinterpret_cast<char*>(buffer)};
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSAMSG message{};
+    message.name = reinterpret_cast<LPSOCKADDR>(&source);
+    message.namelen = sizeof source;
+    message.lpBuffers = &data;
+    message.dwBufferCount = 1;
+    message.Control = {sizeof control, control};
+    DWORD received = 0;
+    if (recvMsg == nullptr ||
+        recvMsg(socket.native_handle(), &message, &received, nullptr, nullptr) == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        return error == WSAEWOULDBLOCK ? Got::kNothing : Got::kFault;
+    }
+    for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr;
+         c = WSA_CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            interface = reinterpret_cast<IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
+        }
+    }
+    size = received;
+#else
+    iovec data{buffer, room};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof source;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = recvmsg(socket.native_handle(), &message, 0);
+    if (received < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK ? Got::kNothing : Got::kFault;
+    }
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            interface = static_cast<std::uint32_t>(info.ipi_ifindex);
+        }
+    }
+    size = static_cast<std::size_t>(received);
+#endif
+    from = ntohl(source.sin_addr.s_addr);
+    return Got::kDatagram;
+}
+
+std::string Text(std::uint32_t address) {
+    return asio::ip::address_v4(address).to_string();
 }
 
 }  // namespace
@@ -40,24 +160,46 @@ struct Network::Receiver {
     explicit Receiver(asio::io_context& io, bool sacn) : socket(io), sacn(sacn) {}
     udp::socket socket;
     bool sacn;
-    udp::endpoint from;
+    bool armed = false;
     std::uint8_t buffer[1500];
+};
+
+// An interface the bridge receives on: its sockets and the groups joined.
+struct Network::InUse {
+    Interface at;
+    std::vector<std::unique_ptr<Receiver>> sockets;  // kGroupsPerSocket groups each
+    std::vector<bool> joined;                        // by universe index
+    std::string error;
 };
 
 Millis SteadyNow() {
     return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-Network::Network(asio::io_context& io) : io_(io), out_(io) {}
+#if defined(__linux__)
+Network::Network(asio::io_context& io) : io_(io), out_(io), rescan_(io), changes_(io) {}
+#else
+Network::Network(asio::io_context& io) : io_(io), out_(io), rescan_(io) {}
+#endif
 
 Network::~Network() {
     Close();
 }
 
 void Network::Close() {
+    closed_ = true;
     asio::error_code ignored;
-    for (auto& receiver : sacn_) {
-        receiver->socket.close(ignored);
+    rescan_.cancel();
+#if defined(__linux__)
+    changes_.close(ignored);
+#endif
+    for (auto& in : inUse_) {
+        for (auto& receiver : in->sockets) {
+            receiver->socket.close(ignored);
+        }
+    }
+    if (sacnBase_) {
+        sacnBase_->socket.close(ignored);
     }
     if (artnet_) {
         artnet_->socket.close(ignored);
@@ -67,17 +209,10 @@ void Network::Close() {
 
 bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what,
                            std::string& error) {
-    // Platform-specific: on Linux a socket bound to one address receives
-    // neither multicast nor broadcast (sACN groups, Art-Net polls), so there
-    // the sockets take every address and --bind chooses where multicast is
-    // joined and which address replies announce. Windows delivers both to a
-    // socket bound to the interface's address.
-#if defined(_WIN32)
-    const bool specific = bound_;
-#else
-    const bool specific = false;
-#endif
-    const udp::endpoint local(specific ? bind_ : asio::ip::address_v4::any(), port);
+    // Every receive socket takes every address: on Linux a socket bound to one
+    // address receives neither multicast nor broadcast. The arrival interface
+    // of each datagram decides whether it is used.
+    const udp::endpoint local(asio::ip::address_v4::any(), port);
     asio::error_code ec;
     receiver.socket.open(udp::v4(), ec);
     if (!ec) {
@@ -90,6 +225,12 @@ bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* w
         receiver.socket.non_blocking(true, ec);
     }
     if (!ec) {
+        AskForPacketInfo(receiver.socket);
+        const int granted = GrowReceiveBuffer(receiver.socket);
+        status_.receiveBufferAsked = kReceiveBuffer;
+        if (status_.receiveBufferGranted == 0 || granted < status_.receiveBufferGranted) {
+            status_.receiveBufferGranted = granted;
+        }
         return true;
     }
     const std::string portText = std::to_string(port);
@@ -105,25 +246,9 @@ bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* w
 }
 
 bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error) {
+    settings_ = settings;
+    status_.restricted = !settings.interfaces.empty();
     asio::error_code ec;
-    bound_ = !settings.bind.empty();
-    if (bound_) {
-        bind_ = asio::ip::make_address_v4(settings.bind, ec);
-        if (ec) {
-            error = "--bind: '" + settings.bind + "' is not an IPv4 address";
-            return false;
-        }
-        udp::socket probe(io_);
-        probe.open(udp::v4(), ec);
-        if (!ec) {
-            probe.bind(udp::endpoint(bind_, 0), ec);
-        }
-        if (ec) {
-            error = "--bind: " + settings.bind + " is not an address of this machine (" +
-                    ec.message() + ")";
-            return false;
-        }
-    }
     asio::ip::address_v4 to = asio::ip::make_address_v4(settings.toHost, ec);
     if (ec) {
         udp::resolver resolver(io_);
@@ -140,33 +265,18 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
         error = "cannot open a UDP socket: " + ec.message();
         return false;
     }
-
-    const asio::ip::address_v4 joinOn = bound_ ? bind_ : asio::ip::address_v4::any();
-    std::size_t joined = 0;
     for (int p = 0; p < kDriverPorts; ++p) {
-        const PortSource& source = mapping.Port(p);
-        if (source.protocol != Protocol::kSacn) {
-            continue;
+        if (mapping.Port(p).protocol == Protocol::kSacn) {
+            universes_.push_back(mapping.Port(p).universe);
         }
-        if (joined % kGroupsPerSocket == 0) {
-            // Further sockets share the first one's port (also one the system chose).
-            const std::uint16_t port = sacn_.empty() ? settings.sacnPort : SacnPort();
-            sacn_.push_back(std::make_unique<Receiver>(io_, true));
-            if (!OpenReceiver(*sacn_.back(), port, "sACN", error)) {
-                return false;
-            }
-            ReceiveJoinedGroupsOnly(sacn_.back()->socket);
-        }
-        const asio::ip::address_v4 group(SacnMulticastGroup(source.universe));
-        sacn_.back()->socket.set_option(asio::ip::multicast::join_group(group, joinOn), ec);
-        if (ec) {
-            error = "cannot join the multicast group " + Text(group) + " of sACN universe " +
-                    std::to_string(source.universe) + " on " +
-                    (bound_ ? Text(bind_) : std::string("the default interface")) + ": " +
-                    ec.message();
+    }
+    if (!universes_.empty()) {
+        // Unicast sACN, and the port held while no interface is up.
+        sacnBase_ = std::make_unique<Receiver>(io_, true);
+        if (!OpenReceiver(*sacnBase_, settings.sacnPort, "sACN", error)) {
             return false;
         }
-        ++joined;
+        ReceiveJoinedGroupsOnly(sacnBase_->socket);
     }
     if (mapping.Count(Protocol::kArtnet) > 0) {
         artnet_ = std::make_unique<Receiver>(io_, false);
@@ -174,38 +284,209 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
             return false;
         }
     }
-    // The one interface the sockets use: --bind's, or the system's choice.
-    InterfaceStatus used;
-    used.name = bound_ ? "bound" : "default";
-    used.address = bound_ ? Text(bind_) : "0.0.0.0";
-    for (int p = 0; p < kDriverPorts; ++p) {
-        if (mapping.Port(p).protocol == Protocol::kSacn) {
-            used.joined.push_back(mapping.Port(p).universe);
+    Rescan();
+    return true;
+}
+
+void Network::Join(InUse& in) {
+    in.joined.resize(universes_.size(), false);
+    for (std::size_t u = 0; u < universes_.size(); ++u) {
+        if (in.joined[u]) {
+            continue;
+        }
+        const std::size_t s = u / kGroupsPerSocket;
+        while (in.sockets.size() <= s) {
+            auto receiver = std::make_unique<Receiver>(io_, true);
+            std::string error;
+            if (!OpenReceiver(*receiver, SacnPort(), "sACN", error)) {
+                in.error = error;
+                return;
+            }
+            ReceiveJoinedGroupsOnly(receiver->socket);
+            in.sockets.push_back(std::move(receiver));
+        }
+        asio::error_code ec;
+        const asio::ip::address_v4 group(SacnMulticastGroup(universes_[u]));
+        in.sockets[s]->socket.set_option(
+            asio::ip::multicast::join_group(group, asio::ip::address_v4(in.at.address)), ec);
+        in.joined[u] = !ec;
+        if (ec) {
+            in.error = "cannot join " + group.to_string() + " (sACN universe " +
+                       std::to_string(universes_[u]) + "): " + ec.message();
         }
     }
-    status_.interfaces = {used};
-    return true;
+    if (bridge_ != nullptr) {
+        for (auto& receiver : in.sockets) {
+            if (!receiver->armed) {
+                Arm(*receiver);
+            }
+        }
+    }
+}
+
+bool Network::Rescan() {
+    std::vector<Interface> wanted;
+    for (const Interface& i : ListInterfaces()) {
+        bool take = !status_.restricted && i.multicast;
+        for (const std::string& choice : settings_.interfaces) {
+            take = take || Chosen(choice, i);
+        }
+        const bool known = std::any_of(wanted.begin(), wanted.end(),
+                                       [&](const Interface& w) { return w.index == i.index; });
+        if (take && !known) {
+            wanted.push_back(i);  // the first address of each interface
+        }
+    }
+    // Interfaces gone, or whose address changed: their sockets close (which
+    // leaves their groups).
+    asio::error_code ignored;
+    for (auto it = inUse_.begin(); it != inUse_.end();) {
+        const bool still = std::any_of(wanted.begin(), wanted.end(), [&](const Interface& w) {
+            return w.index == (*it)->at.index && w.address == (*it)->at.address;
+        });
+        if (still) {
+            ++it;
+            continue;
+        }
+        for (auto& receiver : (*it)->sockets) {
+            receiver->socket.close(ignored);
+        }
+        it = inUse_.erase(it);
+    }
+    bool joinedNew = false;
+    for (const Interface& w : wanted) {
+        auto it = std::find_if(inUse_.begin(), inUse_.end(),
+                               [&](const auto& in) { return in->at.index == w.index; });
+        if (it == inUse_.end()) {
+            inUse_.push_back(std::make_unique<InUse>());
+            inUse_.back()->at = w;
+            Join(*inUse_.back());
+            joinedNew = joinedNew || std::count(inUse_.back()->joined.begin(),
+                                                inUse_.back()->joined.end(), true) > 0;
+        } else if (std::count((*it)->joined.begin(), (*it)->joined.end(), false) > 0) {
+            Join(**it);  // try the failed joins again
+        }
+    }
+    UpdateStatus();
+    return joinedNew;
+}
+
+void Network::UpdateStatus() {
+    status_.interfaces.clear();
+    for (const auto& in : inUse_) {
+        InterfaceStatus s;
+        s.name = in->at.name;
+        s.address = Text(in->at.address);
+        s.index = in->at.index;
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", in->at.mac[0],
+                      in->at.mac[1], in->at.mac[2], in->at.mac[3], in->at.mac[4], in->at.mac[5]);
+        s.mac = mac;
+        for (std::size_t u = 0; u < universes_.size(); ++u) {
+            (in->joined[u] ? s.joined : s.failed).push_back(universes_[u]);
+        }
+        s.error = s.failed.empty() ? "" : in->error;
+        status_.interfaces.push_back(std::move(s));
+    }
+    status_.missing.clear();
+    for (const std::string& choice : settings_.interfaces) {
+        const bool found = std::any_of(inUse_.begin(), inUse_.end(),
+                                       [&](const auto& in) { return Chosen(choice, in->at); });
+        if (!found) {
+            status_.missing.push_back(choice);
+        }
+    }
 }
 
 std::uint16_t Network::SacnPort() const {
     asio::error_code ec;
-    return sacn_.empty() ? 0 : sacn_.front()->socket.local_endpoint(ec).port();
+    return sacnBase_ ? sacnBase_->socket.local_endpoint(ec).port() : settings_.sacnPort;
 }
 
 void Network::Start(Bridge& bridge) {
     bridge_ = &bridge;
-    for (auto& receiver : sacn_) {
-        Arm(*receiver);
+    for (auto& in : inUse_) {
+        for (auto& receiver : in->sockets) {
+            Arm(*receiver);
+        }
+    }
+    if (sacnBase_) {
+        Arm(*sacnBase_);
     }
     if (artnet_) {
         Arm(*artnet_);
     }
+    OpenChangeNotices();
+    ArmRescan();
+}
+
+void Network::AfterRescan() {
+    if (Rescan()) {
+        bridge_->Listen(SteadyNow());  // sources on the new interface are sampled first
+    }
+}
+
+void Network::ArmRescan() {
+#if defined(__linux__)
+    const Millis every = changes_.is_open() ? kInterfaceCheckNotified : kInterfaceCheck;
+#else
+    const Millis every = kInterfaceCheck;
+#endif
+    rescan_.expires_after(every);
+    rescan_.async_wait([this](asio::error_code ec) {
+        if (ec || closed_) {
+            return;
+        }
+        AfterRescan();
+        ArmRescan();
+    });
+}
+
+// Platform-specific (Linux): netlink messages about links and IPv4 addresses.
+void Network::OpenChangeNotices() {
+#if defined(__linux__)
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) {
+        return;
+    }
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        close(fd);
+        return;
+    }
+    asio::error_code ec;
+    changes_.assign(fd, ec);
+    if (ec) {
+        close(fd);
+        return;
+    }
+    ArmChangeNotices();
+#endif
+}
+
+void Network::ArmChangeNotices() {
+#if defined(__linux__)
+    changes_.async_wait(asio::posix::stream_descriptor::wait_read, [this](asio::error_code ec) {
+        if (ec || closed_) {
+            return;
+        }
+        // What changed does not matter: the list is read again.
+        alignas(nlmsghdr) std::uint8_t message[8192];
+        while (recv(changes_.native_handle(), message, sizeof message, 0) > 0) {
+        }
+        AfterRescan();
+        ArmChangeNotices();
+    });
+#endif
 }
 
 void Network::Arm(Receiver& receiver) {
+    receiver.armed = true;
     receiver.socket.async_wait(udp::socket::wait_read, [this, &receiver](asio::error_code ec) {
-        if (ec) {
-            return;
+        if (ec || closed_) {
+            return;  // closed: the receiver may be gone
         }
         Drain(receiver);
         Arm(receiver);
@@ -215,8 +496,13 @@ void Network::Arm(Receiver& receiver) {
 int Network::DrainSacn() {
     const Millis now = SteadyNow();
     int received = 0;
-    for (auto& receiver : sacn_) {
-        received += Receive(*receiver, now);
+    for (auto& in : inUse_) {
+        for (auto& receiver : in->sockets) {
+            received += Receive(*receiver, now);
+        }
+    }
+    if (sacnBase_) {
+        received += Receive(*sacnBase_, now);
     }
     bridge_->Flush(now);
     return received;
@@ -229,25 +515,38 @@ int Network::Drain(Receiver& receiver) {
     return received;
 }
 
+bool Network::Accepted(std::uint32_t interface) {
+    if (!status_.restricted || interface == 0) {
+        return true;
+    }
+    for (const auto& in : inUse_) {
+        if (in->at.index == interface) {
+            return true;
+        }
+    }
+    ++status_.foreignDatagrams;
+    return false;
+}
+
 int Network::Receive(Receiver& receiver, Millis now) {
     int received = 0;
     for (int i = 0; i < kDrainLimit; ++i) {
-        asio::error_code ec;
-        const std::size_t size = receiver.socket.receive_from(
-            asio::buffer(receiver.buffer, sizeof receiver.buffer), receiver.from, 0, ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        std::size_t size = 0;
+        Arrival from;
+        const Got got = ReceiveOne(receiver.socket, receiver.buffer, sizeof receiver.buffer, size,
+                                   from.address, from.interface);
+        if (got == Got::kNothing) {
             break;
         }
-        if (ec) {
+        if (got == Got::kFault || !Accepted(from.interface)) {
             continue;  // e.g. Windows reporting an earlier reply as unreachable
         }
         ++received;
         if (receiver.sacn) {
-            bridge_->OnSacn(receiver.buffer, size, now,
-                            Arrival{receiver.from.address().to_v4().to_uint(), 0});
+            bridge_->OnSacn(receiver.buffer, size, now, from);
         } else {
-            bridge_->OnArtnet(receiver.buffer, size, receiver.from.address().to_v4().to_uint(), now,
-                              *this);
+            lastArtnetInterface_ = from.interface;
+            bridge_->OnArtnet(receiver.buffer, size, from.address, now, *this);
         }
     }
     return received;
@@ -260,10 +559,13 @@ bool Network::Send(const std::uint8_t* data, std::size_t size) {
 }
 
 std::uint32_t Network::OwnAddressFor(std::uint32_t poller) {
-    if (bound_) {
-        return bind_.to_uint();
+    // The address of the interface the poll arrived on.
+    for (const Interface& i : ListInterfaces()) {
+        if (lastArtnetInterface_ != 0 && i.index == lastArtnetInterface_) {
+            return i.address;
+        }
     }
-    // The address the system would send from to reach the poller.
+    // Otherwise the address the system would send from to reach the poller.
     asio::error_code ec;
     udp::socket probe(io_);
     probe.open(udp::v4(), ec);
@@ -272,6 +574,15 @@ std::uint32_t Network::OwnAddressFor(std::uint32_t poller) {
     }
     const udp::endpoint local = ec ? udp::endpoint() : probe.local_endpoint(ec);
     return ec ? 0 : local.address().to_v4().to_uint();
+}
+
+void Network::MacFor(std::uint32_t address, std::uint8_t* mac) {
+    for (const Interface& i : ListInterfaces()) {
+        if (i.address == address) {
+            std::memcpy(mac, i.mac, sizeof i.mac);
+            return;
+        }
+    }
 }
 
 void Network::Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) {

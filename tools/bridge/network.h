@@ -1,5 +1,7 @@
 // The bridge's sockets (standalone Asio): sACN and Art-Net received with
-// address reuse, multicast groups joined, levels sent to the driver, poll
+// address reuse, the multicast group of every mapped sACN universe joined on
+// every interface in use (followed as interfaces come, go and change), the
+// arrival interface of every datagram, levels sent to the driver, poll
 // replies sent back to the poller.
 #pragma once
 
@@ -10,12 +12,21 @@
 #include <vector>
 
 #include "tools/bridge/bridge.h"
+#include "tools/bridge/interfaces.h"
 #include "tools/bridge/snapshot.h"
 
 namespace lxd::bridge {
 
+// Interfaces are looked at again this often where the system does not tell
+// of changes (Linux tells through netlink, and is checked every 30 s besides).
+inline constexpr Millis kInterfaceCheck{2000};
+inline constexpr Millis kInterfaceCheckNotified{30000};
+inline constexpr int kReceiveBuffer = 1 << 20;  // asked for on every receive socket
+
 struct NetworkSettings {
-    std::string bind;  // IPv4 address of the interface to use; empty: every interface
+    // Interface names or IPv4 addresses to use; empty: every interface that is
+    // up and can receive multicast (loopback only when named).
+    std::vector<std::string> interfaces;
     std::string toHost = "127.0.0.1";
     std::uint16_t toPort = 2501;
     std::uint16_t sacnPort = kSacnPort;
@@ -32,45 +43,71 @@ class Network : public DatagramSink, public ReplySink {
     Network(const Network&) = delete;
     Network& operator=(const Network&) = delete;
 
-    // Opens the output socket and the receive sockets that `mapping` needs,
-    // joining the multicast group of every mapped sACN universe. On failure
-    // returns false with one line in `error`.
+    // Opens the output socket and the receive sockets that `mapping` needs and
+    // joins the groups on the interfaces present. Missing interfaces and
+    // failed joins are not errors (see Status); a port held by another
+    // program is. On failure returns false with one line in `error`.
     bool Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error);
-    // Starts receiving into `bridge` (which must outlive the receives).
+    // Starts receiving into `bridge` (which must outlive the receives) and
+    // following the interfaces.
     void Start(Bridge& bridge);
     void Close();
+
+    // Looks at the interfaces again: joins on new ones, leaves those gone.
+    // Returns true when groups were joined on an interface new to the bridge.
+    bool Rescan();
 
     // Receives every sACN datagram waiting (on every sACN socket), hands them
     // to the bridge and sends what changed; returns how many. What Start's
     // receives do for one socket.
     int DrainSacn();
-    // The local port of the first sACN socket (the one asked for, or the one
-    // the system chose for 0).
+    // The local port of the sACN sockets (the one asked for, or the one the
+    // system chose for 0).
     std::uint16_t SacnPort() const;
+
     // The interfaces in use and the receive buffers, for the snapshot.
     const NetworkStatus& Status() const { return status_; }
 
     bool Send(const std::uint8_t* data, std::size_t size) override;
     std::uint32_t OwnAddressFor(std::uint32_t poller) override;
+    void MacFor(std::uint32_t address, std::uint8_t* mac) override;
     void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) override;
 
   private:
     struct Receiver;
+    struct InUse;
     bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
     void Arm(Receiver& receiver);
     // Hands what waits on `receiver` to the bridge (Drain also sends what changed).
     int Receive(Receiver& receiver, Millis now);
     int Drain(Receiver& receiver);
+    bool Accepted(std::uint32_t interface);
+    void Join(InUse& in);
+    void ArmRescan();
+    // Linux: wakes when interfaces or addresses change (netlink).
+    void OpenChangeNotices();
+    void ArmChangeNotices();
+    void AfterRescan();
+    void UpdateStatus();
 
     asio::io_context& io_;
     Bridge* bridge_ = nullptr;
-    asio::ip::address_v4 bind_;
-    bool bound_ = false;  // bind_ was given
+    NetworkSettings settings_;
+    std::vector<std::uint16_t> universes_;  // mapped sACN universes
     asio::ip::udp::socket out_;
     asio::ip::udp::endpoint to_;
-    std::vector<std::unique_ptr<Receiver>> sacn_;
+    std::unique_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing
     std::unique_ptr<Receiver> artnet_;
+    std::vector<std::unique_ptr<InUse>> inUse_;
+    asio::steady_timer rescan_;
+#if defined(__linux__)
+    asio::posix::stream_descriptor changes_;
+#endif
+    std::uint32_t lastArtnetInterface_ = 0;
     NetworkStatus status_;
+    // After Close, a completion already queued (a socket that was readable, a
+    // timer that had expired) finds this set and does nothing.
+    bool closed_ = false;
 };
 
 }  // namespace lxd::bridge

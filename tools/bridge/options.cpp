@@ -1,13 +1,19 @@
 #include "tools/bridge/options.h"
 
 #include <CLI/CLI.hpp>
+#include <asio.hpp>
 #include <cstdio>
 #include <optional>
 
 #include "host/arguments.h"
+#include "tools/bridge/interfaces.h"
 
 namespace lxd::bridge {
 namespace {
+
+// Longer runs are a mistake (and their conversion to the timer's clock would
+// overflow).
+constexpr double kLongestDuration = 1e7;
 
 int Fail(const std::string& message, std::string* out) {
     if (out != nullptr) {
@@ -48,17 +54,18 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
         "  lxdravik-bridge --sacn 1-4@0 --artnet 0:0:0-3@4\n"
         "                                 sACN 1..4 onto ports 0..3, Art-Net 0:0:0..0:0:3 onto "
         "4..7\n"
-        "  lxdravik-bridge --artnet 0-7 --bind 10.0.0.20   Art-Net on one network card only\n"
+        "  lxdravik-bridge --artnet 0-7 --interface eth1   Art-Net on one network card only\n"
         "  lxdravik-bridge --config /etc/lxdravik/bridge.toml --http 127.0.0.1:8250\n"
         "                                 the mapping from a file, the status page in a browser\n"
         "\nOn a terminal a status view shows every universe; Ctrl-C ends the bridge and prints\n"
-        "a summary. SIGHUP reads the configuration file again. Exit codes: 0 done, 1 network\n"
-        "trouble (port busy, multicast join failed), 2 bad command line or configuration.");
+        "a summary; SIGHUP reads the configuration file again. sACN is received on every\n"
+        "network card that is up (cards that come later too) unless --interface names some.\n"
+        "Exit codes: 0 done, 1 a UDP port held by another program or the status page's address\n"
+        "unusable, 2 bad command line or configuration.");
     std::vector<std::string> sacn;
     std::vector<std::string> artnet;
     std::string to;
     std::string onLoss;
-    std::string bind;
     std::string http;
     app.add_option("--config", options.configPath,
                    "TOML file with the same settings (sacn, artnet, to, interfaces, on_loss, "
@@ -79,10 +86,24 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--to", to, "Where the driver listens (default 127.0.0.1:2501)")
         ->type_name("HOST:PORT");
-    app.add_option("--bind", bind,
-                   "IPv4 address of the network card to use: sACN multicast is joined there and "
-                   "Art-Net poll replies announce it (default: the system's choice)")
-        ->type_name("ADDR");
+    std::vector<std::string> interfaces;
+    std::vector<std::string> binds;
+    app.add_option("--interface", interfaces,
+                   "Receive only on this network card, by name or IPv4 address; may be repeated "
+                   "(default: every card that is up and can receive multicast, followed as cards "
+                   "come and go)")
+        ->type_name("NAME|ADDR")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--bind", binds, "The same as --interface ADDR")
+        ->type_name("ADDR")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    std::string name;
+    app.add_option("--name", name,
+                   "The node's name in Art-Net poll replies (default: lxdravik-bridge and the host "
+                   "name)")
+        ->type_name("TEXT");
     app.add_option("--on-loss", onLoss,
                    "When the last source of a universe goes away: hold its last levels "
                    "(default), or zero them")
@@ -122,9 +143,9 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
             .push_back({lists.front(), option_ + " " + lists.front()});
         lists.erase(lists.begin());
     }
-    if (app.count("--bind") > 0) {
-        Named({bind}, "--bind", given.interfaces);
-    }
+    Named(binds, "--bind", given.interfaces);
+    Named(interfaces, "--interface", given.interfaces);
+    given.name = NamedOne(app, "--name", name);
     given.to = NamedOne(app, "--to", to);
     given.onLoss = NamedOne(app, "--on-loss", onLoss);
     given.http = NamedOne(app, "--http", http);
@@ -138,8 +159,9 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
     if (!ApplySettings(settings, options, error)) {
         return Fail(error, failure);
     }
-    if (app.count("--duration") > 0 && !(options.duration >= 0)) {
-        return Fail("--duration: expected a number of seconds, 0 or more", failure);
+    if (app.count("--duration") > 0 &&
+        !(options.duration >= 0 && options.duration <= kLongestDuration)) {
+        return Fail("--duration: expected a number of seconds from 0 to 10000000", failure);
     }
     return -1;
 }
@@ -147,10 +169,12 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
 bool ApplySettings(const SettingsText& settings, Options& options, std::string& error) {
     Options next = options;
     next.mapping = Mapping();
-    next.network.bind.clear();
-    next.network.toHost = "127.0.0.1";
-    next.network.toPort = 2501;
+    const NetworkSettings defaults;
+    next.network.interfaces.clear();
+    next.network.toHost = defaults.toHost;
+    next.network.toPort = defaults.toPort;
     next.holdOnLoss = true;
+    next.name.clear();
     next.http.clear();
     if (settings.to &&
         !host::ParseHostPort(settings.to->value, next.network.toHost, next.network.toPort)) {
@@ -173,12 +197,16 @@ bool ApplySettings(const SettingsText& settings, Options& options, std::string& 
         }
         return false;
     }
-    if (settings.interfaces.size() > 1) {
-        error = settings.interfaces[1].where + ": one interface only";
-        return false;
-    }
-    if (!settings.interfaces.empty()) {
-        next.network.bind = settings.interfaces.front().value;
+    for (const Setting& choice : settings.interfaces) {
+        std::string why;
+        asio::error_code ec;
+        if (choice.where == "--bind" ? (asio::ip::make_address_v4(choice.value, ec), !!ec)
+                                     : !CheckInterfaceChoice(choice.value, why)) {
+            error = choice.where + ": " +
+                    (why.empty() ? "'" + choice.value + "' is not an IPv4 address" : why);
+            return false;
+        }
+        next.network.interfaces.push_back(choice.value);
     }
     if (settings.onLoss) {
         if (settings.onLoss->value != "hold" && settings.onLoss->value != "zero") {

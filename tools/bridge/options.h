@@ -14,8 +14,8 @@ struct Options {
     NetworkSettings network;
     bool holdOnLoss = true;
     double duration = -1.0;  // below 0: until interrupted
+    std::string name;        // the node's name in ArtPollReply; empty: from the host name
     bool json = false;
-    std::string name;          // how the bridge names itself to consoles; empty: its own name
     std::string http;          // ADDR:PORT of the status page; empty: none
     std::string configPath;    // --config FILE; empty: none
     SettingsText commandLine;  // what the command line set, over the file's

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/bridge/snapshot.h"
+
 namespace lxd::bridge {
 namespace {
 
@@ -97,7 +99,7 @@ std::uint64_t ArtnetMalformed(const ArtnetCounts& counts) {
     return n;
 }
 
-std::string SummaryText(const Bridge& bridge, const RunInfo& run) {
+std::string SummaryText(const Bridge& bridge, const RunInfo& run, const NetworkStatus* network) {
     const Mapping& map = bridge.Map();
     std::string out = "lxdravik-bridge: " + SecondsText(run.seconds) + " s, " +
                       Number(bridge.Output().Datagrams()) + " datagrams sent to " + run.to;
@@ -105,6 +107,22 @@ std::string SummaryText(const Bridge& bridge, const RunInfo& run) {
         out += " (" + Number(bridge.Output().SendFailures()) + " could not be sent)";
     }
     out += "\n";
+    if (network != nullptr) {
+        std::string used;
+        for (const InterfaceStatus& i : network->interfaces) {
+            used +=
+                (used.empty() ? "" : ", ") + i.name + " " + i.address + " (" +
+                Number(i.joined.size()) + " groups joined" +
+                (i.failed.empty() ? "" : ", " + Number(i.failed.size()) + " failed: " + i.error) +
+                ")";
+        }
+        for (const std::string& name : network->missing) {
+            used += (used.empty() ? "" : ", ") + name + " (not present)";
+        }
+        out += "  interfaces: " + (used.empty() ? std::string("none") : used) +
+               "; receive buffer " +
+               Number(static_cast<std::uint64_t>(network->receiveBufferGranted)) + " bytes\n";
+    }
     if (map.Count(Protocol::kSacn) > 0) {
         const SacnCounts& s = bridge.Sacn();
         out += "  sACN: " + Number(s.datagrams) + " datagrams, " + Number(SacnMalformed(s)) +

@@ -28,7 +28,11 @@ std::uint64_t TotalDropped(const UniverseCounts& counts);
 std::uint64_t SacnMalformed(const SacnCounts& counts);
 std::uint64_t ArtnetMalformed(const ArtnetCounts& counts);
 
-std::string SummaryText(const Bridge& bridge, const RunInfo& run);
+struct NetworkStatus;
+
+// `network`, where given, adds the interfaces used and the receive buffer.
+std::string SummaryText(const Bridge& bridge, const RunInfo& run,
+                        const NetworkStatus* network = nullptr);
 
 // The parse results that count as malformed datagrams.
 inline constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated, SacnParse::kRootLayer,

@@ -54,13 +54,34 @@ std::string Listening(const Options& options) {
                     (protocol == Protocol::kSacn ? " (UDP 5568)" : " (UDP 6454)");
         }
     }
-    const std::string on = options.network.bind.empty() ? "every interface" : options.network.bind;
+    std::string on;
+    for (const std::string& i : options.network.interfaces) {
+        on += (on.empty() ? "" : ", ") + i;
+    }
+    if (on.empty()) {
+        on = "every interface (the status view and the summary list them)";
+    }
     return "listening for " + what + " on " + on + ", sending to " + options.network.toHost + ":" +
            std::to_string(options.network.toPort);
 }
 
+// The node's names in ArtPollReply: --name, or from the host name.
+void Name(Bridge& bridge, RunInfo& run, const std::string& name) {
+    asio::error_code ec;
+    const std::string host = name.empty() ? asio::ip::host_name(ec) : "";
+    if (!name.empty()) {
+        bridge.SetNodeName(name, name);
+        run.name = name;
+    } else if (!ec && !host.empty()) {
+        bridge.SetNodeName(host, "lxdravik-bridge on " + host);
+        run.name = "lxdravik-bridge on " + host;
+    } else {
+        run.name = "lxdravik-bridge";
+    }
+}
+
 bool SameNetwork(const Options& a, const Options& b) {
-    return a.mapping == b.mapping && a.network.bind == b.network.bind &&
+    return a.mapping == b.mapping && a.network.interfaces == b.network.interfaces &&
            a.network.toHost == b.network.toHost && a.network.toPort == b.network.toPort;
 }
 
@@ -135,10 +156,7 @@ Runner::Runner(const Options& options, Log& log, bool console)
       bridge_(options.mapping, options.holdOnLoss, relay_),
       views_(std::make_unique<Views>(*this)) {
     bridge_.SetVersion(LXD_VERSION_MAJOR, LXD_VERSION_MINOR);
-    if (!options.name.empty()) {
-        bridge_.SetNodeName(options.name);
-    }
-    views_->run.name = options.name.empty() ? "lxdravik-bridge" : options.name;
+    Name(bridge_, views_->run, options.name);
 }
 
 Runner::~Runner() = default;
@@ -191,13 +209,13 @@ void Runner::Reload() {
         relay_.network = network.get();
         network->Start(bridge_);
         network_->Close();
+        retired_ = std::move(network_);
         network_ = std::move(network);
     } else {
         bridge_.Remap(next.mapping, next.holdOnLoss, SteadyNow());
     }
     if (next.name != options_.name) {
-        bridge_.SetNodeName(next.name.empty() ? "lxdravik-bridge" : next.name);
-        views_->run.name = next.name.empty() ? "lxdravik-bridge" : next.name;
+        Name(bridge_, views_->run, next.name);
     }
     if (next.http != options_.http) {
         log_.Line("reload: the status page stays " +
@@ -261,7 +279,8 @@ std::string Runner::Run() {
     }
     v.terminal.reset();
     const Snapshot last = v.Take(v.status);
-    return options_.json ? lxd::bridge::StatusJson(last, false) : SummaryText(bridge_, v.run);
+    return options_.json ? lxd::bridge::StatusJson(last, false)
+                         : SummaryText(bridge_, v.run, &network_->Status());
 }
 
 }  // namespace lxd::bridge

@@ -50,6 +50,9 @@ class Runner {
     bool console_;
     Relay relay_;
     std::unique_ptr<Network> network_;
+    // The sockets a reload replaced: closed, and kept until the next reload
+    // so that completions already queued for them find them.
+    std::unique_ptr<Network> retired_;
     Bridge bridge_;
     std::unique_ptr<Views> views_;
 };

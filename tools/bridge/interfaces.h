@@ -1,0 +1,29 @@
+// The machine's IPv4 interfaces as the bridge chooses among them: which are
+// up and can receive multicast, and which the user named.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lxd::bridge {
+
+struct Interface {
+    std::string name;
+    std::uint32_t index = 0;    // the system's interface index
+    std::uint32_t address = 0;  // IPv4, host order
+    std::uint8_t mac[6] = {};
+    bool loopback = false;
+    bool multicast = false;  // can receive multicast
+};
+
+// Every IPv4 address of every interface that is up (one entry per address).
+std::vector<Interface> ListInterfaces();
+
+// Whether `choice` (an interface name or a dotted IPv4 address) names `i`.
+bool Chosen(const std::string& choice, const Interface& i);
+
+// Checks the form of an --interface value; false with one line in `error`.
+bool CheckInterfaceChoice(const std::string& choice, std::string& error);
+
+}  // namespace lxd::bridge
