@@ -5,14 +5,12 @@
 
 namespace lxd::bridge {
 
-void MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* driven) {
+bool MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* driven) {
     if (count == 1 && inputs[0].priorities == nullptr) {
         std::memcpy(out, inputs[0].levels, kChannels);
-        if (driven != nullptr) {
-            std::fill(driven, driven + kChannels, true);
-        }
-        return;
+        return true;
     }
+    bool all = true;
     for (int c = 0; c < kChannels; ++c) {
         int best = -1;
         std::uint8_t level = 0;
@@ -30,24 +28,35 @@ void MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* d
             }
         }
         out[c] = level;
+        all = all && best >= 0;
         if (driven != nullptr) {
             driven[c] = best >= 0;
         }
     }
+    return all;
 }
 
 void MergedOutput::Update(const MergeInput* inputs, int count, bool afterLoss) {
     std::uint8_t next[kChannels];
     bool driven[kChannels];
-    MergeLevels(inputs, count, next, driven);
-    for (int c = 0; c < kChannels; ++c) {
-        if (driven[c]) {
-            held_[c] = false;
-        } else if (hold_ && (held_[c] || (afterLoss && driven_[c]))) {
-            held_[c] = true;  // its last source is gone: it keeps its level
-            next[c] = levels_[c];
+    if (MergeLevels(inputs, count, next, driven)) {
+        // Every channel driven (the common case): nothing held.
+        if (!allDriven_) {
+            std::fill(std::begin(driven_), std::end(driven_), true);
+            std::fill(std::begin(held_), std::end(held_), false);
+            allDriven_ = true;
         }
-        driven_[c] = driven[c];
+    } else {
+        for (int c = 0; c < kChannels; ++c) {
+            if (driven[c]) {
+                held_[c] = false;
+            } else if (hold_ && (held_[c] || (afterLoss && driven_[c]))) {
+                held_[c] = true;  // its last source is gone: it keeps its level
+                next[c] = levels_[c];
+            }
+            driven_[c] = driven[c];
+        }
+        allDriven_ = false;
     }
     started_ = started_ || count > 0;
     if (std::memcmp(next, levels_, sizeof next) != 0) {

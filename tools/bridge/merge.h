@@ -21,9 +21,9 @@ struct MergeInput {
 };
 
 // Channel by channel, the highest priority wins and equal priorities take the
-// highest level. Channels no input drives are 0 (and `driven`, where given,
-// says which are driven).
-void MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* driven = nullptr);
+// highest level. Channels no input drives are 0. Returns true when every
+// channel is driven; otherwise `driven`, where given, says which are.
+bool MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* driven = nullptr);
 
 // The merged levels of one universe and whether they changed since the
 // forwarder last took them.
@@ -46,6 +46,7 @@ class MergedOutput {
     std::uint8_t levels_[kChannels] = {};
     bool driven_[kChannels] = {};
     bool held_[kChannels] = {};
+    bool allDriven_ = false;  // driven_ all true and held_ all false
     bool started_ = false;
     bool hold_;
     bool changed_ = false;

@@ -97,9 +97,9 @@ enum class Got { kDatagram, kNothing, kFault };
 
 // One datagram with its sender and arrival interface (0 when not told).
 Got ReceiveOne(udp::socket& socket, std::uint8_t* buffer, std::size_t room, std::size_t& size,
-               std::uint32_t& from, std::uint32_t& interface) {
+               std::uint32_t& from, std::uint32_t& via) {
     sockaddr_in source{};
-    interface = 0;
+    via = 0;
 #if defined(_WIN32)
     const LPFN_WSARECVMSG recvMsg = RecvMsgFunction(socket.native_handle());
     WSABUF data{static_cast<ULONG>(room), reinterpret_cast<char*>(buffer)};
@@ -119,7 +119,7 @@ Got ReceiveOne(udp::socket& socket, std::uint8_t* buffer, std::size_t room, std:
     for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr;
          c = WSA_CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            interface = reinterpret_cast<IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
+            via = reinterpret_cast<IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
         }
     }
     size = received;
@@ -141,7 +141,7 @@ Got ReceiveOne(udp::socket& socket, std::uint8_t* buffer, std::size_t room, std:
         if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
             in_pktinfo info;
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            interface = static_cast<std::uint32_t>(info.ipi_ifindex);
+            via = static_cast<std::uint32_t>(info.ipi_ifindex);
         }
     }
     size = static_cast<std::size_t>(received);
@@ -515,12 +515,12 @@ int Network::Drain(Receiver& receiver) {
     return received;
 }
 
-bool Network::Accepted(std::uint32_t interface) {
-    if (!status_.restricted || interface == 0) {
+bool Network::Accepted(std::uint32_t via) {
+    if (!status_.restricted || via == 0) {
         return true;
     }
     for (const auto& in : inUse_) {
-        if (in->at.index == interface) {
+        if (in->at.index == via) {
             return true;
         }
     }
@@ -534,18 +534,18 @@ int Network::Receive(Receiver& receiver, Millis now) {
         std::size_t size = 0;
         Arrival from;
         const Got got = ReceiveOne(receiver.socket, receiver.buffer, sizeof receiver.buffer, size,
-                                   from.address, from.interface);
+                                   from.address, from.via);
         if (got == Got::kNothing) {
             break;
         }
-        if (got == Got::kFault || !Accepted(from.interface)) {
+        if (got == Got::kFault || !Accepted(from.via)) {
             continue;  // e.g. Windows reporting an earlier reply as unreachable
         }
         ++received;
         if (receiver.sacn) {
             bridge_->OnSacn(receiver.buffer, size, now, from);
         } else {
-            lastArtnetInterface_ = from.interface;
+            lastArtnetInterface_ = from.via;
             bridge_->OnArtnet(receiver.buffer, size, from.address, now, *this);
         }
     }

@@ -81,7 +81,7 @@ class Network : public DatagramSink, public ReplySink {
     // Hands what waits on `receiver` to the bridge (Drain also sends what changed).
     int Receive(Receiver& receiver, Millis now);
     int Drain(Receiver& receiver);
-    bool Accepted(std::uint32_t interface);
+    bool Accepted(std::uint32_t via);
     void Join(InUse& in);
     void ArmRescan();
     // Linux: wakes when interfaces or addresses change (netlink).

@@ -112,7 +112,7 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival fr
     }
     if (source != nullptr) {
         const int diff = static_cast<std::int8_t>(packet.sequence - source->sequence);
-        if (diff == 0 && from.interface != source->from.interface) {
+        if (diff == 0 && from.via != source->from.via) {
             return SacnVerdict::kDuplicate;
         }
         if (diff <= 0 && diff > -20) {

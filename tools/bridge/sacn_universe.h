@@ -39,7 +39,7 @@ inline constexpr int kSacnVerdicts = 9;
 // interface it arrived on (0: unknown).
 struct Arrival {
     std::uint32_t address = 0;
-    std::uint32_t interface = 0;
+    std::uint32_t via = 0;
 };
 
 enum class SacnState : std::uint8_t {
