@@ -277,8 +277,8 @@ std::string Runner::Run() {
     if (v.web) {
         v.web->Close();
     }
-    v.terminal.reset();
     const Snapshot last = v.Take(v.status);
+    v.terminal.reset();  // after the time is taken: a stopped terminal may hold it up
     return options_.json ? lxd::bridge::StatusJson(last, false)
                          : SummaryText(bridge_, v.run, &network_->Status());
 }
