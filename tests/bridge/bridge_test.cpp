@@ -8,6 +8,9 @@
 #include "intake/store_layout.h"
 #include "tests/bridge/packets.h"
 #include "tools/bridge/bridge.h"
+#include "tools/bridge/snapshot.h"
+#include "tools/bridge/status_view.h"
+#include "tools/bridge/text.h"
 
 namespace lxd::test {
 namespace {
@@ -226,9 +229,69 @@ TEST_F(BridgeForwarding, LivePortsAreSentAgainWithinASecondAndLossFollowsTheSett
     }
 }
 
+TEST_F(BridgeForwarding, NothingIsSentWhileSamplingThenTheSourcesFoundTogether) {
+    Map("1");
+    bridge_->Listen(Millis(0));
+    Send(1, {10}, 100);
+    bridge_->Flush(Millis(100));
+    for (int at = 250; at <= 1250; at += 250) {
+        bridge_->Tick(Millis(at));
+    }
+    EXPECT_TRUE(sink_.sent.empty());
+    bridge_->Tick(Millis(1500));
+    ASSERT_EQ(sink_.sent.size(), 1u);
+    EXPECT_EQ(sink_.Port(0)[0], 10);
+    EXPECT_EQ(bridge_->LiveSources(0), 1);
+}
+
+// The snapshot that the views read: sources with their state, rates and
+// names, and what the status view makes of long names on a narrow terminal.
+TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
+    Map("1-2");
+    const std::string longName(50, 'N');
+    for (std::uint8_t source = 1; source <= 4; ++source) {
+        SacnFields f;
+        f.cidByte = source;
+        f.sourceName = longName + std::to_string(source);
+        f.slots = {source};
+        const Bytes p = f.Build();
+        bridge_->OnSacn(p.data(), p.size(), Millis(0), {0x0A650000u + source, 3});
+    }
+    bridge::SnapshotTaker taker;
+    bridge::NetworkStatus network;
+    network.interfaces.push_back({"vl", "10.101.0.5", "", 3, {1, 2}, {}, ""});
+    taker.Take(*bridge_, network, {}, Millis(0));
+    Send(1, {9}, 500);  // a fifth source, CID 1s: the first one again
+    const bridge::Snapshot shot = taker.Take(*bridge_, network, {}, Millis(1000));
+    ASSERT_EQ(shot.ports.size(), 2u);
+    const bridge::PortStatus& port = shot.ports[0];
+    EXPECT_EQ(port.levels[0], 9);
+    EXPECT_EQ(port.packetsPerSecond, 1.0);
+    ASSERT_EQ(port.sources.size(), 4u);
+    EXPECT_EQ(port.sources[1].name, longName + "2");
+    EXPECT_EQ(port.sources[1].address, "10.101.0.2");
+    EXPECT_EQ(port.sources[0].cid, "01010101-0101-0101-0101-010101010101");
+    EXPECT_EQ(port.sources[0].packetsPerSecond, 1.0);
+    EXPECT_EQ(port.sources[0].lastSeen, 0.5);
+    for (const int columns : {40, 80, 200}) {
+        const std::string view = bridge::RenderStatus(shot, columns);
+        std::size_t lines = 0;
+        for (std::size_t at = 0, end; (end = view.find('\n', at)) != std::string::npos;
+             at = end + 1, ++lines) {
+            EXPECT_LE(bridge::DisplayWidth(view.substr(at, end - at)), columns);
+        }
+        EXPECT_NE(view.find("\n    1  sACN 2"), std::string::npos) << view;  // a row of its own
+        EXPECT_EQ(lines, 11u) << view;
+    }
+}
+
 struct ReplyRecorder : bridge::ReplySink {
     std::vector<Bytes> replies;
     std::uint32_t OwnAddressFor(std::uint32_t) override { return 0xC0A80105; }  // 192.168.1.5
+    void MacFor(std::uint32_t address, std::uint8_t* mac) override {
+        EXPECT_EQ(address, 0xC0A80105u);
+        std::fill(mac, mac + 6, 0xA5);
+    }
     void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) override {
         EXPECT_EQ(poller, 0x0A000001u);
         replies.emplace_back(data, data + size);
@@ -243,6 +306,7 @@ TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
     StoreSink sink;
     bridge::Bridge b(mapping, true, sink);
     b.SetVersion(3, 200);
+    b.SetNodeName("FOH \x1b bridge", std::string(80, 'L'));
     ReplyRecorder recorder;
     ArtDmxFields dmx;
     dmx.portAddress = 1;  // 0:0:1 gets a source: GoodOutput says so
@@ -267,7 +331,9 @@ TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
                   Bytes(expected[r].begin() + 2, expected[r].end()))
             << r;
         EXPECT_EQ(p[211], r + 1);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&p[26])), "lxdravik-bridge");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&p[26])), "FOH ? bridge");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&p[44])), std::string(63, 'L'));
+        EXPECT_EQ(Bytes(p.begin() + 201, p.begin() + 207), Bytes(6, 0xA5));  // MAC
     }
     // A targeted poll for 0:0:3..0:0:4 gets one reply with those two.
     const Bytes targeted = ArtPollFields{14, 0x20, true, 4, 3}.Build();

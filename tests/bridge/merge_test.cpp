@@ -8,6 +8,7 @@
 #include "tests/bridge/packets.h"
 #include "tools/bridge/artnet_universe.h"
 #include "tools/bridge/sacn_universe.h"
+#include "tools/bridge/text.h"
 
 namespace lxd::test {
 namespace {
@@ -229,14 +230,49 @@ TEST(SacnMerge, TurnsAwayANinthSourceAndTakesItWhenOneLeaves) {
 }
 
 TEST(SacnMerge, KeepsSourceNamesPrintable) {
-    bridge::SacnUniverse universe;
-    SacnFields f;
-    f.sourceName = std::string("Desk \x1b[2J \xc3\xa9\xff", 13);
-    const Bytes p = f.Build();
-    bridge::SacnPacket parsed;
-    bridge::ParseSacn(p.data(), p.size(), parsed);
-    universe.Apply(parsed, Millis(0));
-    EXPECT_STREQ(universe.Slot(0).name, "Desk ?[2J \xc3\xa9?");
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {std::string("Desk \x1b[2J \xc3\xa9\xff", 13), "Desk ?[2J \xc3\xa9?"},
+        {"A\xc2\x9b"
+         "2J\xc2\x85Z",
+         "A?2J?Z"},  // C1 controls
+        {"a\xe2\x80\xae"
+         "b\xe2\x81\xa6"
+         "c\xe2\x80\x8f",
+         "a?b?c\xe2\x80\x8f"},  // overrides
+        {std::string(61, 'x') + "\xe2\x82\xac", std::string(61, 'x') + "\xe2\x82\xac"},
+        {std::string(62, 'x') + "\xe2\x82\xac", std::string(62, 'x') + "??"},  // cut by the sender
+    };
+    for (const auto& c : cases) {
+        bridge::SacnUniverse universe;
+        SacnFields f;
+        f.sourceName = c.name;
+        const Bytes p = f.Build();
+        bridge::SacnPacket parsed;
+        bridge::ParseSacn(p.data(), p.size(), parsed);
+        universe.Apply(parsed, Millis(0));
+        EXPECT_EQ(universe.Slot(0).name, c.shown);
+    }
+}
+
+TEST(Text, CutsToTheTerminalsColumnsBetweenCharacters) {
+    const struct {
+        std::string text;
+        int columns;
+        std::string cut;
+        int width;
+    } cases[] = {
+        {"abcdef", 4, "abcd", 6},
+        {"\xe6\xbc\xa2\xe5\xad\x97x", 3, "\xe6\xbc\xa2", 5},  // wide: two columns each
+        {"e\xcc\x81t\xc3\xa9", 2, "e\xcc\x81t", 3},           // a combining mark takes none
+        {"\xc3\xa9\xc3\xa9", 1, "\xc3\xa9", 2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(bridge::CutToWidth(c.text, c.columns), c.cut) << c.text;
+        EXPECT_EQ(bridge::DisplayWidth(c.text), c.width) << c.text;
+    }
 }
 
 // Art-Net: (at ms, source address, levels) -> verdict, first four levels.

@@ -1,11 +1,9 @@
-#include "tools/bridge/interfaces.h"
-
-#include <cstring>
-
-// Platform-specific: the interface list.
+// Platform-specific: the interface list. Winsock's header comes first, as it
+// must on Windows.
 #if defined(_WIN32)
-#include <iphlpapi.h>
 #include <winsock2.h>
+// (after winsock2.h)
+#include <iphlpapi.h>
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
@@ -16,6 +14,10 @@
 #include <linux/if_packet.h>
 #endif
 #endif
+
+#include <cstring>
+
+#include "tools/bridge/interfaces.h"
 
 namespace lxd::bridge {
 namespace {

@@ -70,14 +70,8 @@ int GrowReceiveBuffer(udp::socket& socket) {
     asio::socket_base::receive_buffer_size granted;
     asio::error_code ec;
     socket.get_option(granted, ec);
-    if (ec) {
-        return 0;
-    }
-#if defined(__linux__)
-    return granted.value() / 2;  // Linux reports twice the size, its bookkeeping included
-#else
-    return granted.value();
-#endif
+    // (Asio already halves what Linux reports, which counts its bookkeeping.)
+    return ec ? 0 : granted.value();
 }
 
 #if defined(_WIN32)
