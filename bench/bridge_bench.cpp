@@ -499,32 +499,53 @@ bool MeasureLatency(const char* path) {
     if (!rig.OpenBridge()) {
         return false;
     }
+    // The sources' first packets after a pause wait out the sampling or the
+    // new source's 1.5 s: 2 s are sent before each bridge stretch.
     const LatencyRun runs[] = {
-        {"bridge/1584", 1, true, 3.5, 4},
-        {"bare/1584", 1, false, 0.5, 4},
-        {"bridge/3168", 2, true, 2.0, 4},
-        {"bare/3168", 2, false, 0.5, 4},
+        {"bridge/1584", 1, true, 2.0, 3},
+        {"bare/1584", 1, false, 0.5, 3},
+        {"bridge/3168", 2, true, 2.0, 3},
+        {"bare/3168", 2, false, 0.5, 3},
     };
+    // The fastest of kRounds, taken in turn, as for the other figures: on a
+    // shared machine the slower rounds measure the other programs.
+    constexpr int kRounds = 3;
+    LatencyResult best[std::size(runs)];
+    std::printf("\ninput-to-driver latency, 36 universes at 44 Hz (us; CPU ns per packet)\n");
+    for (int round = 0; round < kRounds; ++round) {
+        for (std::size_t i = 0; i < std::size(runs); ++i) {
+            const LatencyRun& run = runs[i];
+            const LatencyResult r = rig.Run(run);
+            std::printf(
+                "  %-12s p50 %7.1f  p99 %7.1f  cpu %7.0f  (%llu frames timed, %llu packets, "
+                "%llu allocations)\n",
+                run.name, r.p50, r.p99, r.cpuPerPacket, static_cast<unsigned long long>(r.samples),
+                static_cast<unsigned long long>(r.packets),
+                static_cast<unsigned long long>(r.allocations));
+            LatencyResult& b = best[i];
+            if (round == 0) {
+                b = r;
+            }
+            b.p50 = std::min(b.p50, r.p50);
+            b.p99 = std::min(b.p99, r.p99);
+            b.cpuPerPacket = std::min(b.cpuPerPacket, r.cpuPerPacket);
+            b.samples = std::min(b.samples, r.samples);
+            b.allocations = std::max(b.allocations, r.allocations);
+        }
+    }
     std::string json = "{";
     bool ok = true;
-    std::printf("\ninput-to-driver latency, 36 universes at 44 Hz (us; CPU ns per packet)\n");
-    for (const LatencyRun& run : runs) {
-        const LatencyResult r = rig.Run(run);
-        std::printf(
-            "  %-12s p50 %7.1f  p99 %7.1f  cpu %7.0f  (%llu frames timed, %llu packets, "
-            "%llu allocations)\n",
-            run.name, r.p50, r.p99, r.cpuPerPacket, static_cast<unsigned long long>(r.samples),
-            static_cast<unsigned long long>(r.packets),
-            static_cast<unsigned long long>(r.allocations));
+    for (std::size_t i = 0; i < std::size(runs); ++i) {
+        const LatencyResult& r = best[i];
         char entry[200];
         std::snprintf(entry, sizeof entry,
                       "%s\"%s\": {\"p50\": %.1f, \"p99\": %.1f, \"cpu\": %.0f, "
                       "\"allocations\": %llu}",
-                      json.size() > 1 ? ", " : "", run.name, r.p50, r.p99, r.cpuPerPacket,
+                      json.size() > 1 ? ", " : "", runs[i].name, r.p50, r.p99, r.cpuPerPacket,
                       static_cast<unsigned long long>(r.allocations));
         json += entry;
         ok = ok && r.samples > 0;
-        if (run.bridge) {
+        if (runs[i].bridge) {
             lxd::bench::AddHotPathAllocations(r.allocations);
         }
     }

@@ -83,6 +83,19 @@ Step Wait(int at, const Bytes& levels) {
     return {at, 0, 0, 0, 0, {}, V::kLevels, levels};
 }
 
+// Per-address priorities give source 1 channel 1 and source 2 channel 2;
+// source 1 times out, and once the loss settles channel 1 is `last`'s.
+std::vector<Step> OwnersOfOneChannelEach(const Bytes& last) {
+    return {{0, 1, 0xDD, 100, 1, {100, 0}, V::kPriorities, kZero},
+            {0, 1, 0, 100, 2, {10, 0}, V::kLevels, {10, 0, 0, 0}},
+            {0, 2, 0xDD, 100, 1, {0, 100}, V::kPriorities, {10, 0, 0, 0}},
+            {0, 2, 0, 100, 2, {0, 20}, V::kLevels, {10, 20, 0, 0}},
+            {2000, 2, 0xDD, 100, 3, {0, 100}, V::kPriorities, {10, 20, 0, 0}},
+            {2000, 2, 0, 100, 4, {0, 20}, V::kLevels, {10, 20, 0, 0}},
+            Wait(2500, {10, 20, 0, 0}),
+            {2600, 2, 0, 100, 5, {0, 21}, V::kLevels, last}};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Bridge, SacnMerge,
     ::testing::Values(
@@ -171,25 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {{0, 1, 0xDD, 0, 1, {255, 201}, V::kPriorities, kZero},
                   {0, 1, 0, 0, 2, {1, 1}, V::kLevels, {1, 1, 0, 0}},
                   {1, 2, 0, 200, 1, {9, 9}, V::kLevels, {9, 9, 0, 0}}}},
-        Scenario{"HoldPerChannel",
-                 {{0, 1, 0xDD, 100, 1, {100, 0}, V::kPriorities, kZero},
-                  {0, 1, 0, 100, 2, {10, 0}, V::kLevels, {10, 0, 0, 0}},
-                  {0, 2, 0xDD, 100, 1, {0, 100}, V::kPriorities, {10, 0, 0, 0}},
-                  {0, 2, 0, 100, 2, {0, 20}, V::kLevels, {10, 20, 0, 0}},
-                  {2000, 2, 0xDD, 100, 3, {0, 100}, V::kPriorities, {10, 20, 0, 0}},
-                  {2000, 2, 0, 100, 4, {0, 20}, V::kLevels, {10, 20, 0, 0}},
-                  Wait(2500, {10, 20, 0, 0}),
-                  {2600, 2, 0, 100, 5, {0, 21}, V::kLevels, {10, 21, 0, 0}}}},
-        Scenario{"ZeroPerChannel",
-                 {{0, 1, 0xDD, 100, 1, {100, 0}, V::kPriorities, kZero},
-                  {0, 1, 0, 100, 2, {10, 0}, V::kLevels, {10, 0, 0, 0}},
-                  {0, 2, 0xDD, 100, 1, {0, 100}, V::kPriorities, {10, 0, 0, 0}},
-                  {0, 2, 0, 100, 2, {0, 20}, V::kLevels, {10, 20, 0, 0}},
-                  {2000, 2, 0xDD, 100, 3, {0, 100}, V::kPriorities, {10, 20, 0, 0}},
-                  {2000, 2, 0, 100, 4, {0, 20}, V::kLevels, {10, 20, 0, 0}},
-                  Wait(2500, {10, 20, 0, 0}),
-                  {2600, 2, 0, 100, 5, {0, 21}, V::kLevels, {0, 21, 0, 0}}},
-                 false},
+        Scenario{"HoldPerChannel", OwnersOfOneChannelEach({10, 21, 0, 0})},
+        Scenario{"ZeroPerChannel", OwnersOfOneChannelEach({0, 21, 0, 0}), false},
         Scenario{"EndedSourceStaysGoneForItsLatePackets",
                  {{0, 1, 0, 100, 1, {10}, V::kLevels, {10, 0, 0, 0}},
                   {1, 1, 0, 100, 2, {}, V::kTerminated, {10, 0, 0, 0}, kTerminate},

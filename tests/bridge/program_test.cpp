@@ -302,9 +302,9 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         Rig rig;
         ASSERT_TRUE(rig.Run(c.rig));
         ChildProcess monitor;
-        ASSERT_TRUE(monitor.Start(rig.In('L', {kMonitor, "--duration", "8", "--json"})));
+        ASSERT_TRUE(monitor.Start(rig.In('L', {kMonitor, "--duration", "5", "--json"})));
         ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
-        std::vector<std::string> arguments = {kBridge, "--sacn", "1-2", "--duration", "7"};
+        std::vector<std::string> arguments = {kBridge, "--sacn", "1-2", "--duration", "4"};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         ChildProcess bridge;
         ASSERT_TRUE(bridge.Start(rig.In('L', arguments)));
@@ -324,7 +324,7 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         intruder.cidByte = 9;
         intruder.priority = 200;
         intruder.slots = {99, 99};
-        for (int i = 0; i < 55; ++i) {
+        for (int i = 0; i < 30; ++i) {
             f.sequence = intruder.sequence = static_cast<std::uint8_t>(i);
             console->SendTo(f.Build(), "239.255.0.1", 5568);
             if (other != nullptr) {

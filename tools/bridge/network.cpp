@@ -410,8 +410,9 @@ void Network::Start(Bridge& bridge) {
     if (artnet_) {
         Arm(*artnet_);
     }
-    OpenChangeNotices();
-    ArmRescan();
+    if (!OpenChangeNotices()) {
+        ArmRescan();
+    }
 }
 
 void Network::AfterRescan() {
@@ -421,12 +422,7 @@ void Network::AfterRescan() {
 }
 
 void Network::ArmRescan() {
-#if defined(__linux__)
-    const Millis every = changes_.is_open() ? kInterfaceCheckNotified : kInterfaceCheck;
-#else
-    const Millis every = kInterfaceCheck;
-#endif
-    rescan_.expires_after(every);
+    rescan_.expires_after(kInterfaceCheck);
     rescan_.async_wait([this](asio::error_code ec) {
         if (ec || closed_) {
             return;
@@ -437,26 +433,26 @@ void Network::ArmRescan() {
 }
 
 // Platform-specific (Linux): netlink messages about links and IPv4 addresses.
-void Network::OpenChangeNotices() {
+// Elsewhere (or without netlink) false: the caller looks every few seconds.
+bool Network::OpenChangeNotices() {
 #if defined(__linux__)
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) {
-        return;
+        return false;
     }
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
     local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        close(fd);
-        return;
-    }
     asio::error_code ec;
-    changes_.assign(fd, ec);
-    if (ec) {
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        (changes_.assign(fd, ec), ec)) {
         close(fd);
-        return;
+        return false;
     }
     ArmChangeNotices();
+    return true;
+#else
+    return false;
 #endif
 }
 
@@ -466,9 +462,10 @@ void Network::ArmChangeNotices() {
         if (ec || closed_) {
             return;
         }
-        // What changed does not matter: the list is read again.
+        // What changed does not matter: the list is read again (also when
+        // messages were lost, ENOBUFS).
         alignas(nlmsghdr) std::uint8_t message[8192];
-        while (recv(changes_.native_handle(), message, sizeof message, 0) > 0) {
+        while (recv(changes_.native_handle(), message, sizeof message, 0) > 0 || errno == ENOBUFS) {
         }
         AfterRescan();
         ArmChangeNotices();

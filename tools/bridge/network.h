@@ -18,9 +18,8 @@
 namespace lxd::bridge {
 
 // Interfaces are looked at again this often where the system does not tell
-// of changes (Linux tells through netlink, and is checked every 30 s besides).
+// of changes (Linux tells through netlink).
 inline constexpr Millis kInterfaceCheck{2000};
-inline constexpr Millis kInterfaceCheckNotified{30000};
 inline constexpr int kReceiveBuffer = 1 << 20;  // asked for on every receive socket
 
 struct NetworkSettings {
@@ -85,7 +84,7 @@ class Network : public DatagramSink, public ReplySink {
     void Join(InUse& in);
     void ArmRescan();
     // Linux: wakes when interfaces or addresses change (netlink).
-    void OpenChangeNotices();
+    bool OpenChangeNotices();
     void ArmChangeNotices();
     void AfterRescan();
     void UpdateStatus();

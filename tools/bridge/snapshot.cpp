@@ -63,6 +63,16 @@ const char* SourceStateName(SourceState state) {
     return "unknown";
 }
 
+double SnapshotTaker::Previous::SourceRate(int slot, std::uint32_t generation,
+                                           std::uint64_t packets, double seconds) {
+    // A slot that took another source since counts that one from 0.
+    const double rate =
+        Rate(packets, generation == this->generation[slot] ? sources[slot] : 0, seconds);
+    sources[slot] = packets;
+    this->generation[slot] = generation;
+    return rate;
+}
+
 Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network, const RunInfo& run,
                              Millis now) {
     const double seconds = started_ ? Seconds(now - last_) : 0.0;
@@ -126,10 +136,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
                 source.packets = src.packets;
                 source.sequenceErrors = src.sequenceErrors;
                 source.lastSeen = Seconds(now - src.lastHeard);
-                const bool same = before.generation[i] == src.generation;
-                source.packetsPerSecond = Rate(src.packets, same ? before.sources[i] : 0, seconds);
-                before.sources[i] = src.packets;
-                before.generation[i] = src.generation;
+                source.packetsPerSecond =
+                    before.SourceRate(i, src.generation, src.packets, seconds);
                 port.sources.push_back(std::move(source));
             }
         } else if (const ArtnetUniverse* a = bridge.ArtnetAt(p)) {
@@ -145,10 +153,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
                 source.address = source.name;
                 source.packets = src.packets;
                 source.lastSeen = Seconds(now - src.last);
-                const bool same = before.generation[i] == src.generation;
-                source.packetsPerSecond = Rate(src.packets, same ? before.sources[i] : 0, seconds);
-                before.sources[i] = src.packets;
-                before.generation[i] = src.generation;
+                source.packetsPerSecond =
+                    before.SourceRate(i, src.generation, src.packets, seconds);
                 port.sources.push_back(std::move(source));
             }
         }

@@ -111,6 +111,9 @@ class SnapshotTaker {
 
   private:
     struct Previous {
+        // Packets per second of the source in `slot`, remembering its count.
+        double SourceRate(int slot, std::uint32_t generation, std::uint64_t packets,
+                          double seconds);
         std::uint64_t port = 0;
         std::uint64_t sources[kSacnMaxSources] = {};
         std::uint32_t generation[kSacnMaxSources] = {};
