@@ -365,6 +365,8 @@ TEST(BridgeConfigReload, OneUniverseChangesWhileTheOtherKeepsItsLevels) {
     const ProcessResult run = bridge->Finish(milliseconds(5000));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("reload failed, the running configuration stays"), std::string::npos);
+    EXPECT_NE(run.err.find("port 1 (sACN 2): source \"Desk 1\" from 127.0.0.1"), std::string::npos)
+        << "a source that appears is one line";
     std::remove(config.c_str());
     std::remove(dir.c_str());
 }
