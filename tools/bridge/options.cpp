@@ -226,8 +226,11 @@ bool ApplySettings(const SettingsText& settings, Options& options, std::string& 
     if (settings.http) {
         std::string host;
         std::uint16_t port = 0;
-        if (!host::ParseHostPort(settings.http->value, host, port)) {
-            error = settings.http->where + ": expected ADDR:PORT with a port in 1..65535, got '" +
+        asio::error_code ec;
+        if (!host::ParseHostPort(settings.http->value, host, port) ||
+            (asio::ip::make_address(host, ec), !!ec)) {
+            error = settings.http->where +
+                    ": expected an IP address and a port in 1..65535 (ADDR:PORT), got '" +
                     settings.http->value + "'";
             return false;
         }

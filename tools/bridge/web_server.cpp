@@ -5,6 +5,7 @@
 #include <websocketpp/config/asio_no_tls.hpp>
 #include <websocketpp/server.hpp>
 
+#include "host/arguments.h"
 #include "tools/bridge/web_page.h"
 
 namespace lxd::bridge {
@@ -127,15 +128,16 @@ WebServer::~WebServer() {
 
 bool WebServer::Listen(const std::string& address, std::string& error) {
     Impl& m = *impl_;
-    const std::size_t colon = address.rfind(':');
+    std::string hostText;
+    std::uint16_t port = 0;
     asio::error_code ec;
-    const asio::ip::address host =
-        asio::ip::make_address(colon == std::string::npos ? "" : address.substr(0, colon), ec);
-    if (ec) {
+    const asio::ip::address host = host::ParseHostPort(address, hostText, port)
+                                       ? asio::ip::make_address(hostText, ec)
+                                       : asio::ip::address();
+    if (port == 0 || ec) {
         error = "--http " + address + ": expected an IP address and a port, such as 127.0.0.1:8250";
         return false;
     }
-    const auto port = static_cast<std::uint16_t>(std::stoul(address.substr(colon + 1)));
     m.server.init_asio(&m.io, ec);
     if (!ec) {
         m.server.set_reuse_addr(true);
