@@ -120,7 +120,7 @@ check_contents() {
         ProductVersion "$version.0")"
     i686-w64-mingw32-objdump -f "$file" | grep -q 'file format pei-i386' || fail "$base is not 32-bit"
     if i686-w64-mingw32-objdump -p "$file" | sed -n 's/.*DLL Name: //p' |
-      grep -viE '^(kernel32|user32|gdi32|ws2_32|mswsock|advapi32|msvcrt)\.dll$'; then
+      grep -viE '^(kernel32|user32|gdi32|ws2_32|mswsock|advapi32|iphlpapi|msvcrt)\.dll$'; then
       fail "$base needs the DLLs above"
     fi
   done
