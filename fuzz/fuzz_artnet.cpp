@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lxd::bridge::ArtPoll poll;
     if (lxd::bridge::ParseArtnet(datagram.get(), in.size, dmx, poll) ==
             lxd::bridge::ArtnetParse::kDmx &&
-        (dmx.length > 512 || dmx.length % 2 != 0 ||
-         dmx.data + dmx.length > datagram.get() + in.size || dmx.portAddress > 0x7FFF)) {
+        (dmx.length < 1 || dmx.length > 512 || dmx.data + dmx.length > datagram.get() + in.size ||
+         dmx.portAddress > 0x7FFF)) {
         lxd::fuzz::BridgeFail("fuzz_artnet", "a parsed ArtDmx outside its bounds");
     }
     const lxd::bridge::Millis now = rig.Advance(in.advance, 100);

@@ -1,8 +1,8 @@
-# lxdravik-bridge: parsers, merging and forwarding as tables (every platform);
-# on Linux also the program end to end over loopback, and against Debian's
-# OLA as an independent sender. Those bind the sACN and Art-Net ports besides
-# the driver's; only bridge tests bind the first two, so the driver port's
-# lock keeps them apart.
+# lxdravik-bridge: parsers, merging, forwarding and the status view as tables
+# (every platform); on Linux also the program end to end, always inside
+# network namespaces the tests make (as root; they skip otherwise): on
+# loopback, on rigs of veth pairs, against a stopped terminal, and against
+# Debian's OLA as an independent sender.
 if(LXD_BUILD_BRIDGE)
   set(LXD_BRIDGE_TEST_SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/packets.cpp

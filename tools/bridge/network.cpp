@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 
 // Platform-specific: the arrival interface of a datagram (IP_PKTINFO through
 // recvmsg on Linux, WSARecvMsg on Windows) and socket options Asio lacks.
