@@ -1,8 +1,9 @@
-# lxdravik-bridge: parsers, merging, forwarding and the status view as tables
-# (every platform); on Linux also the program end to end, always inside
-# network namespaces the tests make (as root; they skip otherwise): on
-# loopback, on rigs of veth pairs, against a stopped terminal, and against
-# Debian's OLA as an independent sender.
+# lxdravik-bridge: parsers, merging, forwarding, the status view and the
+# configuration file as tables (every platform); on Linux also the program end
+# to end, always inside network namespaces the tests make (as root; they skip
+# otherwise): on loopback, on rigs of veth pairs, against a stopped terminal,
+# against Debian's OLA as an independent sender, its status page and its
+# reload.
 if(LXD_BUILD_BRIDGE)
   set(LXD_BRIDGE_TEST_SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/packets.cpp
