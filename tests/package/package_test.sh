@@ -276,11 +276,7 @@ check_wine_install() {
       health=$(curl -s http://127.0.0.1:8250/healthz) && break
       sleep 0.2
     done
-    # Wine lists no network card to the bridge (its adapter list lacks what
-    # Windows reports), so /healthz says so; that it answers at all shows the
-    # service running, and /status.json shows the packaged mapping.
-    [[ -n $health ]] || fail "the service's status page does not answer"
-    echo "  the service's /healthz under Wine: $health"
+    same "the service's /healthz" "$health" "ok"
     same "the service's mapped ports" \
       "$(curl -s http://127.0.0.1:8250/status.json | grep -o '"label":"sACN [0-9]*"' | wc -l)" 36
     grep -q "listening for 36 sACN universes" "$config_dir/bridge.log" ||
@@ -301,6 +297,8 @@ check_wine_install() {
     if "$wine" reg query "$service_key" >/dev/null 2>&1; then fail "the service is left"; fi
     [[ ! -e $link ]] || fail "the Start-menu link is left"
     [[ -f $config_dir/bridge.toml ]] || fail "the configuration was removed"
+    grep -q "stopped; lxdravik-bridge: " "$config_dir/bridge.log" ||
+      fail "the uninstaller did not stop the service: $(cat "$config_dir/bridge.log")"
     if curl -s -m 2 http://127.0.0.1:8250/healthz >/dev/null; then fail "the bridge still runs"; fi
   fi
 }
