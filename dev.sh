@@ -9,11 +9,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages the builds and tests need; wine32 needs the i386 architecture.
-# ola is the independent sACN and Art-Net sender of the bridge tests.
+# ola is the independent sACN and Art-Net sender of the bridge tests; toml++,
+# websocketpp and nlohmann-json (header-only, so the Windows build has them
+# too) are the bridge's configuration and status page; chromium, nodejs and
+# npm test that page in a browser; systemd's systemd-analyze checks its unit.
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
   libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
   g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev
-  file iproute2 procps ccache ola)
+  file iproute2 procps ccache ola libtomlplusplus-dev libwebsocketpp-dev nlohmann-json3-dev
+  chromium nodejs npm systemd)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
@@ -33,6 +37,13 @@ setup() {
     say "installing ${missing[*]}"
     "${SUDO[@]}" apt-get update -qq
     install_quietly "${missing[@]}"
+  fi
+  # puppeteer-core for the status page's browser test, as package-lock.json
+  # says; it uses Debian's chromium and downloads no browser.
+  if [[ ! -d tests/web/node_modules/puppeteer-core ]]; then
+    say "installing puppeteer-core into tests/web"
+    (cd tests/web && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent) ||
+      say "puppeteer-core could not be installed: the status page's browser test will skip"
   fi
 }
 

@@ -6,7 +6,10 @@ lxd_native_headers(lxd_asio_headers asio.hpp asio)
 
 add_library(lxd_asio INTERFACE)
 target_link_libraries(lxd_asio INTERFACE lxd_asio_headers)
-target_compile_definitions(lxd_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+# Without ASIO_NO_DEPRECATED: websocketpp (the bridge's status page) uses
+# Asio's older names (io_service), and every part of one program must see
+# the same Asio.
+target_compile_definitions(lxd_asio INTERFACE ASIO_STANDALONE)
 find_package(Threads REQUIRED)
 target_link_libraries(lxd_asio INTERFACE Threads::Threads)
 if(WIN32)

@@ -21,26 +21,42 @@ if(EXISTS ${LXD_DISSECTOR})
   install(FILES ${LXD_DISSECTOR} DESTINATION ${LXD_LIBDIR}/wireshark/plugins)
 endif()
 
-# The bitmaps are conffiles. (CPack itself adds the ldconfig calls that a
-# package with a shared library needs.)
+# The bridge as a system service: its systemd unit, its configuration (a
+# conffile) and the maintainer scripts that create its user and enable and
+# start it as Debian services are.
+set(LXD_CONTROL_EXTRA "")
+set(LXD_CONFFILE_LINES "${LXD_BITMAP_DIR}/welcome.bmp\n${LXD_BITMAP_DIR}/modebar.bmp\n")
+if(TARGET lxdravik-bridge)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/lxdravik-bridge.service DESTINATION lib/systemd/system)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/bridge.toml DESTINATION /etc/lxdravik)
+  string(APPEND LXD_CONFFILE_LINES "/etc/lxdravik/bridge.toml\n")
+  foreach(script postinst prerm postrm)
+    list(APPEND LXD_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/deb/${script})
+  endforeach()
+endif()
+
+# The bitmaps and the bridge's configuration are conffiles. (CPack itself
+# adds the ldconfig calls that a package with a shared library needs.)
 set(LXD_CONFFILES ${CMAKE_BINARY_DIR}/deb-control/conffiles)
-file(WRITE ${LXD_CONFFILES} "${LXD_BITMAP_DIR}/welcome.bmp\n${LXD_BITMAP_DIR}/modebar.bmp\n")
+file(WRITE ${LXD_CONFFILES} "${LXD_CONFFILE_LINES}")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lxdravik)
 set(CPACK_PACKAGE_VENDOR "Dravik Lighting")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Dravik Lighting")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lighting-network input driver, its monitor and sender")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lighting-network input driver, its monitor, sender and bridge")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "lxdravik receives lighting levels on UDP port 2501 for the Vistane host application.\n"
   "The package holds the driver library, its header, lxdravik-monitor (a stand-in host that\n"
-  "shows the levels arriving), lxdravik-send (test levels) and sample branding bitmaps.")
+  "shows the levels arriving), lxdravik-send (test levels), sample branding bitmaps and\n"
+  "lxdravik-bridge (sACN and Art-Net into the driver), a service configured in\n"
+  "/etc/lxdravik/bridge.toml with a status page on http://127.0.0.1:8250/.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${LXD_CONFFILES})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${LXD_CONFFILES} ${LXD_CONTROL_EXTRA})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

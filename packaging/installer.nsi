@@ -8,7 +8,12 @@
 ; packaging/windows.sh builds it:
 ;   makensis -DVERSION=x.y.z -DSTAGE=DIR -DFILES=tools.nsh -DOUTFILE=FILE installer.nsi
 ; STAGE holds the zip's files; FILES defines the macros LXD_INSTALL_TOOLS and
-; LXD_REMOVE_TOOLS, one File and one Delete line per tool.
+; LXD_REMOVE_TOOLS, one File and one Delete line per tool. With -DBRIDGE (the
+; tools hold lxdravik-bridge.exe) the bridge also becomes a Windows service
+; that starts with the system: its configuration goes to CONFIG_DIR (from the
+; default STAGE\tools\bridge.toml, only where none is there; the uninstaller
+; leaves it), Windows Firewall lets it receive sACN and Art-Net, and the Start
+; menu gets a link to its status page.
 ; Silent: setup.exe /S [/D=FOLDER]; uninstall-lxdravik.exe /S
 
 Unicode true
@@ -22,6 +27,10 @@ SetCompressor /SOLID lzma
 !define UNINSTALLER "uninstall-lxdravik.exe"
 ; The driver reads its bitmaps from this fixed folder, wherever it is installed.
 !define BITMAP_DIR "C:\Program Files\Dravik Lighting\Vistane"
+!define SERVICE "lxdravik-bridge"
+!define CONFIG_DIR "$APPDATA\Dravik Lighting\lxdravik"
+!define STATUS_URL "http://127.0.0.1:8250/"
+!define STATUS_LINK "$SMPROGRAMS\lxdravik bridge status.url"
 
 Name "lxdravik ${VERSION}"
 OutFile "${OUTFILE}"
@@ -41,6 +50,9 @@ VIAddVersionKey "LegalCopyright" "Dravik Lighting"
 
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the folder of the Vistane host application. lxdravik.dll goes into it and the tools into a tools folder below it. The sample branding bitmaps go to ${BITMAP_DIR}, where the driver reads them, unless bitmaps are there already."
 !insertmacro MUI_PAGE_DIRECTORY
+!ifdef BRIDGE
+!insertmacro MUI_PAGE_COMPONENTS
+!endif
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -94,7 +106,35 @@ VIAddVersionKey "LegalCopyright" "Dravik Lighting"
   ${EndIf}
 !macroend
 
+!ifdef BRIDGE
+; Stops and removes the bridge's service, if there is one, and its firewall rules.
+!macro RemoveBridgeService
+  nsExec::ExecToLog 'sc stop ${SERVICE}'
+  Pop $1
+  Sleep 1000
+  nsExec::ExecToLog 'sc delete ${SERVICE}'
+  Pop $1
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule name="${SERVICE} sACN"'
+  Pop $1
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule name="${SERVICE} Art-Net"'
+  Pop $1
+!macroend
+!endif
+
+Function .onInit
+  ; ProgramData and the Start menu of every user, not the installing one's.
+  SetShellVarContext all
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext all
+FunctionEnd
+
 Section "lxdravik"
+  SectionIn RO
+!ifdef BRIDGE
+  !insertmacro RemoveBridgeService  ; an older one holds its program open
+!endif
   !insertmacro CreateNoted "$INSTDIR" "CreatedHostFolders"
   !insertmacro CreateNoted "${BITMAP_DIR}" "CreatedBitmapFolders"
 
@@ -117,10 +157,46 @@ Section "lxdravik"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\tools\${UNINSTALLER}" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+!ifdef BRIDGE
+  CreateDirectory "${CONFIG_DIR}"
+  SetOutPath "${CONFIG_DIR}"
+  ${IfNot} ${FileExists} "${CONFIG_DIR}\bridge.toml"
+    File "${STAGE}\tools\bridge.toml"
+  ${EndIf}
+  SetOutPath "$INSTDIR\tools"
+  nsExec::ExecToLog 'sc create ${SERVICE} binPath= "\"$INSTDIR\tools\lxdravik-bridge.exe\" --config \"${CONFIG_DIR}\bridge.toml\"" start= auto DisplayName= "lxdravik bridge"'
+  Pop $1
+  ${If} $1 != 0
+    DetailPrint "The service ${SERVICE} could not be registered (sc: $1)."
+  ${EndIf}
+  nsExec::ExecToLog 'sc description ${SERVICE} "sACN and Art-Net into the lxdravik driver; configuration in ${CONFIG_DIR}\bridge.toml, status page ${STATUS_URL}"'
+  Pop $1
+  ; Started again after a failure, as on Linux.
+  nsExec::ExecToLog 'sc failure ${SERVICE} reset= 86400 actions= restart/5000/restart/5000/restart/30000'
+  Pop $1
+  nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${SERVICE} sACN" dir=in action=allow protocol=UDP localport=5568 program="$INSTDIR\tools\lxdravik-bridge.exe"'
+  Pop $1
+  nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${SERVICE} Art-Net" dir=in action=allow protocol=UDP localport=6454 program="$INSTDIR\tools\lxdravik-bridge.exe"'
+  Pop $1
+  nsExec::ExecToLog 'sc start ${SERVICE}'
+  Pop $1
+!endif
 SectionEnd
+
+!ifdef BRIDGE
+Section "Start-menu link to the bridge's status page" StatusLink
+  WriteINIStr "${STATUS_LINK}" "InternetShortcut" "URL" "${STATUS_URL}"
+SectionEnd
+!endif
 
 ; The uninstaller lives in the tools folder: $INSTDIR is that folder here.
 Section "Uninstall"
+!ifdef BRIDGE
+  ; The service goes first: it holds its program open. Its configuration stays.
+  !insertmacro RemoveBridgeService
+  Delete "${STATUS_LINK}"
+!endif
   GetFullPathName $0 "$INSTDIR\.."
   Delete "$0\lxdravik.dll"
   !insertmacro LXD_REMOVE_TOOLS

@@ -50,6 +50,13 @@ mkdir -p "$root/tools" "$root/bitmaps"
 [[ -f $root/lxdravik.dll ]] || { echo "windows.sh: no lxdravik.dll in the release files" >&2; exit 1; }
 "$strip" --strip-unneeded "$root/lxdravik.dll" "$root"/tools/*.exe
 
+# The bridge's default configuration (Windows line ends for Notepad); the
+# installer makes the bridge a service with it.
+bridge=()
+if [[ -f $root/tools/lxdravik-bridge.exe ]]; then
+  sed -e 's/$/\r/' "$here/bridge.toml" >"$root/tools/bridge.toml"
+  bridge=(-DBRIDGE)
+fi
 cp "$source_dir/driver/lxdravik.h" "$root/"
 cp "$samples/welcome.bmp" "$samples/modebar.bmp" "$root/bitmaps/"
 # Windows line ends for Notepad.
@@ -59,7 +66,7 @@ zip_file=$out/$name.zip
 setup_file=$out/lxdravik-$version-setup.exe
 rm -f "$zip_file" "$setup_file"
 (cd "$stage" && zip -q -r -X "$zip_file" "$name")
-makensis -V2 "-XTarget $nsis_target" -DVERSION="$version" -DSTAGE="$root" -DFILES="$stage/tools.nsh" \
+makensis -V2 "-XTarget $nsis_target" -DVERSION="$version" -DSTAGE="$root" -DFILES="$stage/tools.nsh" "${bridge[@]}" \
   -DOUTFILE="$setup_file" "$here/installer.nsi"
 echo "$zip_file"
 echo "$setup_file"

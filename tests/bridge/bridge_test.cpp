@@ -139,6 +139,42 @@ class BridgeForwarding : public ::testing::Test {
     std::uint8_t sequence_ = 0;
 };
 
+// A reloaded configuration: the port whose universe stayed keeps its source,
+// levels and counts; a port given another universe starts from zero and is
+// sent at once; a port no longer mapped is never sent again.
+TEST_F(BridgeForwarding, RemapKeepsThePortsWhoseUniverseStayed) {
+    Map("1-3");
+    Send(1, Bytes(512, 10), 0);
+    Send(2, Bytes(512, 20), 0);
+    Send(3, Bytes(512, 30), 0);
+    bridge_->Flush(Millis(0));
+    bridge::Mapping next;
+    std::string error;
+    ASSERT_TRUE(next.Add(Protocol::kSacn, "1,7", error)) << error;
+    bridge_->Remap(next, true, Millis(10));
+    std::fill(sink_.store.begin() + 2 * 512, sink_.store.begin() + 3 * 512, 0xEE);
+    const std::size_t sent = sink_.sent.size();
+    bridge_->Flush(Millis(10));
+    EXPECT_EQ(sink_.sent.size(), sent + 1);
+    EXPECT_EQ(sink_.Port(0), Bytes(512, 10));
+    EXPECT_EQ(sink_.Port(1), Bytes(512, 0));
+    EXPECT_EQ(bridge_->LiveSources(0), 1);
+    EXPECT_EQ(bridge_->Counts(0).packets, 1u);
+    EXPECT_EQ(bridge_->Counts(1).packets, 0u);
+
+    Send(2, Bytes(512, 99), 20);
+    Send(7, Bytes(512, 70), 20);
+    Send(3, Bytes(512, 33), 20);
+    Send(1, Bytes(512, 11), 20);
+    for (int at = 20; at <= 3000; at += 250) {
+        bridge_->Tick(Millis(at));
+    }
+    EXPECT_EQ(sink_.Port(0), Bytes(512, 11));
+    EXPECT_EQ(sink_.Port(1), Bytes(512, 70));
+    EXPECT_EQ(sink_.Port(2), Bytes(512, 0xEE));
+    EXPECT_EQ(bridge_->Sacn().unmapped, 2u);
+}
+
 TEST_F(BridgeForwarding, ChangedPortsShareDatagramsThatTheDriverAppliesExactly) {
     Map("1-6@30");
     const struct {

@@ -1,29 +1,45 @@
-# lxdravik-bridge: parsers, merging, forwarding and the status view as tables
-# (every platform); on Linux also the program end to end, always inside
-# network namespaces the tests make (as root; they skip otherwise): on
-# loopback, on rigs of veth pairs, against a stopped terminal, and against
-# Debian's OLA as an independent sender.
+# lxdravik-bridge: parsers, merging, forwarding, the status view and the
+# configuration file as tables (every platform); on Linux also the program end
+# to end, always inside network namespaces the tests make (as root; they skip
+# otherwise): on loopback, on rigs of veth pairs, against a stopped terminal,
+# against Debian's OLA as an independent sender, its status page and its
+# reload.
 if(LXD_BUILD_BRIDGE)
   set(LXD_BRIDGE_TEST_SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/packets.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/parser_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/merge_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/bridge_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/bridge/config_test.cpp
     ${PROJECT_SOURCE_DIR}/intake/datagram.cpp
   )
   if(NOT WIN32 AND LXD_BUILD_TOOLS)
     list(APPEND LXD_BRIDGE_TEST_SOURCES
       ${CMAKE_CURRENT_SOURCE_DIR}/bridge/program_test.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/bridge/ola_test.cpp
+      ${CMAKE_CURRENT_SOURCE_DIR}/bridge/service_test.cpp
     )
   endif()
   add_executable(bridge_tests ${LXD_BRIDGE_TEST_SOURCES})
   target_include_directories(bridge_tests PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(bridge_tests PRIVATE lxd_bridge lxd_test_support lxd_warnings
+  target_link_libraries(bridge_tests PRIVATE lxd_bridge_app lxd_test_support lxd_warnings
     ${LXD_GTEST_MAIN})
   if(NOT WIN32 AND LXD_BUILD_TOOLS)
-    target_link_libraries(bridge_tests PRIVATE lxd_test_tools)
+    target_link_libraries(bridge_tests PRIVATE lxd_test_tools lxd_json_headers)
     add_dependencies(bridge_tests lxdravik lxdravik-monitor lxdravik-bridge)
   endif()
   lxd_add_test(bridge_tests PORT_LOCK)
+  # The status page in Debian's chromium (tests/web, puppeteer-core from npm),
+  # inside a network namespace of its own; its screenshot is left in
+  # artefacts/ of the build folder.
+  if(NOT WIN32 AND LXD_BUILD_TOOLS)
+    add_test(NAME bridge_page
+      COMMAND sh -c [=[
+command -v node >/dev/null || { echo "skipped: node (Debian package nodejs) is missing"; exit 77; }
+unshare -n true 2>/dev/null || { echo "skipped: a network namespace of its own needs root"; exit 77; }
+exec unshare -n sh -c 'ip link set lo up && ip route add 224.0.0.0/4 dev lo && exec node "$0" "$1" "$2"' "$@"]=]
+        page_test ${CMAKE_CURRENT_SOURCE_DIR}/web/page_test.js $<TARGET_FILE:lxdravik-bridge>
+        ${CMAKE_BINARY_DIR}/artefacts/status-page.png)
+    set_tests_properties(bridge_page PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+  endif()
 endif()

@@ -17,8 +17,9 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT LXD_SANITIZE AND LXD_BUILD_TOOLS)
     LXD_SAMPLES=${CMAKE_BINARY_DIR}/samples
     LXD_EXPORT_TEST=$<TARGET_FILE:export_table_test>
     LXD_CHECK_SETUP=${PROJECT_SOURCE_DIR}/build/package-check/lxdravik-${PROJECT_VERSION}-setup.exe
+    LXD_SOURCE=${PROJECT_SOURCE_DIR}
     "LXD_OPTIONAL=${optional}")
-  foreach(check contents deb-runs wine-install)
+  foreach(check contents deb-runs deb-service wine-install)
     add_test(NAME package_${check}
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/package/package_test.sh ${check})
     set_tests_properties(package_${check} PROPERTIES

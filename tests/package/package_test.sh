@@ -2,11 +2,15 @@
 # The release packages in dist/ as users get them.
 #   package_test.sh contents       what the zip, the installer and the .deb hold
 #   package_test.sh deb-runs       the .deb's monitor, unpacked, receives its sender's levels
+#   package_test.sh deb-service    the .deb's bridge service: its unit verified, its
+#                                  configuration run by its program as an unprivileged user
 #   package_test.sh wine-install   the installer, silently, into a fresh Wine prefix and out
+#                                  (with the bridge's service, inside a network namespace)
 # CMake passes LXD_DIST, LXD_VERSION, LXD_ARCH (multiarch triplet), LXD_SAMPLES
 # (the build's sample bitmaps), LXD_EXPORT_TEST, LXD_CHECK_SETUP (the installer
 # built for 64-bit Windows, for machines without 32-bit Wine) and LXD_OPTIONAL
-# (tools/files whose sources exist: bridge, dissector). Exit 77: skipped.
+# (tools/files whose sources exist: bridge, dissector) and LXD_SOURCE (the
+# source tree). Exit 77: skipped.
 set -euo pipefail
 
 version=$LXD_VERSION
@@ -17,6 +21,23 @@ deb=$LXD_DIST/lxdravik_${version}_amd64.deb
 for file in "$zip" "$setup" "$deb"; do
   [[ -f $file ]] || { echo "skipped: $file is missing; ./dev.sh package makes it"; exit 77; }
 done
+# The installer makes the bridge a Windows service, which Wine starts at
+# once and which uses the host's sockets: that test runs in a network
+# namespace of its own, where loopback carries the multicast.
+if [[ ${1:-} == wine-install && " $LXD_OPTIONAL " == *" bridge "* && -z ${LXD_OWN_NETWORK:-} ]]; then
+  unshare -n true 2>/dev/null || { echo "skipped: the bridge's service needs a network namespace of its own (root)"; exit 77; }
+  exec unshare -n env LXD_OWN_NETWORK=1 bash "$0" "$@"
+fi
+# own_network: loopback up, and a veth pair whose ends both stay in this
+# namespace, as the network card that the packaged configuration receives on.
+own_network() {
+  ip link set lo up && ip route add 224.0.0.0/4 dev lo &&
+    ip link add lxd0 type veth peer name lxd1 && ip addr add 198.18.9.1/24 dev lxd0 &&
+    ip link set lxd1 up && ip link set lxd0 up
+}
+if [[ -n ${LXD_OWN_NETWORK:-} ]]; then
+  own_network
+fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 failures=0
@@ -59,13 +80,20 @@ check_contents() {
   done
   [[ " $LXD_OPTIONAL " == *" dissector "* ]] &&
     deb_want+=("/usr/lib/$LXD_ARCH/wireshark/plugins/lxdravik.lua")
+  local conffiles=("${bitmaps[@]/#/$bitmap_dir/}")
+  if [[ " $LXD_OPTIONAL " == *" bridge "* ]]; then
+    zip_want+=("$name/tools/bridge.toml")
+    setup_want+=("\$APPDATA/Dravik Lighting/lxdravik/bridge.toml" "\$PLUGINSDIR/nsExec.dll")
+    deb_want+=(/usr/lib/systemd/system/lxdravik-bridge.service /etc/lxdravik/bridge.toml)
+    conffiles+=(/etc/lxdravik/bridge.toml)
+  fi
 
   same "zip" "$(unzip -Z1 "$zip" | grep -v '/$')" "$(lines "${zip_want[@]}")"
   same "installer" "$(7z l -slt "$setup" | sed -n 's/^Path = //p' | tail -n +2)" \
     "$(lines "${setup_want[@]}")"
   same "deb" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}')" \
     "$(lines "${deb_want[@]}")"
-  same "deb conffiles" "$(dpkg-deb -I "$deb" conffiles)" "$(lines "${bitmaps[@]/#/$bitmap_dir/}")"
+  same "deb conffiles" "$(dpkg-deb -I "$deb" conffiles)" "$(lines "${conffiles[@]}")"
   same "deb version" "$(dpkg-deb -f "$deb" Version)" "$version"
 
   unzip -q "$zip" -d "$tmp"
@@ -92,7 +120,7 @@ check_contents() {
         ProductVersion "$version.0")"
     i686-w64-mingw32-objdump -f "$file" | grep -q 'file format pei-i386' || fail "$base is not 32-bit"
     if i686-w64-mingw32-objdump -p "$file" | sed -n 's/.*DLL Name: //p' |
-      grep -viE '^(kernel32|user32|gdi32|ws2_32|mswsock|advapi32|msvcrt)\.dll$'; then
+      grep -viE '^(kernel32|user32|gdi32|ws2_32|mswsock|advapi32|iphlpapi|msvcrt)\.dll$'; then
       fail "$base needs the DLLs above"
     fi
   done
@@ -139,6 +167,57 @@ check_deb_runs() {
   same "port 5, channels 7 and 511" "$(cut -d, -f8,512 <<<"$levels")" "42,9"
 }
 
+# The bridge's service as the .deb installs it, without installing it: the
+# unit passes systemd-analyze verify against the package's files, the
+# maintainer scripts parse, and the packaged program runs the packaged
+# configuration as an unprivileged user inside a network namespace of this
+# test's own, where its status page answers.
+check_deb_service() {
+  [[ " $LXD_OPTIONAL " == *" bridge "* ]] || { echo "skipped: no bridge in this build"; exit 77; }
+  unshare -n true 2>/dev/null || { echo "skipped: a network namespace of its own needs root"; exit 77; }
+  local root=$tmp/root unit=usr/lib/systemd/system/lxdravik-bridge.service script
+  chmod 755 "$tmp" # the unprivileged bridge reads the package from here
+  dpkg-deb -x "$deb" "$root"
+  dpkg-deb -e "$deb" "$tmp/control"
+  for script in postinst prerm postrm; do
+    sh -n "$tmp/control/$script" || fail "$script does not parse"
+  done
+  grep -q 'deb-systemd-helper' "$tmp/control/postinst" && grep -q ldconfig "$tmp/control/postinst" ||
+    fail "postinst lacks the service or the loader steps"
+  if command -v systemd-analyze >/dev/null; then
+    # The unit against the package's files and this system's targets.
+    mkdir -p "$root/bin"
+    cp /bin/kill "$root/bin/"
+    cp -a /usr/lib/systemd/system/*.target "$root/usr/lib/systemd/system/"
+    systemd-analyze verify --root="$root" lxdravik-bridge.service >"$tmp/verify" 2>&1 ||
+      fail "systemd-analyze verify failed"
+    [[ ! -s $tmp/verify ]] || fail "systemd-analyze verify: $(cat "$tmp/verify")"
+  else
+    echo "systemd-analyze is missing (Debian package systemd): the unit is not verified"
+  fi
+  same "ExecStart" "$(sed -n 's/^ExecStart=//p' "$root/$unit")" \
+    "/usr/bin/lxdravik-bridge --config /etc/lxdravik/bridge.toml"
+  local http
+  http=$(sed -n 's/^http = "\(.*\)"$/\1/p' "$root/etc/lxdravik/bridge.toml")
+  [[ $http == 127.0.0.1:* ]] || fail "the status page is not on 127.0.0.1 by default: '$http'"
+  # As the service runs it, but with the paths of the unpacked package.
+  export -f own_network
+  unshare -n bash -c '
+    own_network || exit 1
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$1/usr/bin/lxdravik-bridge" \
+      --config "$1/etc/lxdravik/bridge.toml" --duration 4 >"$3/out" 2>"$3/err" &
+    for ((i = 0; i < 50; i++)); do
+      answer=$(curl -s "http://$2/healthz") && break
+      sleep 0.1
+    done
+    echo "$answer" >"$3/health"
+    curl -s "http://$2/status.json" >"$3/status"
+    wait' _ "$root" "$http" "$tmp" || fail "the packaged bridge: $(cat "$tmp/err")"
+  same "healthz" "$(cat "$tmp/health")" "ok"
+  same "mapped ports" "$(grep -o '"label":"sACN [0-9]*"' "$tmp/status" | wc -l)" 36
+  grep -q "listening for 36 sACN universes" "$tmp/err" || fail "the bridge said: $(cat "$tmp/err")"
+}
+
 check_wine_install() {
   local wine=/usr/lib/wine/wine installer=$setup
   if ! "$wine" --version >/dev/null 2>&1; then
@@ -171,6 +250,40 @@ check_wine_install() {
   "$wine" reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$version" ||
     fail "no entry in the installed programs"
 
+  local config_dir="$c/ProgramData/Dravik Lighting/lxdravik"
+  local link="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/lxdravik bridge status.url"
+  local service_key='HKLM\System\CurrentControlSet\Services\lxdravik-bridge'
+  if [[ " $LXD_OPTIONAL " == *" bridge "* ]]; then
+    "$wine" sc query lxdravik-bridge >"$tmp/query" 2>&1 || fail "sc query: $(cat "$tmp/query")"
+    grep -q 'SERVICE_NAME: lxdravik-bridge' "$tmp/query" || fail "not registered: $(cat "$tmp/query")"
+    "$wine" reg query "$service_key" >"$tmp/service" 2>&1
+    grep -q 'Start.*0x2' "$tmp/service" || fail "the service does not start automatically: $(cat "$tmp/service")"
+    grep -qF 'tools\lxdravik-bridge.exe" --config "C:\ProgramData\Dravik Lighting\lxdravik\bridge.toml"' \
+      "$tmp/service" || fail "the service's command line: $(cat "$tmp/service")"
+    cmp -s "$config_dir/bridge.toml" <(sed 's/$/\r/' "$LXD_SOURCE/packaging/bridge.toml") ||
+      fail "the default configuration is not in ProgramData"
+    tr -d '\r' <"$link" 2>/dev/null | grep -qx 'URL=http://127.0.0.1:8250/' ||
+      fail "no Start-menu link to the status page"
+    # Started again as Windows starts, the automatic service runs with that
+    # configuration: its status page answers. (Wine's service manager is
+    # still busy starting its own services right after the first boot, so the
+    # installer's own start may find it locked.)
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
+    "$wine" wineboot >/dev/null 2>&1
+    local health="" i
+    for ((i = 0; i < 150; i++)); do
+      health=$(curl -s http://127.0.0.1:8250/healthz) && break
+      sleep 0.2
+    done
+    same "the service's /healthz" "$health" "ok"
+    same "the service's mapped ports" \
+      "$(curl -s http://127.0.0.1:8250/status.json | grep -o '"label":"sACN [0-9]*"' | wc -l)" 36
+    grep -q "listening for 36 sACN universes" "$config_dir/bridge.log" ||
+      fail "the service's log: $(cat "$config_dir/bridge.log" 2>&1)"
+    # The firewall rules cannot be checked here: Wine's netsh has no firewall.
+  fi
+
   "$wine" 'C:\Hosts\Vistane\tools\uninstall-lxdravik.exe' /S || fail "uninstaller exit code $?"
   for ((i = 0; i < 300; i++)); do # it goes on running from a copy of itself
     [[ -e $c/Hosts ]] || break
@@ -180,13 +293,22 @@ check_wine_install() {
   [[ ! -e $pictures/modebar.bmp ]] || fail "modebar.bmp left behind"
   grep -qx "a user's own picture" "$pictures/welcome.bmp" || fail "the user's welcome.bmp was removed"
   if "$wine" reg query "$key" >/dev/null 2>&1; then fail "the installed programs entry is left"; fi
+  if [[ " $LXD_OPTIONAL " == *" bridge "* ]]; then
+    if "$wine" reg query "$service_key" >/dev/null 2>&1; then fail "the service is left"; fi
+    [[ ! -e $link ]] || fail "the Start-menu link is left"
+    [[ -f $config_dir/bridge.toml ]] || fail "the configuration was removed"
+    grep -q "stopped; lxdravik-bridge: " "$config_dir/bridge.log" ||
+      fail "the uninstaller did not stop the service: $(cat "$config_dir/bridge.log")"
+    if curl -s -m 2 http://127.0.0.1:8250/healthz >/dev/null; then fail "the bridge still runs"; fi
+  fi
 }
 
 case ${1:-} in
   contents) check_contents ;;
   deb-runs) check_deb_runs ;;
+  deb-service) check_deb_service ;;
   wine-install) check_wine_install ;;
-  *) echo "usage: package_test.sh contents|deb-runs|wine-install" >&2; exit 2 ;;
+  *) echo "usage: package_test.sh contents|deb-runs|deb-service|wine-install" >&2; exit 2 ;;
 esac
 echo "$1: $failures failures"
 ((failures == 0))

@@ -92,6 +92,12 @@ void ChildProcess::Interrupt() {
     }
 }
 
+void ChildProcess::Hangup() {
+    if (pid_ > 0) {
+        kill(pid_, SIGHUP);
+    }
+}
+
 ProcessResult ChildProcess::Finish(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (Pump(std::chrono::milliseconds(50))) {

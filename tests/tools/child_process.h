@@ -33,6 +33,8 @@ class ChildProcess {
 #if !defined(_WIN32)
     // Sends SIGINT, as Ctrl-C does.
     void Interrupt();
+    // Sends SIGHUP, as `systemctl reload` does.
+    void Hangup();
 #endif
     // Waits for the exit and returns everything written; kills it after `timeout`.
     ProcessResult Finish(std::chrono::milliseconds timeout);

@@ -68,6 +68,59 @@ Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
     }
 }
 
+void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
+    auto sacn = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
+    auto artnet = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
+    int sacnUsed = 0;
+    int artnetUsed = 0;
+    for (int p = 0; p < kDriverPorts; ++p) {
+        const PortSource& next = mapping.Port(p);
+        const PortSource& before = mapping_.Port(p);
+        const bool kept = next.protocol == before.protocol && next.universe == before.universe;
+        if (!kept) {
+            counts_[p] = UniverseCounts{};
+        }
+        MergedOutput* output = nullptr;
+        switch (next.protocol) {
+            case Protocol::kSacn: {
+                SacnUniverse& u = sacn[sacnUsed];
+                if (kept) {
+                    u = sacn_[slot_[p]];
+                    u.Output().SetHold(holdOnLoss);
+                } else {
+                    u.Listen(now);
+                }
+                slot_[p] = sacnUsed++;
+                output = &u.Output();
+                break;
+            }
+            case Protocol::kArtnet: {
+                ArtnetUniverse& u = artnet[artnetUsed];
+                if (kept) {
+                    u = artnet_[slot_[p]];
+                    u.Output().SetHold(holdOnLoss);
+                }
+                slot_[p] = artnetUsed++;
+                output = &u.Output();
+                break;
+            }
+            case Protocol::kNone:
+                slot_[p] = -1;
+                forwarder_.Detach(p);
+                break;
+        }
+        if (output != nullptr) {
+            forwarder_.Attach(p, output->Levels());
+            if (!kept) {
+                forwarder_.MarkChanged(p);
+            }
+        }
+    }
+    sacn_ = std::move(sacn);
+    artnet_ = std::move(artnet);
+    mapping_ = mapping;
+}
+
 void Bridge::SetNodeName(const std::string& shortName, const std::string& longName) {
     CopyPrintable(reinterpret_cast<const std::uint8_t*>(shortName.data()), shortName.size(),
                   node_.shortName, sizeof node_.shortName);
@@ -121,6 +174,7 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     const int port = mapping_.PortOf(Protocol::kSacn, packet.universe);
     if (port < 0) {
         ++sacnCounts_.unmapped;
+        unmappedSacn_.Note(packet.universe, now);
         return;
     }
     SacnUniverse& universe = sacn_[slot_[port]];
@@ -163,6 +217,7 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
     const int port = mapping_.PortOf(Protocol::kArtnet, dmx.portAddress);
     if (port < 0) {
         ++artnetCounts_.unmapped;
+        unmappedArtnet_.Note(dmx.portAddress, now);
         return;
     }
     ArtnetUniverse& universe = artnet_[slot_[port]];

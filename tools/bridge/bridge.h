@@ -13,6 +13,7 @@
 #include "tools/bridge/mapping.h"
 #include "tools/bridge/sacn.h"
 #include "tools/bridge/sacn_universe.h"
+#include "tools/bridge/unmapped.h"
 
 namespace lxd::bridge {
 
@@ -86,10 +87,19 @@ class Bridge {
     // replaced).
     void SetNodeName(const std::string& shortName, const std::string& longName);
 
+    // Takes a new mapping (a configuration reloaded). A port fed by the same
+    // universe as before keeps its sources, levels and counts; the others
+    // start empty (new sACN universes sample from `now`), and a port no longer mapped is no longer
+    // sent. Ports that changed are sent at the next Flush (their levels now start from zero).
+    void Remap(const Mapping& mapping, bool holdOnLoss, Millis now);
+
     const Mapping& Map() const { return mapping_; }
     const UniverseCounts& Counts(int port) const { return counts_[port]; }
     const SacnCounts& Sacn() const { return sacnCounts_; }
     const ArtnetCounts& Artnet() const { return artnetCounts_; }
+    // Universes and port-addresses that arrived without being mapped.
+    const UnmappedSeen& UnmappedSacn() const { return unmappedSacn_; }
+    const UnmappedSeen& UnmappedArtnet() const { return unmappedArtnet_; }
     const Forwarder& Output() const { return forwarder_; }
     // The universe state of a mapped port (null for the other protocol).
     const SacnUniverse* SacnAt(int port) const;
@@ -110,6 +120,8 @@ class Bridge {
     SacnCounts sacnCounts_;
     ArtnetCounts artnetCounts_;
     NodeIdentity node_;
+    UnmappedSeen unmappedSacn_;
+    UnmappedSeen unmappedArtnet_;
 };
 
 }  // namespace lxd::bridge

@@ -39,6 +39,7 @@ void Forwarder::Send(const int* ports, int count, Millis now) {
         return;
     }
     ++total_;
+    last_ = now;
     for (int i = 0; i < count; ++i) {
         ++datagrams_[ports[i]];
         sent_[ports[i]] = true;

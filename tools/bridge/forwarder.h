@@ -33,6 +33,14 @@ class Forwarder {
 
     // The 512 levels that port `port` sends; set once before any Flush.
     void Attach(int port, const std::uint8_t* levels) { levels_[port] = levels; }
+    // The port is no longer mapped: nothing more is sent for it.
+    void Detach(int port) {
+        levels_[port] = nullptr;
+        pending_[port] = false;
+        sent_[port] = false;
+    }
+    // When any port was last sent (only meaningful after the first datagram).
+    Millis LastSent() const { return last_; }
     void MarkChanged(int port) { pending_[port] = true; }
     // Marks each port with `due[port]` set that was last sent kRefreshAfter
     // or longer ago (or never).
@@ -55,6 +63,7 @@ class Forwarder {
     Millis lastSent_[kDriverPorts] = {};
     std::uint64_t datagrams_[kDriverPorts] = {};
     std::uint64_t total_ = 0;
+    Millis last_{0};
     std::uint64_t failures_ = 0;
 };
 

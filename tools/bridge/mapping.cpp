@@ -131,8 +131,10 @@ std::string DescribeSource(const PortSource& source) {
            std::to_string(source.universe) + ")";
 }
 
-bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error) {
-    const std::string prefix = std::string(ProtocolOption(protocol)) + " " + list + ": ";
+bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error,
+                  const std::string& origin) {
+    const std::string prefix =
+        (origin.empty() ? std::string(ProtocolOption(protocol)) + " " + list : origin) + ": ";
     const std::size_t at = list.find('@');
     std::uint32_t first = 0;
     if (at != std::string::npos && !ParseNumber(list.substr(at + 1), first)) {
@@ -195,6 +197,16 @@ int Mapping::Count(Protocol protocol) const {
         n += source.protocol == protocol ? 1 : 0;
     }
     return n;
+}
+
+bool Mapping::operator==(const Mapping& other) const {
+    for (int p = 0; p < kDriverPorts; ++p) {
+        if (ports_[p].protocol != other.ports_[p].protocol ||
+            ports_[p].universe != other.ports_[p].universe) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int Mapping::PortOf(Protocol protocol, std::uint16_t universe) const {

@@ -24,15 +24,18 @@ struct PortSource {
 class Mapping {
   public:
     // Adds `list` ("UNIVERSES[@PORT]", e.g. "1-4,9@0" or "0:0:0-3@4") for
-    // `protocol`. On failure returns false with a one-line reason and leaves
+    // `protocol`. On failure returns false with a one-line reason, which
+    // starts with `origin` (default: the option and the list), and leaves
     // the table as it was.
-    bool Add(Protocol protocol, const std::string& list, std::string& error);
+    bool Add(Protocol protocol, const std::string& list, std::string& error,
+             const std::string& origin = "");
 
     const PortSource& Port(int port) const { return ports_[port]; }
     bool Mapped(int port) const { return ports_[port].protocol != Protocol::kNone; }
     int Count(Protocol protocol) const;
     // The driver port fed by this universe, or -1.
     int PortOf(Protocol protocol, std::uint16_t universe) const;
+    bool operator==(const Mapping& other) const;
 
   private:
     PortSource ports_[kDriverPorts];

@@ -37,6 +37,7 @@ class MergedOutput {
     void Update(const MergeInput* inputs, int count, bool afterLoss = false);
     // True once after each change of the levels.
     bool TakeChange();
+    void SetHold(bool hold) { hold_ = hold; }
     const std::uint8_t* Levels() const { return levels_; }
     // Whether any source has been merged yet: before that nothing is sent.
     bool Started() const { return started_; }

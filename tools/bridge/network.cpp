@@ -183,6 +183,7 @@ Network::~Network() {
 }
 
 void Network::Close() {
+    closed_ = true;
     asio::error_code ignored;
     rescan_.cancel();
 #if defined(__linux__)
@@ -425,7 +426,7 @@ void Network::AfterRescan() {
 void Network::ArmRescan() {
     rescan_.expires_after(kInterfaceCheck);
     rescan_.async_wait([this](asio::error_code ec) {
-        if (ec) {
+        if (ec || closed_) {
             return;
         }
         AfterRescan();
@@ -460,7 +461,7 @@ bool Network::OpenChangeNotices() {
 void Network::ArmChangeNotices() {
 #if defined(__linux__)
     changes_.async_wait(asio::posix::stream_descriptor::wait_read, [this](asio::error_code ec) {
-        if (ec) {
+        if (ec || closed_) {
             return;
         }
         // What changed does not matter: the list is read again (also when
@@ -477,7 +478,7 @@ void Network::ArmChangeNotices() {
 void Network::Arm(Receiver& receiver) {
     receiver.armed = true;
     receiver.socket.async_wait(udp::socket::wait_read, [this, &receiver](asio::error_code ec) {
-        if (ec) {
+        if (ec || closed_) {
             return;  // closed: the receiver may be gone
         }
         Drain(receiver);

@@ -104,6 +104,9 @@ class Network : public DatagramSink, public ReplySink {
 #endif
     std::uint32_t lastArtnetInterface_ = 0;
     NetworkStatus status_;
+    // After Close, a completion already queued (a socket that was readable, a
+    // timer that had expired) finds this set and does nothing.
+    bool closed_ = false;
 };
 
 }  // namespace lxd::bridge

@@ -7,12 +7,6 @@
 namespace lxd::bridge {
 namespace {
 
-constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated, SacnParse::kRootLayer,
-                                     SacnParse::kFramingLayer, SacnParse::kDmpLayer};
-constexpr ArtnetParse kArtnetFaults[] = {ArtnetParse::kNotArtnet, ArtnetParse::kOldVersion,
-                                         ArtnetParse::kBadLength, ArtnetParse::kTruncated,
-                                         ArtnetParse::kBadAddress};
-
 std::string Number(std::uint64_t n) {
     return std::to_string(n);
 }
@@ -26,14 +20,6 @@ std::string Quoted(const std::string& text) {
         out += c;
     }
     return out + "\"";
-}
-
-// The drop reasons that can happen to a protocol's universes.
-std::vector<Drop> DropsOf(Protocol protocol) {
-    if (protocol == Protocol::kSacn) {
-        return {Drop::kPreview, Drop::kOutOfOrder, Drop::kSourceLimit, Drop::kStartCode};
-    }
-    return {Drop::kThirdSource};
 }
 
 std::uint32_t SourcesSeen(const Bridge& bridge, int port) {
@@ -50,6 +36,13 @@ std::string SecondsText(double seconds) {
 }
 
 }  // namespace
+
+std::vector<Drop> DropsOf(Protocol protocol) {
+    if (protocol == Protocol::kSacn) {
+        return {Drop::kPreview, Drop::kOutOfOrder, Drop::kSourceLimit, Drop::kStartCode};
+    }
+    return {Drop::kThirdSource};
+}
 
 std::string IpText(std::uint32_t address) {
     char text[16];
@@ -162,75 +155,6 @@ std::string SummaryText(const Bridge& bridge, const RunInfo& run, const NetworkS
             out += "    dropped: " + reasons + "\n";
         }
     }
-    return out;
-}
-
-std::string SummaryJson(const Bridge& bridge, const RunInfo& run, const NetworkStatus* network) {
-    const Mapping& map = bridge.Map();
-    const SacnCounts& s = bridge.Sacn();
-    const ArtnetCounts& a = bridge.Artnet();
-    std::string out = "{\"seconds\": " + SecondsText(run.seconds) + ", \"to\": " + Quoted(run.to) +
-                      ", \"datagrams\": " + Number(bridge.Output().Datagrams()) +
-                      ", \"send_failures\": " + Number(bridge.Output().SendFailures()) + ",\n";
-    out += " \"sacn\": {\"datagrams\": " + Number(s.datagrams) + ", \"malformed\": {";
-    for (std::size_t i = 0; i < std::size(kSacnFaults); ++i) {
-        out += std::string(i ? ", " : "") + Quoted(SacnParseName(kSacnFaults[i])) + ": " +
-               Number(s.parsed[static_cast<int>(kSacnFaults[i])]);
-    }
-    out += "}, \"not_data\": " + Number(s.parsed[static_cast<int>(SacnParse::kNotData)]) +
-           ", \"unmapped\": " + Number(s.unmapped) + "},\n";
-    out += " \"artnet\": {\"datagrams\": " + Number(a.datagrams) + ", \"malformed\": {";
-    for (std::size_t i = 0; i < std::size(kArtnetFaults); ++i) {
-        out += std::string(i ? ", " : "") + Quoted(ArtnetParseName(kArtnetFaults[i])) + ": " +
-               Number(a.parsed[static_cast<int>(kArtnetFaults[i])]);
-    }
-    out += "}, \"other\": " + Number(a.parsed[static_cast<int>(ArtnetParse::kOther)]) +
-           ", \"unmapped\": " + Number(a.unmapped) +
-           ", \"polls\": " + Number(a.parsed[static_cast<int>(ArtnetParse::kPoll)]) +
-           ", \"replies\": " + Number(a.replies) + "},\n";
-    if (network != nullptr) {
-        out += " \"receive_buffer\": " +
-               Number(static_cast<std::uint64_t>(network->receiveBufferGranted)) +
-               ", \"interfaces\": [";
-        for (std::size_t i = 0; i < network->interfaces.size(); ++i) {
-            const InterfaceStatus& n = network->interfaces[i];
-            out += std::string(i ? ", " : "") + "{\"name\": " + Quoted(n.name) +
-                   ", \"address\": " + Quoted(n.address) +
-                   ", \"joined\": " + Number(n.joined.size()) +
-                   ", \"failed\": " + Number(n.failed.size()) + "}";
-        }
-        out += "],\n";
-    }
-    out += " \"universes\": [";
-    bool first = true;
-    for (int p = 0; p < kDriverPorts; ++p) {
-        if (!map.Mapped(p)) {
-            continue;
-        }
-        const PortSource& source = map.Port(p);
-        const UniverseCounts& c = bridge.Counts(p);
-        out +=
-            std::string(first ? "\n" : ",\n") + "  {\"port\": " + std::to_string(p) +
-            ", \"protocol\": " + (source.protocol == Protocol::kSacn ? "\"sacn\"" : "\"artnet\"") +
-            ", \"universe\": " + std::to_string(source.universe) +
-            ", \"packets\": " + Number(c.packets) + ", \"dropped\": {";
-        const std::vector<Drop> drops = DropsOf(source.protocol);
-        for (std::size_t i = 0; i < drops.size(); ++i) {
-            out += std::string(i ? ", " : "") + Quoted(DropName(drops[i])) + ": " +
-                   Number(c.dropped[static_cast<int>(drops[i])]);
-        }
-        out += "}, \"sources_seen\": " + Number(SourcesSeen(bridge, p)) +
-               ", \"sources_lost\": " + Number(c.lost) +
-               ", \"datagrams_forwarded\": " + Number(bridge.Output().Datagrams(p)) +
-               ", \"live_sources\": [";
-        const std::vector<std::string> names = LiveSourceNames(bridge, p);
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            out += (i ? ", " : "") + (names[i][0] == '"' ? names[i] : Quoted(names[i]));
-        }
-        out += "]}";
-        first = false;
-    }
-    out += "\n ]}\n";
     return out;
 }
 

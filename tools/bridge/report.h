@@ -12,7 +12,8 @@ namespace lxd::bridge {
 
 struct RunInfo {
     double seconds = 0;
-    std::string to;  // HOST:PORT of the driver
+    std::string to;    // HOST:PORT of the driver
+    std::string name;  // the bridge's name, as consoles see it
 };
 
 // Dotted IPv4 text of a host-order address.
@@ -32,7 +33,14 @@ struct NetworkStatus;
 // `network`, where given, adds the interfaces used and the receive buffer.
 std::string SummaryText(const Bridge& bridge, const RunInfo& run,
                         const NetworkStatus* network = nullptr);
-std::string SummaryJson(const Bridge& bridge, const RunInfo& run,
-                        const NetworkStatus* network = nullptr);
+
+// The parse results that count as malformed datagrams.
+inline constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated, SacnParse::kRootLayer,
+                                            SacnParse::kFramingLayer, SacnParse::kDmpLayer};
+inline constexpr ArtnetParse kArtnetFaults[] = {ArtnetParse::kNotArtnet, ArtnetParse::kOldVersion,
+                                                ArtnetParse::kBadLength, ArtnetParse::kTruncated,
+                                                ArtnetParse::kBadAddress};
+// The drop reasons that can happen to a protocol's universes.
+std::vector<Drop> DropsOf(Protocol protocol);
 
 }  // namespace lxd::bridge

@@ -34,6 +34,17 @@ double Seconds(Millis d) {
     return static_cast<double>(d.count()) / 1000.0;
 }
 
+std::vector<UnmappedStatus> Unmapped(const UnmappedSeen& seen, Millis now) {
+    std::vector<UnmappedStatus> out;
+    for (int i = 0; i < seen.Count(); ++i) {
+        out.push_back({seen.At(i).universe, seen.At(i).packets, Seconds(now - seen.At(i).last)});
+    }
+    std::sort(out.begin(), out.end(), [](const UnmappedStatus& a, const UnmappedStatus& b) {
+        return a.lastSeen < b.lastSeen;
+    });
+    return out;
+}
+
 double Rate(std::uint64_t now, std::uint64_t before, double seconds) {
     return seconds > 0 && now >= before ? static_cast<double>(now - before) / seconds : 0.0;
 }
@@ -79,6 +90,12 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.sacn = map.Count(Protocol::kSacn) > 0;
     s.artnet = map.Count(Protocol::kArtnet) > 0;
     s.network = network;
+    s.name = run.name;
+    s.lastSentAgo = s.datagramsSent > 0 ? Seconds(now - bridge.Output().LastSent()) : -1;
+    s.sacnCounts = bridge.Sacn();
+    s.artnetCounts = bridge.Artnet();
+    s.unmappedSacn = Unmapped(bridge.UnmappedSacn(), now);
+    s.unmappedArtnet = Unmapped(bridge.UnmappedArtnet(), now);
     for (int p = 0; p < kDriverPorts; ++p) {
         if (!map.Mapped(p)) {
             continue;
@@ -93,6 +110,7 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
         port.packets = c.packets;
         port.drops = TotalDropped(c);
         port.lost = c.lost;
+        port.counts = c;
         port.datagramsForwarded = bridge.Output().Datagrams(p);
         const std::uint64_t arrived = c.packets + port.drops;
         port.packetsPerSecond = Rate(arrived, before.port, seconds);
@@ -101,6 +119,7 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
             port.priority = u->TopPriority();
             port.perAddress = u->AnyPerAddressPriority();
             port.sampling = u->Sampling();
+            port.sourcesSeen = u->SourcesSeen();
             std::copy(u->Output().Levels(), u->Output().Levels() + kChannels, port.levels.begin());
             for (int i = 0; i < kSacnMaxSources; ++i) {
                 const SacnSource& src = u->Slot(i);
@@ -122,6 +141,7 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
                 port.sources.push_back(std::move(source));
             }
         } else if (const ArtnetUniverse* a = bridge.ArtnetAt(p)) {
+            port.sourcesSeen = a->SourcesSeen();
             std::copy(a->Output().Levels(), a->Output().Levels() + kChannels, port.levels.begin());
             for (int i = 0; i < kArtnetMaxSources; ++i) {
                 const ArtnetSource& src = a->Slot(i);

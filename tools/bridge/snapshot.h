@@ -70,6 +70,15 @@ struct PortStatus {
     std::uint64_t datagramsForwarded = 0;
     std::array<std::uint8_t, kChannels> levels{};
     std::vector<SourceStatus> sources;
+    UniverseCounts counts;  // packets, drops by reason, sources lost
+    std::uint32_t sourcesSeen = 0;
+};
+
+// A universe or port-address that arrives without being mapped.
+struct UnmappedStatus {
+    std::uint16_t universe = 0;
+    std::uint64_t packets = 0;
+    double lastSeen = 0;  // seconds ago
 };
 
 struct Snapshot {
@@ -86,6 +95,12 @@ struct Snapshot {
     bool artnet = false;  // Art-Net port-addresses mapped
     NetworkStatus network;
     std::vector<PortStatus> ports;  // mapped ports in port order
+    std::string name;               // the bridge's name, as consoles see it
+    double lastSentAgo = -1;        // seconds since a datagram went to the driver; -1: none yet
+    SacnCounts sacnCounts;          // datagrams by parse result
+    ArtnetCounts artnetCounts;
+    std::vector<UnmappedStatus> unmappedSacn;  // most recently seen first
+    std::vector<UnmappedStatus> unmappedArtnet;
 };
 
 // Takes snapshots; packets per second count since the previous one.

@@ -1,0 +1,125 @@
+// The bridge's configuration file under its command line: files that give
+// the settings they say, and files refused with one line that names the
+// file, the line and the key.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "tests/support/test_support.h"
+#include "tools/bridge/options.h"
+
+namespace lxd::test {
+namespace {
+
+std::string Join(const std::vector<std::string>& list) {
+    std::string out;
+    for (const std::string& item : list) {
+        out += (out.empty() ? "" : ",") + item;
+    }
+    return out;
+}
+
+std::string Describe(const bridge::Options& o) {
+    std::string out;
+    for (int p = 0; p < bridge::kDriverPorts; ++p) {
+        if (o.mapping.Mapped(p)) {
+            out += std::to_string(p) + ":" +
+                   (o.mapping.Port(p).protocol == bridge::Protocol::kSacn ? "S" : "A") +
+                   std::to_string(o.mapping.Port(p).universe) + " ";
+        }
+    }
+    return out + "to " + o.network.toHost + ":" + std::to_string(o.network.toPort) +
+           (o.network.interfaces.empty() ? "" : " on " + Join(o.network.interfaces)) +
+           (o.holdOnLoss ? " hold" : " zero") + (o.http.empty() ? "" : " http " + o.http) +
+           (o.name.empty() ? "" : " name " + o.name);
+}
+
+struct ConfigCase {
+    std::string file;  // the configuration's text; "-": no such file
+    std::vector<std::string> arguments;
+    std::string result;  // Describe() of the options, or the error after "F"
+};
+
+TEST(BridgeConfig, FilesGiveTheirSettingsUnderTheCommandLineOrOneLineWhy) {
+    const std::vector<ConfigCase> cases = {
+        {"sacn = [\"1-2\"]\nhttp = \"127.0.0.1:8250\"\n",
+         {},
+         "0:S1 1:S2 to 127.0.0.1:2501 hold "
+         "http 127.0.0.1:8250"},
+        {"# a comment\r\nsacn = \"5@3\"\r\nartnet = [\"0:0:1-2@10\"]\r\nto = \"127.0.0.2:2600\"\r\n"
+         "on_loss = \"zero\"\r\nname = \"Left\"\r\ninterfaces = [\"127.0.0.1\"]\r\n",
+         {},
+         "3:S5 10:A1 11:A2 to 127.0.0.2:2600 on 127.0.0.1 zero name Left"},
+        // The command line wins; its mapping replaces both of the file's lists.
+        {"sacn = [\"1-2\"]\nartnet = \"7@9\"\non_loss = \"zero\"\nhttp = \"127.0.0.1:1\"\n",
+         {"--sacn", "4", "--on-loss", "hold", "--http", "0.0.0.0:8080"},
+         "0:S4 to 127.0.0.1:2501 hold http 0.0.0.0:8080"},
+        {"sacn = [\"1-2\"]\ninterfaces = [\"eth1\", \"10.0.0.1\"]\n",
+         {},
+         "0:S1 1:S2 to 127.0.0.1:2501 on eth1,10.0.0.1 hold"},
+        {"sacn = [\"1-2\"]\ninterfaces = [\"10.0.0.1\"]\n",
+         {"--bind", "127.0.0.1", "--interface", "lo", "--to", "127.0.0.3:9"},
+         "0:S1 1:S2 to 127.0.0.3:9 on 127.0.0.1,lo hold"},
+        {"sacn = [\"1-4\"]\nbogus = 3\n", {}, "F:2: bogus: unknown key"},
+        {"sacn = [\"1-4\"]\nto = \n", {}, "F:2: "},
+        {"sacn = \"1\"\nsacn = \"2\"\n", {}, "F:2: "},
+        {"sacn = [\"0-4\"]\n", {}, "F:1: sacn: universe '0-4' is outside 1..63999"},
+        {"\n\nsacn = 5\n", {}, "F:3: sacn: expected a string or an array of strings"},
+        {"[sacn]\nfirst = 1\n", {}, "F:1: sacn: expected a string or an array of strings"},
+        {"sacn = [\"1\", 2]\n", {}, "F:1: sacn: expected strings in the array"},
+        {"sacn = [\"1-30\"]\nartnet = [\"1-10@25\"]\n",
+         {},
+         "F:2: artnet: port 25 is already fed by sACN universe 26"},
+        {"sacn = [\"1\"]\non_loss = \"keep\"\n",
+         {},
+         "F:2: on_loss: expected hold or zero, got 'keep'"},
+        {"sacn = [\"1\"]\nto = \"localhost\"\n", {}, "F:2: to: expected HOST:PORT"},
+        {"sacn = [\"1\"]\nhttp = \"127.0.0.1:99999\"\n",
+         {},
+         "F:2: http: expected an IP address and a port"},
+        {"sacn = [\"1\"]\nhttp = \"localhost:8250\"\n",
+         {},
+         "F:2: http: expected an IP address and a port"},
+        {"sacn = [\"1\"]\nname = \"\"\n", {}, "F:2: name: expected a name of 1 to 63 characters"},
+        {"sacn = [\"1\"]\ninterfaces = [\"eth1\", \"10.0.0\"]\n",
+         {},
+         "F:2: interfaces: '10.0.0' is neither an IPv4 address nor an interface name"},
+        {"# nothing\n", {}, "nothing to receive: map universes with --sacn and/or --artnet"},
+        {"sacn = [\"1\"]\nbad = \"\xff\"\n", {}, "F:2: "},  // not UTF-8
+        {"-", {}, "F: cannot read the configuration file"},
+        {std::string(70000, '#'), {}, "F: longer than 64 KiB"},
+    };
+    const std::string dir = MakeTempDirectory();
+    const std::string path = dir + "/bridge.toml";
+    for (const ConfigCase& c : cases) {
+        std::remove(path.c_str());
+        if (c.file != "-") {
+            std::ofstream(path, std::ios::binary) << c.file;
+        }
+        std::vector<std::string> arguments = {"lxdravik-bridge", "--config", path};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& a : arguments) {
+            argv.push_back(a.data());
+        }
+        bridge::Options options;
+        std::string error;
+        const int code =
+            bridge::ParseOptions(static_cast<int>(argv.size()), argv.data(), options, &error);
+        std::string expected = c.result;
+        if (expected.rfind("F", 0) == 0) {
+            expected = path + expected.substr(1);
+        }
+        const std::string got = code == -1 ? Describe(options) : error;
+        const bool refused = c.result[0] == 'F' || c.result.rfind("nothing", 0) == 0;
+        EXPECT_EQ(code, refused ? 2 : -1) << c.file;
+        EXPECT_EQ(got.substr(0, expected.size()), expected) << c.file;
+        EXPECT_EQ(got.find('\n'), std::string::npos) << got;
+    }
+    std::remove(path.c_str());
+    std::remove(dir.c_str());
+}
+
+}  // namespace
+}  // namespace lxd::test

@@ -1,0 +1,375 @@
+// lxdravik-bridge unattended: the status page's JSON and health check in the
+// states that matter, requests that are bad or many, and a configuration
+// reloaded while levels flow. Each test runs in a network namespace of its
+// own (root only), where the test is also the driver.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "intake/datagram.h"
+#include "intake/store_layout.h"
+#include "tests/bridge/packets.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/child_process.h"
+
+namespace lxd::test {
+namespace {
+
+using nlohmann::json;
+using std::chrono::milliseconds;
+
+const std::string kBridge = ProgramDirectory() + "lxdravik-bridge";
+constexpr std::uint16_t kPage = 8250;
+constexpr std::uint16_t kDriver = 2601;  // the test's own stand-in for the driver
+
+// Moves this test into a fresh network namespace with loopback up and
+// multicast routed onto it; the bridge started later inherits it.
+bool OwnNetwork() {
+    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) {
+        return false;
+    }
+    return RunProcess({"/bin/sh", "-c", "ip link set lo up && ip route add 224.0.0.0/4 dev lo"})
+               .exitCode == 0;
+}
+
+int Socket(int type) {
+    const int fd = socket(AF_INET, type, 0);
+    const timeval wait{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    return fd;
+}
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int Connect(std::uint16_t port) {
+    const int fd = Socket(SOCK_STREAM);
+    const sockaddr_in a = Loopback(port);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the server has closed (or reset) the connection.
+bool Closed(int fd) {
+    char c;
+    const ssize_t n = recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+struct Reply {
+    int status = 0;
+    std::string body;
+};
+
+// Sends `request` as it is and reads the answer until the server closes.
+Reply Exchange(const std::string& request) {
+    Reply reply;
+    const int fd = Connect(kPage);
+    if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+        close(fd);
+        return reply;
+    }
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    if (text.rfind("HTTP/1.1 ", 0) == 0) {
+        reply.status = std::atoi(text.c_str() + 9);
+        const std::size_t body = text.find("\r\n\r\n");
+        reply.body = body == std::string::npos ? "" : text.substr(body + 4);
+    }
+    return reply;
+}
+
+Reply Get(const std::string& path) {
+    return Exchange("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+}
+
+json Status() {
+    const Reply r = Get("/status.json");
+    return r.status == 200 ? json::parse(r.body, nullptr, false) : json();
+}
+
+// Polls /status.json until `ready` holds (at most 5 s); the last one read.
+template <typename Ready>
+json StatusWhen(Ready ready) {
+    json s;
+    for (int i = 0; i < 50; ++i) {
+        s = Status();
+        if (s.is_object() && ready(s)) {
+            break;
+        }
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    return s;
+}
+
+// A UDP socket that sends sACN and Art-Net to the bridge.
+class Console {
+  public:
+    Console() : fd_(Socket(SOCK_DGRAM)) {}
+    ~Console() { close(fd_); }
+    void Sacn(std::uint16_t universe, const Bytes& slots, std::uint8_t cid = 1) {
+        SacnFields f;
+        f.universe = universe;
+        f.slots = slots;
+        f.cidByte = cid;
+        f.sourceName = "Desk " + std::to_string(cid);
+        f.sequence = ++sequence_[universe % 64];
+        To(f.Build(), 5568);
+    }
+    void Artnet(std::uint16_t portAddress, const Bytes& data) {
+        ArtDmxFields f;
+        f.portAddress = portAddress;
+        f.data = data;
+        To(f.Build(), 6454);
+    }
+
+  private:
+    void To(const Bytes& b, std::uint16_t port) {
+        const sockaddr_in a = Loopback(port);
+        sendto(fd_, b.data(), b.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    }
+    int fd_;
+    std::uint8_t sequence_[64] = {};
+};
+
+// The driver's store as the datagrams the bridge sends leave it.
+class Driver {
+  public:
+    Driver() : fd_(Socket(SOCK_DGRAM)) {
+        const sockaddr_in a = Loopback(kDriver);
+        bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        const timeval wait{0, 100000};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    }
+    ~Driver() { close(fd_); }
+    // Applies what arrives within `time`; the longest wait between two
+    // datagrams that carried port `port`.
+    milliseconds Receive(milliseconds time, int port) {
+        const auto start = std::chrono::steady_clock::now();
+        auto last = start;
+        milliseconds longest{0};
+        std::uint8_t datagram[1500];
+        while (std::chrono::steady_clock::now() - start < time) {
+            const ssize_t n = recv(fd_, datagram, sizeof datagram, 0);
+            if (n <= 0) {
+                continue;
+            }
+            std::vector<std::uint8_t> before(store.begin() + port * 512,
+                                             store.begin() + port * 512 + 512);
+            std::fill(store.begin() + port * 512, store.begin() + port * 512 + 512, 0xEE);
+            ApplyDatagram(datagram, static_cast<std::uint32_t>(n), store.data(),
+                          {nullptr, nullptr, nullptr});
+            if (store[port * 512] == 0xEE && store[port * 512 + 511] == 0xEE) {
+                std::copy(before.begin(), before.end(), store.begin() + port * 512);
+                continue;  // not this port
+            }
+            const auto now = std::chrono::steady_clock::now();
+            longest = std::max(longest, std::chrono::duration_cast<milliseconds>(now - last));
+            last = now;
+        }
+        return longest;
+    }
+    std::vector<std::uint8_t> store = std::vector<std::uint8_t>(kStoreSize, 0);
+
+  private:
+    int fd_;
+};
+
+// The bridge on the namespace's loopback, its only interface.
+std::unique_ptr<ChildProcess> StartBridge(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {kBridge, "--interface", "lo"});
+    auto bridge = std::make_unique<ChildProcess>();
+    if (!bridge->Start(arguments) || !bridge->WaitForError("status page on", milliseconds(10000))) {
+        return nullptr;
+    }
+    return bridge;
+}
+
+const std::string kPageAddress = "127.0.0.1:" + std::to_string(kPage);
+const std::string kDriverAddress = "127.0.0.1:" + std::to_string(kDriver);
+
+TEST(BridgeStatusPage, JsonAndHealthShowSourcesUnmappedUniversesAndTrouble) {
+    if (!OwnNetwork()) {
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    }
+    Driver driver;
+    auto bridge = StartBridge({"--sacn", "1-2", "--artnet", "0:0:1@5", "--http", kPageAddress,
+                               "--to", kDriverAddress, "--duration", "20"});
+    ASSERT_NE(bridge, nullptr);
+    EXPECT_EQ(Get("/healthz").status, 200) << "nothing to forward is healthy";
+    EXPECT_EQ(Get("/healthz").body, "ok\n");
+
+    Console console;
+    Bytes ramp(512);
+    for (int i = 0; i < 512; ++i) {
+        ramp[i] = static_cast<std::uint8_t>(i);
+    }
+    const json s = StatusWhen([&](const json& s) {
+        console.Sacn(1, ramp, 7);
+        console.Sacn(9, {1});          // not mapped
+        console.Artnet(0, {1, 2, 3});  // 0:0:0, one below the mapped 0:0:1
+        return s["universes"][0]["levels"][511] == 255 && !s["unmapped"]["artnet"].empty();
+    });
+    ASSERT_TRUE(s.is_object());
+    const json& port0 = s["universes"][0];
+    EXPECT_EQ(port0["label"], "sACN 1");
+    ASSERT_EQ(port0["sources"].size(), 1u) << s.dump();
+    EXPECT_EQ(port0["sources"][0]["name"], "Desk 7");
+    EXPECT_EQ(port0["sources"][0]["cid"], "07070707-0707-0707-0707-070707070707");
+    EXPECT_EQ(port0["sources"][0]["address"], "127.0.0.1");
+    EXPECT_EQ(port0["levels"][100], 100);
+    EXPECT_EQ(s["universes"][2]["label"], "Art-Net 0:0:1");
+    EXPECT_EQ(s["unmapped"]["sacn"][0]["universe"], 9);
+    EXPECT_EQ(s["unmapped"]["artnet"][0]["label"], "0:0:0");
+    EXPECT_NE(s["unmapped"]["artnet"][0]["near"].get<std::string>().find(
+                  "one away from Art-Net 0:0:1 on port 5"),
+              std::string::npos);
+    EXPECT_EQ(Get("/healthz").status, 200);
+    driver.Receive(milliseconds(300), 0);
+    EXPECT_EQ(driver.store[511], 255) << "the levels reached the driver";
+
+    const Reply page = Get("/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("<title>lxdravik-bridge</title>"), std::string::npos);
+    const struct {
+        std::string request;
+        int status;
+    } bad[] = {
+        {"GET /nothing HTTP/1.1\r\nHost: a\r\n\r\n", 404},
+        {"POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n", 405},
+        {"GET / HTTP/1.1\r\nHost: a\r\nX: " + std::string(20000, 'x') + "\r\n\r\n", 431},
+        {"\x16\x03\x01 not http at all\r\n\r\n", 400},
+    };
+    for (const auto& b : bad) {
+        EXPECT_EQ(Exchange(b.request).status, b.status) << b.request.substr(0, 20);
+    }
+    bridge->Interrupt();
+    EXPECT_EQ(bridge->Finish(milliseconds(5000)).exitCode, 0);
+
+    // A driver that cannot be reached while a source is live: unhealthy.
+    bridge = StartBridge(
+        {"--sacn", "1", "--http", kPageAddress, "--to", "192.0.2.1:2501", "--duration", "20"});
+    ASSERT_NE(bridge, nullptr);
+    Reply health;
+    for (int i = 0; i < 40 && health.status != 503; ++i) {
+        console.Sacn(1, ramp);
+        std::this_thread::sleep_for(milliseconds(100));
+        health = Get("/healthz");
+    }
+    EXPECT_EQ(health.status, 503);
+    EXPECT_EQ(health.body, "sources are live but nothing has reached the driver\n");
+}
+
+TEST(BridgeStatusPage, AFloodOfIdleConnectionsLeavesForwardingUntouched) {
+    if (!OwnNetwork()) {
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    }
+    Driver driver;
+    auto bridge = StartBridge(
+        {"--sacn", "1", "--http", kPageAddress, "--to", kDriverAddress, "--duration", "30"});
+    ASSERT_NE(bridge, nullptr);
+    Console console;
+    // 100 connections that never finish a request; the server keeps a few.
+    std::vector<int> idle;
+    for (int i = 0; i < 100; ++i) {
+        if (const int fd = Connect(kPage); fd >= 0) {
+            send(fd, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
+            idle.push_back(fd);
+        }
+    }
+    std::this_thread::sleep_for(milliseconds(300));
+    int closed = 0;
+    for (const int fd : idle) {
+        closed += Closed(fd) ? 1 : 0;
+    }
+    EXPECT_GE(closed, 100 - 32) << "at most 32 connections are kept";
+    constexpr int kPackets = 200;
+    for (int i = 0; i < kPackets; ++i) {
+        console.Sacn(1, Bytes(512, static_cast<std::uint8_t>(i)));
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    driver.Receive(milliseconds(2500), 0);  // past the sampling of new sources
+    EXPECT_EQ(driver.store[0], kPackets - 1) << "the last levels reached the driver";
+    closed = 0;
+    for (const int fd : idle) {
+        closed += Closed(fd) ? 1 : 0;
+        close(fd);
+    }
+    EXPECT_EQ(closed, 100) << "the open handshake times out";
+    const json s = StatusWhen([](const json& s) { return s["universes"][0]["packets"] > 0; });
+    EXPECT_EQ(s["universes"][0]["packets"], kPackets) << "every packet was taken";
+    EXPECT_EQ(s["universes"][0]["drops"], 0);
+}
+
+TEST(BridgeConfigReload, OneUniverseChangesWhileTheOtherKeepsItsLevels) {
+    if (!OwnNetwork()) {
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    }
+    const std::string dir = MakeTempDirectory();
+    const std::string config = dir + "/bridge.toml";
+    auto write = [&](const std::string& text) { std::ofstream(config) << text; };
+    write("sacn = [\"1-2\"]\nto = \"" + kDriverAddress + "\"\nhttp = \"" + kPageAddress + "\"\n");
+    Driver driver;
+    auto bridge = StartBridge({"--config", config, "--duration", "30"});
+    ASSERT_NE(bridge, nullptr);
+    Console console;
+    json s = StatusWhen([&](const json& s) {
+        console.Sacn(1, Bytes(512, 11));
+        console.Sacn(2, Bytes(512, 22));
+        return s["universes"][0]["levels"][0] == 11 && s["universes"][1]["levels"][0] == 22;
+    });
+    ASSERT_EQ(s["universes"][1]["levels"][0], 22) << s.dump();
+    std::this_thread::sleep_for(milliseconds(600));  // a snapshot after the last packet
+    const auto packets = Status()["universes"][0]["packets"];
+
+    write("sacn = [\"1,3\"]\nto = \"" + kDriverAddress + "\"\nhttp = \"" + kPageAddress + "\"\n");
+    bridge->Hangup();
+    ASSERT_TRUE(bridge->WaitForError("reloaded " + config, milliseconds(5000)));
+    // Universe 1 keeps its source and levels and is refreshed without a gap.
+    const milliseconds gap = driver.Receive(milliseconds(1500), 0);
+    EXPECT_LT(gap.count(), 1000);
+    EXPECT_EQ(driver.store[0], 11);
+    EXPECT_EQ(driver.store[512], 0) << "port 1 now follows universe 3, which has sent nothing";
+    s = Status();
+    EXPECT_EQ(s["universes"][0]["packets"], packets);
+    EXPECT_EQ(s["universes"][0]["levels"][0], 11);
+    EXPECT_EQ(s["universes"][0]["sources"].size(), 1u);
+    EXPECT_EQ(s["universes"][1]["label"], "sACN 3");
+
+    // A broken file changes nothing.
+    write("sacn = [\"1,4\"]\nbogus = 1\n");
+    bridge->Hangup();
+    EXPECT_TRUE(bridge->WaitForError(config + ":2: bogus: unknown key", milliseconds(5000)));
+    EXPECT_EQ(Status()["universes"][1]["label"], "sACN 3");
+    bridge->Interrupt();
+    const ProcessResult run = bridge->Finish(milliseconds(5000));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("reload failed, the running configuration stays"), std::string::npos);
+    EXPECT_NE(run.err.find("port 1 (sACN 2): source \"Desk 1\" from 127.0.0.1"), std::string::npos)
+        << "a source that appears is one line";
+    std::remove(config.c_str());
+    std::remove(dir.c_str());
+}
+
+}  // namespace
+}  // namespace lxd::test

@@ -1,0 +1,28 @@
+// The status snapshot as JSON (nlohmann-json): /status.json on the status
+// page and the summary of --json are this one writer. And /healthz's verdict
+// from the same snapshot.
+#pragma once
+
+#include <string>
+
+#include "tools/bridge/snapshot.h"
+
+namespace lxd::bridge {
+
+// One line of JSON, ending in a newline; each port's 512 levels with `levels`.
+std::string StatusJson(const Snapshot& snapshot, bool levels = true);
+
+// How long the bridge may go without sending to the driver while a source
+// is live before /healthz says it is stuck.
+inline constexpr double kHealthySilence = 3.0;
+
+struct Health {
+    bool ok = false;
+    std::string reason;  // "ok", or what is wrong
+};
+// Healthy while the bridge receives on at least one interface and has sent
+// to the driver within kHealthySilence seconds, or has nothing to send (no
+// live source).
+Health HealthOf(const Snapshot& snapshot);
+
+}  // namespace lxd::bridge
