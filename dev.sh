@@ -31,6 +31,12 @@ setup() {
     "${SUDO[@]}" dpkg --add-architecture i386
   fi
   for pkg in "${PACKAGES[@]}"; do
+    # Node.js and npm may come from elsewhere (a nodejs that bundles npm
+    # conflicts with Debian's npm): a working command is enough.
+    case $pkg in
+      nodejs) command -v node >/dev/null && continue ;;
+      npm) command -v npm >/dev/null && continue ;;
+    esac
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
   done
   if ((${#missing[@]})); then
@@ -186,10 +192,11 @@ make_packages() {
 }
 
 # Where 32-bit programs cannot run, the installer's tests run a 64-bit build of
-# the same script under wine64.
+# the same script, holding the 64-bit build's programs (the service is started
+# from it), under wine64.
 make_check_installer() {
   if ! runs_32bit; then
-    packaging/windows.sh build/windows build/release/samples build/package-check amd64-unicode >/dev/null
+    packaging/windows.sh build/windows64 build/release/samples build/package-check amd64-unicode >/dev/null
   fi
 }
 

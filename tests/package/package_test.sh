@@ -273,7 +273,7 @@ check_wine_install() {
     "$wine" wineboot >/dev/null 2>&1
     local health="" i
     for ((i = 0; i < 150; i++)); do
-      health=$(curl -s http://127.0.0.1:8250/healthz) && break
+      health=$(curl -s http://127.0.0.1:8250/healthz) && [[ $health == ok ]] && break
       sleep 0.2
     done
     same "the service's /healthz" "$health" "ok"
