@@ -32,7 +32,7 @@
 #include "bench/min_statistic.h"
 #include "bench/thread_clock.h"
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/layout.h"
 #include "tests/bridge/packets.h"
 #include "tools/bridge/network.h"
 

@@ -3,9 +3,9 @@
 // counts, and the ArtPollReply packets a console sees.
 #include <gtest/gtest.h>
 
-#include "host/block_writer.h"
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/block_writer.h"
+#include "protocol/layout.h"
 #include "tests/bridge/packets.h"
 #include "tools/bridge/bridge.h"
 #include "tools/bridge/snapshot.h"
@@ -98,7 +98,7 @@ TEST(BlockWriter, CodesABlockOnlyWhenStrictlyShorter) {
         int coded;
     } cases[] = {{{5, 5, 5, 1}, 0}, {{5, 5, 5, 5, 1, 2}, 1}, {{1, 2, 3}, 0}, {Bytes(512, 9), 1}};
     for (const auto& c : cases) {
-        host::BlockWriter writer;
+        BlockWriter writer;
         ASSERT_TRUE(writer.Add(1, c.levels.data(), static_cast<std::uint16_t>(c.levels.size())));
         EXPECT_EQ(writer.CodedBlocks(), c.coded) << c.levels.size();
         std::vector<std::uint8_t> store(kStoreSize, 0xEE);

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/layout.h"
 #include "tests/bridge/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/block_writer.h"
+#include "protocol/block_writer.h"
 #include "tools/bridge/mapping.h"
 #include "tools/bridge/merge.h"
 
@@ -56,7 +56,7 @@ class Forwarder {
     void Send(const int* ports, int count, Millis now);
 
     DatagramSink& sink_;
-    host::BlockWriter writer_;
+    BlockWriter writer_;
     const std::uint8_t* levels_[kDriverPorts] = {};
     bool pending_[kDriverPorts] = {};
     bool sent_[kDriverPorts] = {};
