@@ -25,7 +25,7 @@ struct MappingCase {
 
 std::string Describe(const bridge::Mapping& m) {
     std::string out;
-    for (int p = 0; p < bridge::kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (m.Mapped(p)) {
             out += (out.empty() ? "" : " ") + std::to_string(p) + ":" +
                    (m.Port(p).protocol == Protocol::kSacn ? "S" : "A") +

@@ -57,11 +57,11 @@ class Forwarder {
 
     DatagramSink& sink_;
     BlockWriter writer_;
-    const std::uint8_t* levels_[kDriverPorts] = {};
-    bool pending_[kDriverPorts] = {};
-    bool sent_[kDriverPorts] = {};
-    Millis lastSent_[kDriverPorts] = {};
-    std::uint64_t datagrams_[kDriverPorts] = {};
+    const std::uint8_t* levels_[kNumPorts] = {};
+    bool pending_[kNumPorts] = {};
+    bool sent_[kNumPorts] = {};
+    Millis lastSent_[kNumPorts] = {};
+    std::uint64_t datagrams_[kNumPorts] = {};
     std::uint64_t total_ = 0;
     Millis last_{0};
     std::uint64_t failures_ = 0;

@@ -43,9 +43,9 @@ class MergedOutput {
     bool Started() const { return started_; }
 
   private:
-    std::uint8_t levels_[kChannels] = {};
-    bool driven_[kChannels] = {};
-    bool held_[kChannels] = {};
+    std::uint8_t levels_[kChannelsPerPort] = {};
+    bool driven_[kChannelsPerPort] = {};
+    bool held_[kChannelsPerPort] = {};
     bool allDriven_ = false;  // driven_ all true and held_ all false
     bool started_ = false;
     bool hold_;

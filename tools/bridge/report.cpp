@@ -135,7 +135,7 @@ std::string SummaryText(const Bridge& bridge, const RunInfo& run, const NetworkS
                Number(a.parsed[static_cast<int>(ArtnetParse::kPoll)]) + " polls answered with " +
                Number(a.replies) + " replies\n";
     }
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (!map.Mapped(p)) {
             continue;
         }
