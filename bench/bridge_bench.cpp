@@ -33,7 +33,7 @@
 #include "bench/thread_clock.h"
 #include "intake/datagram.h"
 #include "protocol/layout.h"
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 #include "tools/bridge/network.h"
 
 namespace {

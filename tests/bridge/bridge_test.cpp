@@ -6,7 +6,7 @@
 #include "intake/datagram.h"
 #include "protocol/block_writer.h"
 #include "protocol/layout.h"
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 #include "tools/bridge/bridge.h"
 #include "tools/bridge/snapshot.h"
 #include "tools/bridge/status_view.h"

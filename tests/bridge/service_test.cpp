@@ -16,7 +16,7 @@
 
 #include "intake/datagram.h"
 #include "protocol/layout.h"
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
 

@@ -1,4 +1,4 @@
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 
 #include "protocol/pack.h"
 
