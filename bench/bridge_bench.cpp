@@ -236,7 +236,7 @@ std::uint64_t PathAllocations() {
         }
         const std::uint64_t before = lxd::bench::Allocations();
         rig.all.network.DrainSacn();
-        rig.all.bridge->Tick(lxd::bridge::SteadyNow());
+        rig.all.bridge->Tick(lxd::host::NowMillis());
         made += round > 0 ? lxd::bench::Allocations() - before : 0;
         Collect();
     }
@@ -249,7 +249,7 @@ std::uint64_t PathAllocations() {
 constexpr int kFrames = 1024;      // frame numbers kept (a run sends fewer)
 constexpr double kFrameRate = 44;  // frames a second per console
 
-using Clock = std::chrono::steady_clock;
+using lxd::host::Clock;
 
 struct LatencyRun {
     const char* name;
@@ -312,7 +312,7 @@ class LatencyRig {
         bridgeAddress_.sin_family = AF_INET;
         bridgeAddress_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bridgeAddress_.sin_port = htons(network_.SacnPort());
-        bridge_->Listen(lxd::bridge::SteadyNow());
+        bridge_->Listen(lxd::host::NowMillis());
         network_.Start(*bridge_);
         Tick();
         bridgeThread_ = std::thread([this] { io_.run(); });
@@ -415,7 +415,7 @@ class LatencyRig {
         tick_.expires_after(lxd::bridge::kTickInterval);
         tick_.async_wait([this](asio::error_code ec) {
             if (!ec) {
-                bridge_->Tick(lxd::bridge::SteadyNow());
+                bridge_->Tick(lxd::host::NowMillis());
                 Tick();
             }
         });

@@ -33,9 +33,6 @@ struct NetworkSettings {
     std::uint16_t artnetPort = kArtnetPort;
 };
 
-// Milliseconds on the steady clock.
-Millis SteadyNow();
-
 class Network : public DatagramSink, public ReplySink {
   public:
     explicit Network(asio::io_context& io);
