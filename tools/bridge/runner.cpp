@@ -236,6 +236,7 @@ std::string Runner::Run() {
     // thread of its own from the snapshots handed over.
     v.live = console_ && IsTerminal(stdout);
     if (v.live) {
+        SetUpTerminal(stdout);
         v.terminal = std::make_unique<StatusWriter>(stdout);
     }
     v.Update();
