@@ -33,6 +33,7 @@
 #include "bench/thread_clock.h"
 #include "intake/datagram.h"
 #include "protocol/layout.h"
+#include "protocol/pack.h"
 #include "tests/support/bridge_packets.h"
 #include "tools/bridge/network.h"
 
@@ -358,8 +359,7 @@ class LatencyRig {
                 for (int c = 0; c < run.consoles; ++c) {
                     Bytes& packet = packets_[c][u];
                     packet[111] = static_cast<std::uint8_t>(f);
-                    packet[126] = static_cast<std::uint8_t>(c == 0 ? f >> 8 : 0);
-                    packet[127] = static_cast<std::uint8_t>(c == 0 ? f : 0);
+                    lxd::WriteBig16(&packet[126], c == 0 ? static_cast<std::uint32_t>(f) : 0);
                     if (c == 0) {
                         sentAt_[f % kFrames][u] = Clock::now();
                     }
@@ -450,14 +450,12 @@ class LatencyRig {
                 lxd::ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store_,
                                    {nullptr, nullptr, nullptr});
                 for (int p = 0; p < kUniverses; ++p) {
-                    Arrived(p,
-                            store_[p * lxd::kChannelsPerPort] << 8 |
-                                store_[p * lxd::kChannelsPerPort + 1],
+                    Arrived(p, static_cast<int>(lxd::ReadBig16(&store_[p * lxd::kChannelsPerPort])),
                             now);
                 }
             } else if (n > 127 && buffer[22] == 0x40) {  // the first console's CID
-                const int u = (buffer[113] << 8 | buffer[114]) - 1;
-                Arrived(u, buffer[126] << 8 | buffer[127], now);
+                const int u = static_cast<int>(lxd::ReadBig16(buffer + 113)) - 1;
+                Arrived(u, static_cast<int>(lxd::ReadBig16(buffer + 126)), now);
             }
         }
     }

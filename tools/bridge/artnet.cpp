@@ -105,7 +105,8 @@ ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx,
     if (data[kDmxNet] > 0x7F) {
         return ArtnetParse::kBadAddress;
     }
-    dmx.portAddress = static_cast<std::uint16_t>(data[kDmxNet] << 8 | data[kDmxSubUni]);
+    dmx.portAddress =
+        static_cast<std::uint16_t>(ReadLittle16(data + kDmxSubUni));  // SubUni, then Net
     dmx.sequence = data[kDmxSequence];
     dmx.data = data + kDmxData;
     dmx.length = static_cast<std::uint16_t>(length);
