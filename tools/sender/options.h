@@ -11,6 +11,9 @@
 
 namespace lxd::sender {
 
+// The name that starts every message of the sender.
+inline constexpr const char* kProgram = "lxdravik-send";
+
 struct Options {
     std::string host = "127.0.0.1";
     std::uint16_t port = kIntakePort;

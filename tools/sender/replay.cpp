@@ -25,10 +25,6 @@ struct Played {
     std::string firstError;
 };
 
-int Fail(const std::string& message) {
-    return host::Fail("lxdravik-send", message);
-}
-
 // Sleeps until `due` in short steps, so that an interrupt is not kept waiting
 // by a long pause in the capture. False when stopped.
 bool WaitUntil(Clock::time_point due, const std::atomic<bool>& stop) {
@@ -191,7 +187,7 @@ int Replay(const Options& options, host::UdpSocket& socket, const std::string& a
     Survey survey;
     std::string error;
     if (!SurveyCapture(options.replay, options.replayPort, survey, error)) {
-        return Fail(error);
+        return host::Fail(kProgram, error);
     }
     const host::CaptureCounts& counts = survey.counts;
     const bool progress = !options.quiet && isatty(STDERR_FILENO);
@@ -213,7 +209,7 @@ int Replay(const Options& options, host::UdpSocket& socket, const std::string& a
         std::fprintf(stderr, "\n");
     }
     if (!error.empty()) {
-        return Fail(error);  // the file changed under us
+        return host::Fail(kProgram, error);  // the file changed under us
     }
     const double seconds = host::SecondsBetween(start, Clock::now());
     std::printf(
