@@ -13,6 +13,7 @@ if(TARGET lxd_capture AND LXD_BUILD_TOOLS)
   # tshark with this tree's dissector, and the frames and captures the tests
   # give it.
   add_library(lxd_test_tshark STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
+  add_library(lxd::test_tshark ALIAS lxd_test_tshark)
   target_compile_definitions(lxd_test_tshark PRIVATE ${LXD_WIRESHARK_DEFINES})
   target_link_libraries(lxd_test_tshark PUBLIC lxd_capture lxd_test_tools ${LXD_GTEST_MAIN}
     PRIVATE lxd_options)
