@@ -127,7 +127,7 @@ Bytes Ipv4Frame(const Bytes& payload, std::uint16_t from, std::uint16_t to) {
 }
 
 Bytes Ipv6Frame(const Bytes& payload) {
-    Bytes frame(14 + 40 + 8);
+    Bytes frame(14 + 40 + 8 + payload.size());
     WriteBig16(&frame[12], 0x86DD);
     frame[14] = 0x60;
     WriteBig16(&frame[14 + 4], static_cast<std::uint32_t>(8 + payload.size()));
@@ -138,7 +138,7 @@ Bytes Ipv6Frame(const Bytes& payload) {
     WriteBig16(&frame[54], 50000);
     WriteBig16(&frame[56], 2501);
     WriteBig16(&frame[58], static_cast<std::uint32_t>(8 + payload.size()));
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), frame.begin() + 14 + 40 + 8);
     return frame;
 }
 
