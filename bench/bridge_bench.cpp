@@ -32,8 +32,9 @@
 #include "bench/min_statistic.h"
 #include "bench/thread_clock.h"
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
-#include "tests/bridge/packets.h"
+#include "protocol/layout.h"
+#include "protocol/pack.h"
+#include "tests/support/bridge_packets.h"
 #include "tools/bridge/network.h"
 
 namespace {
@@ -236,7 +237,7 @@ std::uint64_t PathAllocations() {
         }
         const std::uint64_t before = lxd::bench::Allocations();
         rig.all.network.DrainSacn();
-        rig.all.bridge->Tick(lxd::bridge::SteadyNow());
+        rig.all.bridge->Tick(lxd::host::NowMillis());
         made += round > 0 ? lxd::bench::Allocations() - before : 0;
         Collect();
     }
@@ -249,7 +250,7 @@ std::uint64_t PathAllocations() {
 constexpr int kFrames = 1024;      // frame numbers kept (a run sends fewer)
 constexpr double kFrameRate = 44;  // frames a second per console
 
-using Clock = std::chrono::steady_clock;
+using lxd::host::Clock;
 
 struct LatencyRun {
     const char* name;
@@ -312,7 +313,7 @@ class LatencyRig {
         bridgeAddress_.sin_family = AF_INET;
         bridgeAddress_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bridgeAddress_.sin_port = htons(network_.SacnPort());
-        bridge_->Listen(lxd::bridge::SteadyNow());
+        bridge_->Listen(lxd::host::NowMillis());
         network_.Start(*bridge_);
         Tick();
         bridgeThread_ = std::thread([this] { io_.run(); });
@@ -358,8 +359,7 @@ class LatencyRig {
                 for (int c = 0; c < run.consoles; ++c) {
                     Bytes& packet = packets_[c][u];
                     packet[111] = static_cast<std::uint8_t>(f);
-                    packet[126] = static_cast<std::uint8_t>(c == 0 ? f >> 8 : 0);
-                    packet[127] = static_cast<std::uint8_t>(c == 0 ? f : 0);
+                    lxd::WriteBig16(&packet[126], c == 0 ? static_cast<std::uint32_t>(f) : 0);
                     if (c == 0) {
                         sentAt_[f % kFrames][u] = Clock::now();
                     }
@@ -415,7 +415,7 @@ class LatencyRig {
         tick_.expires_after(lxd::bridge::kTickInterval);
         tick_.async_wait([this](asio::error_code ec) {
             if (!ec) {
-                bridge_->Tick(lxd::bridge::SteadyNow());
+                bridge_->Tick(lxd::host::NowMillis());
                 Tick();
             }
         });
@@ -450,14 +450,12 @@ class LatencyRig {
                 lxd::ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store_,
                                    {nullptr, nullptr, nullptr});
                 for (int p = 0; p < kUniverses; ++p) {
-                    Arrived(p,
-                            store_[p * lxd::kChannelsPerPort] << 8 |
-                                store_[p * lxd::kChannelsPerPort + 1],
+                    Arrived(p, static_cast<int>(lxd::ReadBig16(&store_[p * lxd::kChannelsPerPort])),
                             now);
                 }
             } else if (n > 127 && buffer[22] == 0x40) {  // the first console's CID
-                const int u = (buffer[113] << 8 | buffer[114]) - 1;
-                Arrived(u, buffer[126] << 8 | buffer[127], now);
+                const int u = static_cast<int>(lxd::ReadBig16(buffer + 113)) - 1;
+                Arrived(u, static_cast<int>(lxd::ReadBig16(buffer + 126)), now);
             }
         }
     }

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/layout.h"
 #include "tools/bridge/bridge.h"
 
 namespace lxd::fuzz {

@@ -9,6 +9,7 @@
 
 #include "host/capture.h"
 #include "host/frames.h"
+#include "protocol/layout.h"
 
 namespace {
 
@@ -64,10 +65,10 @@ void CheckCaptureFile(const std::uint8_t* data, std::size_t size) {
     lxd::host::CapturedDatagram datagram;
     std::uint64_t found = 0;
     lxd::host::CaptureReader::Status status;
-    while ((status = reader.Next(2501, datagram, error)) ==
+    while ((status = reader.Next(lxd::kIntakePort, datagram, error)) ==
            lxd::host::CaptureReader::Status::kDatagram) {
         ++found;
-        if (datagram.udp.to.port != 2501) {
+        if (datagram.udp.to.port != lxd::kIntakePort) {
             Fail("a datagram to another port came through");
         }
     }

@@ -12,7 +12,7 @@
 #include "fuzz/fuzz_inputs.h"
 #include "host/capture.h"
 #include "protocol/run_length.h"
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 #include "tests/support/datagram_samples.h"
 #include "tests/support/packets.h"
 

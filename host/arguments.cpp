@@ -43,10 +43,20 @@ std::string LocalDriverAddress() {
 
 bool ParseDestination(const char* program, const std::string& to, std::string& host,
                       std::uint16_t& port) {
+    std::string error;
+    if (ParseDestination("--to", to, host, port, error)) {
+        return true;
+    }
+    Fail(program, error);
+    return false;
+}
+
+bool ParseDestination(const std::string& where, const std::string& to, std::string& host,
+                      std::uint16_t& port, std::string& error) {
     if (ParseHostPort(to, host, port)) {
         return true;
     }
-    Fail(program, "--to: expected HOST:PORT with a port in 1..65535, got '" + to + "'");
+    error = where + ": expected HOST:PORT with a port in 1..65535, got '" + to + "'";
     return false;
 }
 

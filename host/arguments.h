@@ -26,5 +26,9 @@ std::string LocalDriverAddress();
 // does and returns false.
 bool ParseDestination(const char* program, const std::string& to, std::string& host,
                       std::uint16_t& port);
+// The same for a destination that `where` names (an option, a line of a
+// file): false with why in `error`.
+bool ParseDestination(const std::string& where, const std::string& to, std::string& host,
+                      std::uint16_t& port, std::string& error);
 
 }  // namespace lxd::host

@@ -17,6 +17,13 @@ inline Clock::time_point DeadlineAfter(Clock::time_point start, double seconds) 
     return seconds >= 0 ? start + Seconds(seconds) : Clock::time_point::max();
 }
 
+// Whole milliseconds on the clock, from its fixed starting point: the bridge's
+// time stamps.
+using Millis = std::chrono::milliseconds;
+inline Millis NowMillis() {
+    return std::chrono::duration_cast<Millis>(Clock::now().time_since_epoch());
+}
+
 // Seconds from `from` to `to`.
 inline double SecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();

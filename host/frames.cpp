@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "protocol/pack.h"
+
 namespace lxd::host {
 namespace {
 
@@ -17,18 +19,6 @@ constexpr std::uint32_t kIpv6Header = 40;
 constexpr std::uint32_t kUdpHeader = 8;
 constexpr std::uint16_t kMoreFragments = 0x2000;
 constexpr std::uint16_t kFragmentOffset = 0x1FFF;
-
-std::uint32_t Big16(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] << 8 | p[1]);
-}
-void PutBig16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 8);
-    p[1] = static_cast<std::uint8_t>(v);
-}
-void PutBig32(std::uint8_t* p, std::uint32_t v) {
-    PutBig16(p, v >> 16);
-    PutBig16(p + 2, v & 0xFFFF);
-}
 
 std::size_t LinkHeaderSize(Link link) {
     switch (link) {
@@ -51,17 +41,17 @@ std::size_t LinkHeaderSize(Link link) {
 void PutLinkHeader(Link link, std::uint8_t* at) {
     switch (link) {
         case Link::kEthernet:
-            PutBig16(at + 12, kIpv4EtherType);
+            WriteBig16(at + 12, kIpv4EtherType);
             break;
         case Link::kLinuxCooked:  // packet type 0 (to us), hardware, address length
-            PutBig16(at + 2, kLoopbackHardware);
-            PutBig16(at + 4, 6);
-            PutBig16(at + 14, kIpv4EtherType);
+            WriteBig16(at + 2, kLoopbackHardware);
+            WriteBig16(at + 4, 6);
+            WriteBig16(at + 14, kIpv4EtherType);
             break;
         case Link::kLinuxCooked2:  // protocol, reserved, interface 1, hardware, type, length
-            PutBig16(at, kIpv4EtherType);
-            PutBig32(at + 4, 1);
-            PutBig16(at + 8, kLoopbackHardware);
+            WriteBig16(at, kIpv4EtherType);
+            WriteBig32(at + 4, 1);
+            WriteBig16(at + 8, kLoopbackHardware);
             at[11] = 6;
             break;
         case Link::kRawIp:
@@ -78,7 +68,7 @@ void PutLinkHeader(Link link, std::uint8_t* at) {
 std::uint16_t Ipv4Checksum(const std::uint8_t* header) {
     std::uint32_t sum = 0;
     for (std::uint32_t i = 0; i < kIpv4Header; i += 2) {
-        sum += Big16(header + i);
+        sum += ReadBig16(header + i);
     }
     while (sum > 0xFFFF) {
         sum = (sum & 0xFFFF) + (sum >> 16);
@@ -112,21 +102,21 @@ bool SkipLinkHeader(Link link, const std::uint8_t* frame, std::uint32_t length, 
     type = kIpv4EtherType;
     switch (link) {
         case Link::kEthernet:
-            type = Big16(frame + 12);
+            type = ReadBig16(frame + 12);
             for (int tags = 0; tags < 2 && (type == kVlanEtherType || type == kQinQEtherType);
                  ++tags) {
                 if (length - at < 4) {
                     return false;
                 }
-                type = Big16(frame + at + 2);
+                type = ReadBig16(frame + at + 2);
                 at += 4;
             }
             break;
         case Link::kLinuxCooked:
-            type = Big16(frame + 14);
+            type = ReadBig16(frame + 14);
             break;
         case Link::kLinuxCooked2:
-            type = Big16(frame);
+            type = ReadBig16(frame);
             break;
         case Link::kRawIp:
             if (length == 0) {
@@ -171,18 +161,18 @@ std::size_t BuildUdpFrame(Link link, const UdpEndpoint& from, const UdpEndpoint&
 
     std::uint8_t* const ip = frame + linkHeader;
     ip[0] = 0x45;  // version 4, five 32-bit words
-    PutBig16(ip + 2, static_cast<std::uint32_t>(kIpv4Header + kUdpHeader + size));
-    PutBig16(ip + 4, identification);
+    WriteBig16(ip + 2, static_cast<std::uint32_t>(kIpv4Header + kUdpHeader + size));
+    WriteBig16(ip + 4, identification);
     ip[8] = 64;  // time to live
     ip[9] = kUdpProtocol;
-    PutBig32(ip + 12, from.address);
-    PutBig32(ip + 16, to.address);
-    PutBig16(ip + 10, Ipv4Checksum(ip));
+    WriteBig32(ip + 12, from.address);
+    WriteBig32(ip + 16, to.address);
+    WriteBig16(ip + 10, Ipv4Checksum(ip));
 
     std::uint8_t* const udp = ip + kIpv4Header;
-    PutBig16(udp, from.port);
-    PutBig16(udp + 2, to.port);
-    PutBig16(udp + 4, static_cast<std::uint32_t>(kUdpHeader + size));
+    WriteBig16(udp, from.port);
+    WriteBig16(udp + 2, to.port);
+    WriteBig16(udp + 4, static_cast<std::uint32_t>(kUdpHeader + size));
     if (size != 0) {
         std::memcpy(udp + kUdpHeader, payload, size);
     }
@@ -194,12 +184,12 @@ FrameKind FindUdpInIpPayload(const std::uint8_t* udp, std::uint32_t available, s
     if (available < kUdpHeader) {
         return FrameKind::kMalformed;
     }
-    const std::uint32_t udpLength = Big16(udp + 4);
+    const std::uint32_t udpLength = ReadBig16(udp + 4);
     if (udpLength < kUdpHeader || udpLength > available) {
         return FrameKind::kMalformed;
     }
-    out.from = UdpEndpoint{from, static_cast<std::uint16_t>(Big16(udp))};
-    out.to = UdpEndpoint{to, static_cast<std::uint16_t>(Big16(udp + 2))};
+    out.from = UdpEndpoint{from, static_cast<std::uint16_t>(ReadBig16(udp))};
+    out.to = UdpEndpoint{to, static_cast<std::uint16_t>(ReadBig16(udp + 2))};
     out.payload = udp + kUdpHeader;
     out.size = udpLength - kUdpHeader;
     return FrameKind::kUdp;
@@ -223,8 +213,8 @@ FrameKind FindUdpDatagram(Link link, const std::uint8_t* frame, std::uint32_t le
         if (ip[6] != kUdpProtocol) {
             return FrameKind::kOther;
         }
-        out.from.port = static_cast<std::uint16_t>(Big16(ip + kIpv6Header));
-        out.to.port = static_cast<std::uint16_t>(Big16(ip + kIpv6Header + 2));
+        out.from.port = static_cast<std::uint16_t>(ReadBig16(ip + kIpv6Header));
+        out.to.port = static_cast<std::uint16_t>(ReadBig16(ip + kIpv6Header + 2));
         return FrameKind::kIpv6Udp;
     }
     if (captured < kIpv4Header) {
@@ -234,13 +224,13 @@ FrameKind FindUdpDatagram(Link link, const std::uint8_t* frame, std::uint32_t le
         return FrameKind::kMalformed;
     }
     const std::uint32_t headerLength = (ip[0] & 0x0Fu) * 4;
-    const std::uint32_t totalLength = Big16(ip + 2);
+    const std::uint32_t totalLength = ReadBig16(ip + 2);
     if (headerLength < kIpv4Header || headerLength > captured || totalLength < headerLength) {
         return FrameKind::kMalformed;
     }
-    const std::uint32_t from = Big16(ip + 12) << 16 | Big16(ip + 14);
-    const std::uint32_t to = Big16(ip + 16) << 16 | Big16(ip + 18);
-    const std::uint32_t flags = Big16(ip + 6);
+    const std::uint32_t from = ReadBig32(ip + 12);
+    const std::uint32_t to = ReadBig32(ip + 16);
+    const std::uint32_t flags = ReadBig16(ip + 6);
     if ((flags & (kMoreFragments | kFragmentOffset)) != 0) {
         // A fragment is taken only whole.
         if (totalLength > captured) {
@@ -249,7 +239,7 @@ FrameKind FindUdpDatagram(Link link, const std::uint8_t* frame, std::uint32_t le
         if (fragment != nullptr) {
             fragment->from = from;
             fragment->to = to;
-            fragment->identification = static_cast<std::uint16_t>(Big16(ip + 4));
+            fragment->identification = static_cast<std::uint16_t>(ReadBig16(ip + 4));
             fragment->protocol = ip[9];
             fragment->more = (flags & kMoreFragments) != 0;
             fragment->offset = (flags & kFragmentOffset) * 8;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/pack.h"
+
 namespace {
 
 constexpr std::uint32_t kSeeThrough = 0xFF00FF;
@@ -147,13 +149,14 @@ Image ModeBar() {
     return image;
 }
 
+// Appends a little-endian field.
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.resize(out.size() + 2);
+    lxd::WriteLittle16(&out[out.size() - 2], v);
 }
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
+    out.resize(out.size() + 4);
+    lxd::WriteLittle32(&out[out.size() - 4], v);
 }
 
 // A 24-bit, uncompressed, bottom-up BMP file.

@@ -3,10 +3,10 @@
 // counts, and the ArtPollReply packets a console sees.
 #include <gtest/gtest.h>
 
-#include "host/block_writer.h"
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
-#include "tests/bridge/packets.h"
+#include "protocol/block_writer.h"
+#include "protocol/layout.h"
+#include "tests/support/bridge_packets.h"
 #include "tools/bridge/bridge.h"
 #include "tools/bridge/snapshot.h"
 #include "tools/bridge/status_view.h"
@@ -25,7 +25,7 @@ struct MappingCase {
 
 std::string Describe(const bridge::Mapping& m) {
     std::string out;
-    for (int p = 0; p < bridge::kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (m.Mapped(p)) {
             out += (out.empty() ? "" : " ") + std::to_string(p) + ":" +
                    (m.Port(p).protocol == Protocol::kSacn ? "S" : "A") +
@@ -98,7 +98,7 @@ TEST(BlockWriter, CodesABlockOnlyWhenStrictlyShorter) {
         int coded;
     } cases[] = {{{5, 5, 5, 1}, 0}, {{5, 5, 5, 5, 1, 2}, 1}, {{1, 2, 3}, 0}, {Bytes(512, 9), 1}};
     for (const auto& c : cases) {
-        host::BlockWriter writer;
+        BlockWriter writer;
         ASSERT_TRUE(writer.Add(1, c.levels.data(), static_cast<std::uint16_t>(c.levels.size())));
         EXPECT_EQ(writer.CodedBlocks(), c.coded) << c.levels.size();
         std::vector<std::uint8_t> store(kStoreSize, 0xEE);

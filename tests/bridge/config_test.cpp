@@ -22,7 +22,7 @@ std::string Join(const std::vector<std::string>& list) {
 
 std::string Describe(const bridge::Options& o) {
     std::string out;
-    for (int p = 0; p < bridge::kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (o.mapping.Mapped(p)) {
             out += std::to_string(p) + ":" +
                    (o.mapping.Port(p).protocol == bridge::Protocol::kSacn ? "S" : "A") +

@@ -5,7 +5,7 @@
 // set by the steps.
 #include <gtest/gtest.h>
 
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 #include "tools/bridge/artnet_universe.h"
 #include "tools/bridge/sacn_universe.h"
 #include "tools/bridge/text.h"

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 #include "tools/bridge/artnet.h"
 #include "tools/bridge/sacn.h"
 

@@ -20,7 +20,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
 #include "tests/tools/child_process.h"
 #include "tests/tools/snapshot.h"
 

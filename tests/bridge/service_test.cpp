@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
-#include "tests/bridge/packets.h"
+#include "protocol/layout.h"
+#include "tests/support/bridge_packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
 

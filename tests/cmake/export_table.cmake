@@ -4,7 +4,7 @@
 if(NOT WIN32)
   add_executable(export_table_test ${CMAKE_CURRENT_SOURCE_DIR}/exports/export_table_test.cpp)
   target_compile_definitions(export_table_test PRIVATE LXD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  target_link_libraries(export_table_test PRIVATE lxd_host lxd_warnings ${LXD_GTEST_MAIN})
+  target_link_libraries(export_table_test PRIVATE lxd_host lxd_options ${LXD_GTEST_MAIN})
   add_dependencies(export_table_test lxdravik)
   lxd_add_test(export_table_test)
 endif()

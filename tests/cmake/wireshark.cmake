@@ -10,16 +10,22 @@ if(TARGET lxd_capture AND LXD_BUILD_TOOLS)
     LXD_EDITCAP="$<$<BOOL:${LXD_EDITCAP_PROGRAM}>:${LXD_EDITCAP_PROGRAM}>"
     LXD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
+  # tshark with this tree's dissector, and the frames and captures the tests
+  # give it.
+  add_library(lxd_test_tshark STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
+  add_library(lxd::test_tshark ALIAS lxd_test_tshark)
+  target_compile_definitions(lxd_test_tshark PRIVATE ${LXD_WIRESHARK_DEFINES})
+  target_link_libraries(lxd_test_tshark PUBLIC lxd_capture lxd_test_tools ${LXD_GTEST_MAIN}
+    PRIVATE lxd_options)
+
   # lxd_add_wireshark_test(name [PORT_LOCK] SOURCES...): a test program of
   # this folder, with tshark's and editcap's paths.
   function(lxd_add_wireshark_test name)
     cmake_parse_arguments(ARG "PORT_LOCK" "" "" ${ARGN})
     list(TRANSFORM ARG_UNPARSED_ARGUMENTS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/)
-    add_executable(${name} ${ARG_UNPARSED_ARGUMENTS}
-      ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
+    add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
     target_compile_definitions(${name} PRIVATE ${LXD_WIRESHARK_DEFINES})
-    target_link_libraries(${name} PRIVATE lxd_capture lxd_test_tools lxd_warnings
-      ${LXD_GTEST_MAIN})
+    target_link_libraries(${name} PRIVATE lxd_test_tshark lxd_options)
     add_dependencies(${name} lxdravik lxdravik-monitor lxdravik-send)
     if(ARG_PORT_LOCK)
       lxd_add_test(${name} PORT_LOCK)
@@ -29,7 +35,7 @@ if(TARGET lxd_capture AND LXD_BUILD_TOOLS)
   endfunction()
 
   lxd_add_wireshark_test(wireshark_tests agreement_test.cpp dissector_test.cpp frames_test.cpp)
-  target_sources(wireshark_tests PRIVATE ${PROJECT_SOURCE_DIR}/intake/datagram.cpp)
+  target_link_libraries(wireshark_tests PRIVATE lxd_intake)
   # Replay binds nothing itself, but the monitor it plays into holds UDP 2501.
   lxd_add_wireshark_test(replay_tests PORT_LOCK replay_test.cpp)
 endif()

@@ -12,17 +12,16 @@
 #include <map>
 
 #include "host/capture.h"
-#include "host/datagram_samples.h"
-#include "host/packets.h"
 #include "intake/datagram.h"
-#include "intake/store_layout.h"
+#include "protocol/layout.h"
+#include "tests/support/datagram_samples.h"
+#include "tests/support/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/wireshark/tshark.h"
 
 namespace lxd::test {
 namespace {
 
-using host::Bytes;
 using Writes = std::map<std::uint32_t, std::uint8_t>;  // store index -> level
 
 // The driver's writes, recorded around each write bracket: the hooks reset
@@ -123,13 +122,13 @@ Claim ClaimOf(const std::vector<std::vector<std::string>>& f) {
     return claim;
 }
 
-std::vector<host::NamedDatagram> Corpus() {
-    std::vector<host::NamedDatagram> corpus = host::DatagramSamples();
-    const std::vector<host::NamedDatagram> random = host::RandomDatagrams(2501, 600);
+std::vector<NamedDatagram> Corpus() {
+    std::vector<NamedDatagram> corpus = DatagramSamples();
+    const std::vector<NamedDatagram> random = RandomDatagrams(2501, 600);
     corpus.insert(corpus.end(), random.begin(), random.end());
     // Blocks that the driver takes and that write nothing.
-    corpus.push_back({"block-empty-code", host::BlockDatagram({{1, 5, {}}})});
-    corpus.push_back({"block-only-code-cut", host::BlockDatagram({{1, 5, {0x85}}})});
+    corpus.push_back({"block-empty-code", BlockDatagram({{1, 5, {}}})});
+    corpus.push_back({"block-only-code-cut", BlockDatagram({{1, 5, {0x85}}})});
     return corpus;
 }
 
@@ -145,8 +144,8 @@ struct Delivery {
 };
 
 std::vector<Delivery> Deliveries() {
-    const Bytes level = host::LevelDatagram(1, {1, 2, 3, 4});
-    const Bytes full = host::LevelDatagram(1, Bytes(1024, 0x42));
+    const Bytes level = LevelDatagram(1, {1, 2, 3, 4});
+    const Bytes full = LevelDatagram(1, Bytes(1024, 0x42));
     return {
         {"ipv6", level, {Ipv6Frame(level)}, false},
         {"from-port-2501", level, {Ipv4Frame(level, 2501, 40000)}, false},
@@ -156,13 +155,13 @@ std::vector<Delivery> Deliveries() {
     };
 }
 
-std::string DeliveryCapture(const std::vector<host::NamedDatagram>& corpus,
+std::string DeliveryCapture(const std::vector<NamedDatagram>& corpus,
                             const std::vector<Delivery>& deliveries) {
     const std::string capture = MakeTempDirectory() + "/agreement.pcap";
     host::CaptureWriter writer;
     std::string error;
     EXPECT_TRUE(writer.Open(capture, host::Link::kEthernet, error)) << error;
-    for (const host::NamedDatagram& d : corpus) {
+    for (const NamedDatagram& d : corpus) {
         EXPECT_TRUE(writer.Write(0, {host::kLoopbackAddress, 50000}, {host::kLoopbackAddress, 2501},
                                  d.bytes.data(), d.bytes.size()));
     }
@@ -181,7 +180,7 @@ TEST(DissectorAgreement, WritesTheSameLevelsAsTheDriverForEveryDatagram) {
     if (TsharkPath().empty()) {
         GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
     }
-    const std::vector<host::NamedDatagram> corpus = Corpus();
+    const std::vector<NamedDatagram> corpus = Corpus();
     const std::vector<Delivery> deliveries = Deliveries();
     const std::string capture = DeliveryCapture(corpus, deliveries);
     const TsharkFields run = RunTshark(capture, kFields);

@@ -5,16 +5,14 @@
 
 #include <fstream>
 
-#include "host/datagram_samples.h"
-#include "host/packets.h"
+#include "tests/support/datagram_samples.h"
+#include "tests/support/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
 #include "tests/wireshark/tshark.h"
 
 namespace lxd::test {
 namespace {
-
-using host::Bytes;
 
 struct FieldCase {
     const char* name;
@@ -26,7 +24,7 @@ struct FieldCase {
 
 // One of the shared samples, by name.
 Bytes Sample(const std::string& name) {
-    for (const host::NamedDatagram& sample : host::DatagramSamples()) {
+    for (const NamedDatagram& sample : DatagramSamples()) {
         if (sample.name == name) {
             return sample.bytes;
         }
@@ -85,7 +83,7 @@ std::vector<FieldCase> Cases() {
           "Block 0: the code runs past the end of the store; 3 levels written"},
          {"111111"}},
         {"TakenButWritesNothing",
-         host::BlockDatagram({{1, 5, {}}}),
+         BlockDatagram({{1, 5, {}}}),
          "Block: 1 block, no level written, 1 coded",
          {"Block 0: the codes cover 0 of 5 levels; the other channels keep their levels",
           "Block 0: applied, but it writes no level"},

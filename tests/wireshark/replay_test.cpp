@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "host/capture.h"
-#include "host/packets.h"
+#include "tests/support/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
 #include "tests/tools/snapshot.h"
@@ -44,12 +44,12 @@ std::string CookedCapture(int port) {
     host::CaptureWriter writer;
     std::string error;
     EXPECT_TRUE(writer.Open(path, host::Link::kLinuxCooked, error)) << error;
-    host::LevelPacket packet;
+    LevelPacket packet;
     packet.start = static_cast<std::uint32_t>(port) * 512 + 1;
     packet.levels = {99, 99, 99};
-    const host::Bytes wrong = packet.Build();
+    const Bytes wrong = packet.Build();
     packet.levels = {11, 12, 13};
-    const host::Bytes right = packet.Build();
+    const Bytes right = packet.Build();
     std::vector<std::uint8_t> fragment(host::kMaxFrameHeader + wrong.size());
     fragment.resize(host::BuildUdpFrame(host::Link::kLinuxCooked, {host::kLoopbackAddress, 1},
                                         {host::kLoopbackAddress, 2501}, 0, wrong.data(),
@@ -61,7 +61,7 @@ std::string CookedCapture(int port) {
     EXPECT_TRUE(writer.Write(0, from, {host::kLoopbackAddress, 9999}, wrong.data(), wrong.size()));
     EXPECT_TRUE(
         writer.Write(100000, from, {host::kLoopbackAddress, 2501}, wrong.data(), wrong.size()));
-    for (const host::Bytes& piece : FragmentFrames(right, 32, host::Link::kLinuxCooked)) {
+    for (const Bytes& piece : FragmentFrames(right, 32, host::Link::kLinuxCooked)) {
         EXPECT_TRUE(writer.WriteFrame(500000, piece.data(), piece.size()));
     }
     EXPECT_TRUE(writer.Close(error)) << error;

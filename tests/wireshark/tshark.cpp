@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "host/capture.h"
+#include "protocol/pack.h"
 
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
@@ -115,11 +116,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void Put16(Bytes& b, std::size_t at, std::size_t v) {
-    b[at] = static_cast<std::uint8_t>(v >> 8);
-    b[at + 1] = static_cast<std::uint8_t>(v);
-}
-
 }  // namespace
 
 Bytes Ipv4Frame(const Bytes& payload, std::uint16_t from, std::uint16_t to) {
@@ -131,18 +127,18 @@ Bytes Ipv4Frame(const Bytes& payload, std::uint16_t from, std::uint16_t to) {
 }
 
 Bytes Ipv6Frame(const Bytes& payload) {
-    Bytes frame(14 + 40 + 8);
-    Put16(frame, 12, 0x86DD);
+    Bytes frame(14 + 40 + 8 + payload.size());
+    WriteBig16(&frame[12], 0x86DD);
     frame[14] = 0x60;
-    Put16(frame, 14 + 4, 8 + payload.size());
+    WriteBig16(&frame[14 + 4], static_cast<std::uint32_t>(8 + payload.size()));
     frame[14 + 6] = 17;  // UDP
     frame[14 + 7] = 64;
     frame[14 + 23] = 1;  // ::1
     frame[14 + 39] = 1;
-    Put16(frame, 54, 50000);
-    Put16(frame, 56, 2501);
-    Put16(frame, 58, 8 + payload.size());
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    WriteBig16(&frame[54], 50000);
+    WriteBig16(&frame[56], 2501);
+    WriteBig16(&frame[58], static_cast<std::uint32_t>(8 + payload.size()));
+    std::copy(payload.begin(), payload.end(), frame.begin() + 14 + 40 + 8);
     return frame;
 }
 
@@ -152,7 +148,7 @@ Bytes IcmpQuoteFrame(const Bytes& payload) {
     icmp.insert(icmp.end(), quoted.begin() + 14, quoted.end());
     Bytes frame = Ipv4Frame(icmp);
     frame.erase(frame.begin() + 14 + 20, frame.begin() + 14 + 28);  // no UDP header
-    Put16(frame, 14 + 2, 20 + icmp.size());
+    WriteBig16(&frame[14 + 2], static_cast<std::uint32_t>(20 + icmp.size()));
     frame[14 + 9] = 1;  // ICMP
     return frame;
 }
@@ -169,8 +165,9 @@ std::vector<Bytes> FragmentFrames(const Bytes& payload, std::size_t split, host:
         const std::size_t n = std::min(split, datagram - at);
         Bytes frame(whole.begin(), whole.begin() + ip + 20);
         frame.insert(frame.end(), whole.begin() + ip + 20 + at, whole.begin() + ip + 20 + at + n);
-        Put16(frame, ip + 2, 20 + n);
-        Put16(frame, ip + 6, (at + n < datagram ? 0x2000 : 0) | at / 8);
+        WriteBig16(&frame[ip + 2], static_cast<std::uint32_t>(20 + n));
+        WriteBig16(&frame[ip + 6],
+                   static_cast<std::uint32_t>((at + n < datagram ? 0x2000 : 0) | at / 8));
         frames.push_back(frame);
     }
     return frames;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/bridge/wire.h"
+#include "protocol/pack.h"
 
 namespace lxd::bridge {
 namespace {
@@ -57,13 +57,6 @@ constexpr std::uint8_t kPortTypeOutputDmx = 0x80;  // outputs from Art-Net, DMX5
 constexpr std::uint8_t kStatus2PortAddress15 = 0x08;
 constexpr std::uint16_t kOemUnknown = 0x00FF;
 
-void PutBig32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value >> 24);
-    at[1] = static_cast<std::uint8_t>(value >> 16);
-    at[2] = static_cast<std::uint8_t>(value >> 8);
-    at[3] = static_cast<std::uint8_t>(value);
-}
-
 void PutText(std::uint8_t* at, std::size_t room, const char* text) {
     std::memcpy(at, text, std::min(std::strlen(text), room - 1));
 }
@@ -74,14 +67,14 @@ ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx,
     if (size < kVersion || std::memcmp(data, kId, sizeof kId) != 0) {
         return ArtnetParse::kNotArtnet;
     }
-    const std::uint32_t op = Little16(data + kOpCode);
+    const std::uint32_t op = ReadLittle16(data + kOpCode);
     if (op != kOpDmx && op != kOpPoll) {
         return ArtnetParse::kOther;
     }
     if (size < kVersion + 2) {
         return ArtnetParse::kTruncated;
     }
-    if (Big16(data + kVersion) < kArtnetMinVersion) {
+    if (ReadBig16(data + kVersion) < kArtnetMinVersion) {
         return ArtnetParse::kOldVersion;
     }
     if (op == kOpPoll) {
@@ -90,17 +83,18 @@ ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx,
         }
         poll.flags = data[kPollFlags];
         poll.targeted = (poll.flags & kPollFlagTargeted) != 0 && size >= kPollTargetedSize;
-        poll.targetTop = poll.targeted ? static_cast<std::uint16_t>(Big16(data + kPollTargetTop))
-                                       : std::uint16_t{0};
+        poll.targetTop = poll.targeted
+                             ? static_cast<std::uint16_t>(ReadBig16(data + kPollTargetTop))
+                             : std::uint16_t{0};
         poll.targetBottom = poll.targeted
-                                ? static_cast<std::uint16_t>(Big16(data + kPollTargetBottom))
+                                ? static_cast<std::uint16_t>(ReadBig16(data + kPollTargetBottom))
                                 : std::uint16_t{0};
         return ArtnetParse::kPoll;
     }
     if (size < kDmxData) {
         return ArtnetParse::kTruncated;
     }
-    const std::uint32_t length = Big16(data + kDmxLength);
+    const std::uint32_t length = ReadBig16(data + kDmxLength);
     // The protocol asks for an even length, but small senders send odd ones.
     if (length < 1 || length > 512) {
         return ArtnetParse::kBadLength;
@@ -111,7 +105,8 @@ ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx,
     if (data[kDmxNet] > 0x7F) {
         return ArtnetParse::kBadAddress;
     }
-    dmx.portAddress = static_cast<std::uint16_t>(data[kDmxNet] << 8 | data[kDmxSubUni]);
+    dmx.portAddress =
+        static_cast<std::uint16_t>(ReadLittle16(data + kDmxSubUni));  // SubUni, then Net
     dmx.sequence = data[kDmxSequence];
     dmx.data = data + kDmxData;
     dmx.length = static_cast<std::uint16_t>(length);
@@ -144,18 +139,15 @@ void WriteArtPollReply(std::uint8_t* out, const NodeIdentity& node, std::uint8_t
                        const ReplyOutput* outputs, int count, std::uint32_t replyCount) {
     std::memset(out, 0, kArtPollReplySize);
     std::memcpy(out, kId, sizeof kId);
-    out[kOpCode] = kOpPollReply & 0xFF;
-    out[kOpCode + 1] = kOpPollReply >> 8;
-    PutBig32(out + kReplyAddress, node.address);
-    out[kReplyPort] = kArtnetPort & 0xFF;
-    out[kReplyPort + 1] = kArtnetPort >> 8;
+    WriteLittle16(out + kOpCode, kOpPollReply);
+    WriteBig32(out + kReplyAddress, node.address);
+    WriteLittle16(out + kReplyPort, kArtnetPort);
     out[kReplyVersion] = node.versionHigh;
     out[kReplyVersion + 1] = node.versionLow;
     const std::uint16_t first = outputs[0].portAddress;
     out[kReplyNet] = static_cast<std::uint8_t>(first >> 8 & 0x7F);
     out[kReplySubNet] = static_cast<std::uint8_t>(first >> 4 & 0x0F);
-    out[kReplyOem] = kOemUnknown >> 8;
-    out[kReplyOem + 1] = kOemUnknown & 0xFF;
+    WriteBig16(out + kReplyOem, kOemUnknown);
     PutText(out + kReplyShortName, sizeof node.shortName, node.shortName);
     PutText(out + kReplyLongName, sizeof node.longName, node.longName);
     char report[64];
@@ -169,7 +161,7 @@ void WriteArtPollReply(std::uint8_t* out, const NodeIdentity& node, std::uint8_t
         out[kReplySwOut + i] = static_cast<std::uint8_t>(outputs[i].portAddress & 0x0F);
     }
     std::memcpy(out + kReplyMac, node.mac, sizeof node.mac);
-    PutBig32(out + kReplyBindAddress, node.address);
+    WriteBig32(out + kReplyBindAddress, node.address);
     out[kReplyBindIndex] = bindIndex;
     out[kReplyStatus2] = kStatus2PortAddress15;
 }

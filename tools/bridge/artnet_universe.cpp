@@ -28,7 +28,7 @@ ArtnetVerdict ArtnetUniverse::Apply(const ArtDmx& dmx, std::uint32_t from, Milli
     source->last = now;
     ++source->packets;
     std::memcpy(source->levels, dmx.data, dmx.length);
-    std::memset(source->levels + dmx.length, 0, kChannels - dmx.length);
+    std::memset(source->levels + dmx.length, 0, kChannelsPerPort - dmx.length);
     Remerge();
     return ArtnetVerdict::kLevels;
 }

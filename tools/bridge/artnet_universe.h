@@ -23,7 +23,7 @@ struct ArtnetSource {
     Millis last{0};
     std::uint64_t packets = 0;
     std::uint32_t generation = 0;  // changes when the slot takes a new source
-    std::uint8_t levels[kChannels] = {};
+    std::uint8_t levels[kChannelsPerPort] = {};
 };
 
 class ArtnetUniverse {

@@ -51,7 +51,7 @@ Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
     artnet_ = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
     int sacnUsed = 0;
     int artnetUsed = 0;
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         switch (mapping.Port(p).protocol) {
             case Protocol::kSacn:
                 slot_[p] = sacnUsed;
@@ -73,7 +73,7 @@ void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
     auto artnet = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
     int sacnUsed = 0;
     int artnetUsed = 0;
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         const PortSource& next = mapping.Port(p);
         const PortSource& before = mapping_.Port(p);
         const bool kept = next.protocol == before.protocol && next.universe == before.universe;
@@ -230,10 +230,10 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
 }
 
 void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies) {
-    std::uint16_t addresses[kDriverPorts];
-    int ports[kDriverPorts];
+    std::uint16_t addresses[kNumPorts];
+    int ports[kNumPorts];
     int count = 0;
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         const PortSource& source = mapping_.Port(p);
         if (source.protocol != Protocol::kArtnet ||
             (poll.targeted &&
@@ -246,7 +246,7 @@ void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& repl
     if (count == 0) {
         return;
     }
-    ReplyGroup groups[kDriverPorts];
+    ReplyGroup groups[kNumPorts];
     const int replyCount = GroupPollReplies(addresses, count, groups);
     NodeIdentity node = node_;
     node.address = replies.OwnAddressFor(from);
@@ -275,8 +275,8 @@ void Bridge::Flush(Millis now) {
 void Bridge::Tick(Millis now) {
     // Every port that has had a source is sent again, held or zeroed ones
     // too, so that a host started later gets the look.
-    bool due[kDriverPorts];
-    for (int p = 0; p < kDriverPorts; ++p) {
+    bool due[kNumPorts];
+    for (int p = 0; p < kNumPorts; ++p) {
         due[p] = false;
         if (mapping_.Port(p).protocol == Protocol::kSacn) {
             SacnUniverse& u = sacn_[slot_[p]];

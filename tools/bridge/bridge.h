@@ -115,8 +115,8 @@ class Bridge {
     // Universe state, allocated once for the mapped ports.
     std::unique_ptr<SacnUniverse[]> sacn_;
     std::unique_ptr<ArtnetUniverse[]> artnet_;
-    int slot_[kDriverPorts];  // index into sacn_ or artnet_, -1 unmapped
-    UniverseCounts counts_[kDriverPorts];
+    int slot_[kNumPorts];  // index into sacn_ or artnet_, -1 unmapped
+    UniverseCounts counts_[kNumPorts];
     SacnCounts sacnCounts_;
     ArtnetCounts artnetCounts_;
     NodeIdentity node_;

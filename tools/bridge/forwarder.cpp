@@ -3,7 +3,7 @@
 namespace lxd::bridge {
 
 void Forwarder::MarkStale(const bool* due, Millis now) {
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (due[p] && levels_[p] != nullptr && (!sent_[p] || now - lastSent_[p] >= kRefreshAfter)) {
             pending_[p] = true;
         }
@@ -14,17 +14,17 @@ void Forwarder::Flush(Millis now) {
     int ports[kMaxBlocks];
     int count = 0;
     writer_.Reset();
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (!pending_[p] || levels_[p] == nullptr) {
             continue;
         }
         pending_[p] = false;
-        const auto start = static_cast<std::uint16_t>(p * kChannels + 1);
-        if (!writer_.Add(start, levels_[p], kChannels)) {
+        const auto start = static_cast<std::uint16_t>(p * kChannelsPerPort + 1);
+        if (!writer_.Add(start, levels_[p], kChannelsPerPort)) {
             Send(ports, count, now);
             writer_.Reset();
             count = 0;
-            writer_.Add(start, levels_[p], kChannels);
+            writer_.Add(start, levels_[p], kChannelsPerPort);
         }
         ports[count++] = p;
     }

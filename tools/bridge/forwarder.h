@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/block_writer.h"
+#include "protocol/block_writer.h"
 #include "tools/bridge/mapping.h"
 #include "tools/bridge/merge.h"
 
@@ -56,12 +56,12 @@ class Forwarder {
     void Send(const int* ports, int count, Millis now);
 
     DatagramSink& sink_;
-    host::BlockWriter writer_;
-    const std::uint8_t* levels_[kDriverPorts] = {};
-    bool pending_[kDriverPorts] = {};
-    bool sent_[kDriverPorts] = {};
-    Millis lastSent_[kDriverPorts] = {};
-    std::uint64_t datagrams_[kDriverPorts] = {};
+    BlockWriter writer_;
+    const std::uint8_t* levels_[kNumPorts] = {};
+    bool pending_[kNumPorts] = {};
+    bool sent_[kNumPorts] = {};
+    Millis lastSent_[kNumPorts] = {};
+    std::uint64_t datagrams_[kNumPorts] = {};
     std::uint64_t total_ = 0;
     Millis last_{0};
     std::uint64_t failures_ = 0;

@@ -141,7 +141,7 @@ bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error
         error = prefix + "expected @PORT with a driver port 0..35 after the list";
         return false;
     }
-    if (first >= kDriverPorts) {
+    if (first >= kNumPorts) {
         error = prefix + "port " + std::to_string(first) + " is outside 0..35";
         return false;
     }
@@ -151,7 +151,7 @@ bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error
         return false;
     }
     // One more than the ports left, so that a list running past port 35 shows.
-    const std::size_t limit = kDriverPorts - first + 1;
+    const std::size_t limit = kNumPorts - first + 1;
     std::vector<std::uint32_t> universes;
     for (const std::string& item : Split(items, ',')) {
         if (!ParseItem(protocol, item, limit, universes, error)) {
@@ -164,8 +164,8 @@ bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error
                 "; the driver has 36 ports, 0..35)";
         return false;
     }
-    PortSource next[kDriverPorts];
-    for (int p = 0; p < kDriverPorts; ++p) {
+    PortSource next[kNumPorts];
+    for (int p = 0; p < kNumPorts; ++p) {
         next[p] = ports_[p];
     }
     for (std::size_t i = 0; i < universes.size(); ++i) {
@@ -176,7 +176,7 @@ bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error
                     DescribeSource(next[port]);
             return false;
         }
-        for (int p = 0; p < kDriverPorts; ++p) {
+        for (int p = 0; p < kNumPorts; ++p) {
             if (next[p].protocol == protocol && next[p].universe == source.universe) {
                 error = prefix + DescribeSource(source) + " is listed twice (ports " +
                         std::to_string(p) + " and " + std::to_string(port) + ")";
@@ -185,7 +185,7 @@ bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error
         }
         next[port] = source;
     }
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         ports_[p] = next[p];
     }
     return true;
@@ -200,7 +200,7 @@ int Mapping::Count(Protocol protocol) const {
 }
 
 bool Mapping::operator==(const Mapping& other) const {
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (ports_[p].protocol != other.ports_[p].protocol ||
             ports_[p].universe != other.ports_[p].universe) {
             return false;
@@ -210,7 +210,7 @@ bool Mapping::operator==(const Mapping& other) const {
 }
 
 int Mapping::PortOf(Protocol protocol, std::uint16_t universe) const {
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (ports_[p].protocol == protocol && ports_[p].universe == universe) {
             return p;
         }

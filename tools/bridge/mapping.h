@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace lxd::bridge {
+#include "protocol/layout.h"
 
-inline constexpr int kDriverPorts = 36;
-inline constexpr int kChannels = 512;
+namespace lxd::bridge {
 
 enum class Protocol : std::uint8_t { kNone, kSacn, kArtnet };
 
@@ -38,7 +37,7 @@ class Mapping {
     bool operator==(const Mapping& other) const;
 
   private:
-    PortSource ports_[kDriverPorts];
+    PortSource ports_[kNumPorts];
 };
 
 // "universe 7" or "port-address 0:0:7 (7)", for messages and the status view.

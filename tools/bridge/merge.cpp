@@ -7,11 +7,11 @@ namespace lxd::bridge {
 
 bool MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* driven) {
     if (count == 1 && inputs[0].priorities == nullptr) {
-        std::memcpy(out, inputs[0].levels, kChannels);
+        std::memcpy(out, inputs[0].levels, kChannelsPerPort);
         return true;
     }
     bool all = true;
-    for (int c = 0; c < kChannels; ++c) {
+    for (int c = 0; c < kChannelsPerPort; ++c) {
         int best = -1;
         std::uint8_t level = 0;
         for (int i = 0; i < count; ++i) {
@@ -37,8 +37,8 @@ bool MergeLevels(const MergeInput* inputs, int count, std::uint8_t* out, bool* d
 }
 
 void MergedOutput::Update(const MergeInput* inputs, int count, bool afterLoss) {
-    std::uint8_t next[kChannels];
-    bool driven[kChannels];
+    std::uint8_t next[kChannelsPerPort];
+    bool driven[kChannelsPerPort];
     if (MergeLevels(inputs, count, next, driven)) {
         // Every channel driven (the common case): nothing held.
         if (!allDriven_) {
@@ -47,7 +47,7 @@ void MergedOutput::Update(const MergeInput* inputs, int count, bool afterLoss) {
             allDriven_ = true;
         }
     } else {
-        for (int c = 0; c < kChannels; ++c) {
+        for (int c = 0; c < kChannelsPerPort; ++c) {
             if (driven[c]) {
                 held_[c] = false;
             } else if (hold_ && (held_[c] || (afterLoss && driven_[c]))) {

@@ -4,12 +4,13 @@
 #include <chrono>
 #include <cstdint>
 
+#include "host/clock.h"
 #include "tools/bridge/mapping.h"
 
 namespace lxd::bridge {
 
-// Time on a steady clock, from any fixed point; passed in so that tests set it.
-using Millis = std::chrono::milliseconds;
+// Time on the host clock, passed in so that tests set it.
+using host::Millis;
 
 // One live source's levels (512) and how strongly it holds each channel:
 // per-channel priorities (512, 0 = this source does not drive the channel)
@@ -43,9 +44,9 @@ class MergedOutput {
     bool Started() const { return started_; }
 
   private:
-    std::uint8_t levels_[kChannels] = {};
-    bool driven_[kChannels] = {};
-    bool held_[kChannels] = {};
+    std::uint8_t levels_[kChannelsPerPort] = {};
+    bool driven_[kChannelsPerPort] = {};
+    bool held_[kChannelsPerPort] = {};
     bool allDriven_ = false;  // driven_ all true and held_ all false
     bool started_ = false;
     bool hold_;

@@ -168,10 +168,6 @@ struct Network::InUse {
     std::string error;
 };
 
-Millis SteadyNow() {
-    return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
-}
-
 #if defined(__linux__)
 Network::Network(asio::io_context& io) : io_(io), out_(io), rescan_(io), changes_(io) {}
 #else
@@ -261,7 +257,7 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
         error = "cannot open a UDP socket: " + ec.message();
         return false;
     }
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (mapping.Port(p).protocol == Protocol::kSacn) {
             universes_.push_back(mapping.Port(p).universe);
         }
@@ -419,7 +415,7 @@ void Network::Start(Bridge& bridge) {
 
 void Network::AfterRescan() {
     if (Rescan()) {
-        bridge_->Listen(SteadyNow());  // sources on the new interface are sampled first
+        bridge_->Listen(host::NowMillis());  // sources on the new interface are sampled first
     }
 }
 
@@ -487,7 +483,7 @@ void Network::Arm(Receiver& receiver) {
 }
 
 int Network::DrainSacn() {
-    const Millis now = SteadyNow();
+    const Millis now = host::NowMillis();
     int received = 0;
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
@@ -502,7 +498,7 @@ int Network::DrainSacn() {
 }
 
 int Network::Drain(Receiver& receiver) {
-    const Millis now = SteadyNow();
+    const Millis now = host::NowMillis();
     const int received = Receive(receiver, now);
     bridge_->Flush(now);
     return received;

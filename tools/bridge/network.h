@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/layout.h"
 #include "tools/bridge/bridge.h"
 #include "tools/bridge/interfaces.h"
 #include "tools/bridge/snapshot.h"
@@ -27,13 +28,10 @@ struct NetworkSettings {
     // up and can receive multicast (loopback only when named).
     std::vector<std::string> interfaces;
     std::string toHost = "127.0.0.1";
-    std::uint16_t toPort = 2501;
+    std::uint16_t toPort = kIntakePort;
     std::uint16_t sacnPort = kSacnPort;
     std::uint16_t artnetPort = kArtnetPort;
 };
-
-// Milliseconds on the steady clock.
-Millis SteadyNow();
 
 class Network : public DatagramSink, public ReplySink {
   public:

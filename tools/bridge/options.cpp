@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <asio.hpp>
-#include <cstdio>
 #include <optional>
 
 #include "host/arguments.h"
@@ -15,13 +14,13 @@ namespace {
 // overflow).
 constexpr double kLongestDuration = 1e7;
 
-int Fail(const std::string& message, std::string* out) {
-    if (out != nullptr) {
-        *out = message;
-    } else {
-        std::fprintf(stderr, "lxdravik-bridge: %s\n", message.c_str());
+// Refuses the command line: `message` into `out`, or on stderr without it.
+int Refuse(const std::string& message, std::string* out) {
+    if (out == nullptr) {
+        return host::Fail("lxdravik-bridge", message);
     }
-    return 2;
+    *out = message;
+    return host::kBadCommandLine;
 }
 
 // `values` of one option as settings named after it.
@@ -84,7 +83,8 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
         ->type_name("ADDRESSES[@PORT]")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--to", to, "Where the driver listens (default 127.0.0.1:2501)")
+    app.add_option("--to", to,
+                   "Where the driver listens (default " + host::LocalDriverAddress() + ")")
         ->type_name("HOST:PORT");
     std::vector<std::string> interfaces;
     std::vector<std::string> binds;
@@ -120,10 +120,10 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (failure != nullptr && e.get_exit_code() != 0) {
-            return Fail(e.what(), failure);
+            return Refuse(e.what(), failure);
         }
         const int code = app.exit(e);
-        return code == 0 ? 0 : 2;
+        return code == 0 ? 0 : host::kBadCommandLine;
     }
 
     // The lists in the order given, so that messages name the list at fault.
@@ -153,15 +153,15 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
     SettingsText settings;
     std::string error;
     if (!options.configPath.empty() && !ReadConfig(options.configPath, settings, error)) {
-        return Fail(error, failure);
+        return Refuse(error, failure);
     }
     settings.OverrideWith(given);
     if (!ApplySettings(settings, options, error)) {
-        return Fail(error, failure);
+        return Refuse(error, failure);
     }
     if (app.count("--duration") > 0 &&
         !(options.duration >= 0 && options.duration <= kLongestDuration)) {
-        return Fail("--duration: expected a number of seconds from 0 to 10000000", failure);
+        return Refuse("--duration: expected a number of seconds from 0 to 10000000", failure);
     }
     return -1;
 }
@@ -176,10 +176,8 @@ bool ApplySettings(const SettingsText& settings, Options& options, std::string& 
     next.holdOnLoss = true;
     next.name.clear();
     next.http.clear();
-    if (settings.to &&
-        !host::ParseHostPort(settings.to->value, next.network.toHost, next.network.toPort)) {
-        error = settings.to->where + ": expected HOST:PORT with a port in 1..65535, got '" +
-                settings.to->value + "'";
+    if (settings.to && !host::ParseDestination(settings.to->where, settings.to->value,
+                                               next.network.toHost, next.network.toPort, error)) {
         return false;
     }
     for (const auto& [protocol, lists] : {std::pair{Protocol::kSacn, &settings.sacn},

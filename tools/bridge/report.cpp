@@ -11,17 +11,6 @@ std::string Number(std::uint64_t n) {
     return std::to_string(n);
 }
 
-std::string Quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::uint32_t SourcesSeen(const Bridge& bridge, int port) {
     if (const SacnUniverse* u = bridge.SacnAt(port)) {
         return u->SourcesSeen();
@@ -49,25 +38,6 @@ std::string IpText(std::uint32_t address) {
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
                   address >> 8 & 0xFF, address & 0xFF);
     return text;
-}
-
-std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port) {
-    std::vector<std::string> names;
-    if (const SacnUniverse* u = bridge.SacnAt(port)) {
-        for (int i = 0; i < kSacnMaxSources; ++i) {
-            const SacnSource& s = u->Slot(i);
-            if (s.used && s.hasLevels) {
-                names.push_back(Quoted(s.name));
-            }
-        }
-    } else if (const ArtnetUniverse* a = bridge.ArtnetAt(port)) {
-        for (int i = 0; i < kArtnetMaxSources; ++i) {
-            if (a->Slot(i).used) {
-                names.push_back(IpText(a->Slot(i).address));
-            }
-        }
-    }
-    return names;
 }
 
 std::string ShortSourceText(const PortSource& source) {
@@ -135,7 +105,7 @@ std::string SummaryText(const Bridge& bridge, const RunInfo& run, const NetworkS
                Number(a.parsed[static_cast<int>(ArtnetParse::kPoll)]) + " polls answered with " +
                Number(a.replies) + " replies\n";
     }
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (!map.Mapped(p)) {
             continue;
         }

@@ -19,8 +19,6 @@ struct RunInfo {
 // Dotted IPv4 text of a host-order address.
 std::string IpText(std::uint32_t address);
 
-// The live sources of a port: sACN source names in quotes, Art-Net addresses.
-std::vector<std::string> LiveSourceNames(const Bridge& bridge, int port);
 // "sACN 7" or "Art-Net 0:0:7".
 std::string ShortSourceText(const PortSource& source);
 std::uint64_t TotalDropped(const UniverseCounts& counts);

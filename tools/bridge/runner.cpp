@@ -94,8 +94,8 @@ struct Runner::Views : WebSource {
     Views(Runner& runner) : runner(runner) {}
 
     Snapshot Take(SnapshotTaker& taker) {
-        run.seconds = static_cast<double>((SteadyNow() - start).count()) / 1000.0;
-        return taker.Take(runner.bridge_, runner.network_->Status(), run, SteadyNow());
+        run.seconds = static_cast<double>((host::NowMillis() - start).count()) / 1000.0;
+        return taker.Take(runner.bridge_, runner.network_->Status(), run, host::NowMillis());
     }
     // Every kStatusInterval.
     void Update() {
@@ -118,7 +118,7 @@ struct Runner::Views : WebSource {
     // The levels are fresher than the status: a snapshot of their own, taken
     // at most once per push of the server.
     bool Levels(int port, std::uint8_t* out) override {
-        const Millis now = SteadyNow();
+        const Millis now = host::NowMillis();
         if (!levelsTaken || now - levelsAt >= Millis(kWebPushMillis / 2)) {
             levels = Take(levelTaker);
             levelsAt = now;
@@ -166,7 +166,7 @@ bool Runner::Open(std::string& error) {
         return false;
     }
     relay_.network = network_.get();
-    views_->start = SteadyNow();
+    views_->start = host::NowMillis();
     bridge_.Listen(views_->start);
     network_->Start(bridge_);
     if (!options_.http.empty()) {
@@ -205,14 +205,14 @@ void Runner::Reload() {
             log_.Line("reload failed, the running configuration stays: " + error);
             return;
         }
-        bridge_.Remap(next.mapping, next.holdOnLoss, SteadyNow());
+        bridge_.Remap(next.mapping, next.holdOnLoss, host::NowMillis());
         relay_.network = network.get();
         network->Start(bridge_);
         network_->Close();
         retired_ = std::move(network_);
         network_ = std::move(network);
     } else {
-        bridge_.Remap(next.mapping, next.holdOnLoss, SteadyNow());
+        bridge_.Remap(next.mapping, next.holdOnLoss, host::NowMillis());
     }
     if (next.name != options_.name) {
         Name(bridge_, views_->run, next.name);
@@ -231,11 +231,12 @@ void Runner::Reload() {
 std::string Runner::Run() {
     Views& v = *views_;
     v.run.to = options_.network.toHost + ":" + std::to_string(options_.network.toPort);
-    Repeat tick(io_, kTickInterval, [this] { bridge_.Tick(SteadyNow()); });
+    Repeat tick(io_, kTickInterval, [this] { bridge_.Tick(host::NowMillis()); });
     // A stalled terminal never stops the forwarding: the view is drawn on a
     // thread of its own from the snapshots handed over.
     v.live = console_ && IsTerminal(stdout);
     if (v.live) {
+        SetUpTerminal(stdout);
         v.terminal = std::make_unique<StatusWriter>(stdout);
     }
     v.Update();

@@ -42,7 +42,6 @@ class Runner {
     struct Views;
 
     void Reload();
-    void SayListening();
 
     asio::io_context io_;
     Options options_;

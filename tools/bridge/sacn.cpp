@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tools/bridge/wire.h"
+#include "protocol/pack.h"
 
 namespace lxd::bridge {
 namespace {
@@ -47,7 +47,7 @@ bool FlagsAndLength(const std::uint8_t* p, std::size_t& length) {
     if ((p[0] & 0xF0) != 0x70) {
         return false;
     }
-    length = Big16(p) & 0x0FFF;
+    length = ReadBig16(p) & 0x0FFF;
     return true;
 }
 
@@ -67,7 +67,7 @@ SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& pack
     if (end > size) {
         return SacnParse::kTruncated;
     }
-    const std::uint32_t rootVector = Big32(data + kRootVector);
+    const std::uint32_t rootVector = ReadBig32(data + kRootVector);
     if (rootVector == kVectorRootExtended) {
         return end >= kExtendedMinimum ? SacnParse::kNotData : SacnParse::kTruncated;
     }
@@ -80,28 +80,29 @@ SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& pack
     std::size_t framingLength;
     if (!FlagsAndLength(data + kFramingFlagsLength, framingLength) ||
         framingLength != end - kFramingFlagsLength ||
-        Big32(data + kFramingVector) != kVectorFramingData || data[kPriority] > kSacnMaxPriority) {
+        ReadBig32(data + kFramingVector) != kVectorFramingData ||
+        data[kPriority] > kSacnMaxPriority) {
         return SacnParse::kFramingLayer;
     }
-    const std::uint32_t universe = Big16(data + kUniverse);
+    const std::uint32_t universe = ReadBig16(data + kUniverse);
     if (universe < 1 || universe > 63999) {
         return SacnParse::kFramingLayer;
     }
     std::size_t dmpLength;
     if (!FlagsAndLength(data + kDmpFlagsLength, dmpLength) || dmpLength != end - kDmpFlagsLength ||
         data[kDmpVector] != kVectorDmpSetProperty ||
-        data[kAddressDataType] != kAddressDataTypeRelative || Big16(data + kFirstAddress) != 0 ||
-        Big16(data + kAddressIncrement) != 1) {
+        data[kAddressDataType] != kAddressDataTypeRelative ||
+        ReadBig16(data + kFirstAddress) != 0 || ReadBig16(data + kAddressIncrement) != 1) {
         return SacnParse::kDmpLayer;
     }
-    const std::uint32_t count = Big16(data + kValueCount);
+    const std::uint32_t count = ReadBig16(data + kValueCount);
     if (count < 1 || count > 513 || count != end - kStartCode) {
         return SacnParse::kDmpLayer;
     }
     packet.cid = data + kCid;
     packet.sourceName = data + kSourceName;
     packet.priority = data[kPriority];
-    packet.syncAddress = static_cast<std::uint16_t>(Big16(data + kSyncAddress));
+    packet.syncAddress = static_cast<std::uint16_t>(ReadBig16(data + kSyncAddress));
     packet.sequence = data[kSequence];
     packet.preview = (data[kOptions] & kOptionPreview) != 0;
     packet.terminated = (data[kOptions] & kOptionTerminated) != 0;

@@ -11,7 +11,7 @@ namespace {
 // Copies `count` values and zeroes the rest of the 512.
 void CopySlots(const std::uint8_t* slots, std::uint16_t count, std::uint8_t* to) {
     std::memcpy(to, slots, count);
-    std::memset(to + count, 0, kChannels - count);
+    std::memset(to + count, 0, kChannelsPerPort - count);
 }
 
 // Per-address priorities: values above 200 are reserved and count as 200.
@@ -19,7 +19,7 @@ void CopyPriorities(const std::uint8_t* slots, std::uint16_t count, std::uint8_t
     for (std::uint16_t i = 0; i < count; ++i) {
         to[i] = std::min(slots[i], kSacnMaxPriority);
     }
-    std::memset(to + count, 0, kChannels - count);
+    std::memset(to + count, 0, kChannelsPerPort - count);
 }
 
 bool Merged(const SacnSource& s) {

@@ -66,8 +66,8 @@ struct SacnSource {
     std::uint64_t packets = 0;
     std::uint64_t sequenceErrors = 0;
     std::uint32_t generation = 0;  // changes when the slot takes a new source
-    std::uint8_t levels[kChannels] = {};
-    std::uint8_t priorities[kChannels] = {};  // 0..200
+    std::uint8_t levels[kChannelsPerPort] = {};
+    std::uint8_t priorities[kChannelsPerPort] = {};  // 0..200
 };
 
 class SacnUniverse {

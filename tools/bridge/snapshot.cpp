@@ -96,7 +96,7 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.artnetCounts = bridge.Artnet();
     s.unmappedSacn = Unmapped(bridge.UnmappedSacn(), now);
     s.unmappedArtnet = Unmapped(bridge.UnmappedArtnet(), now);
-    for (int p = 0; p < kDriverPorts; ++p) {
+    for (int p = 0; p < kNumPorts; ++p) {
         if (!map.Mapped(p)) {
             continue;
         }
@@ -120,7 +120,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
             port.perAddress = u->AnyPerAddressPriority();
             port.sampling = u->Sampling();
             port.sourcesSeen = u->SourcesSeen();
-            std::copy(u->Output().Levels(), u->Output().Levels() + kChannels, port.levels.begin());
+            std::copy(u->Output().Levels(), u->Output().Levels() + kChannelsPerPort,
+                      port.levels.begin());
             for (int i = 0; i < kSacnMaxSources; ++i) {
                 const SacnSource& src = u->Slot(i);
                 if (!src.used) {
@@ -142,7 +143,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
             }
         } else if (const ArtnetUniverse* a = bridge.ArtnetAt(p)) {
             port.sourcesSeen = a->SourcesSeen();
-            std::copy(a->Output().Levels(), a->Output().Levels() + kChannels, port.levels.begin());
+            std::copy(a->Output().Levels(), a->Output().Levels() + kChannelsPerPort,
+                      port.levels.begin());
             for (int i = 0; i < kArtnetMaxSources; ++i) {
                 const ArtnetSource& src = a->Slot(i);
                 if (!src.used) {

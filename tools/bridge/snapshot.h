@@ -68,7 +68,7 @@ struct PortStatus {
     std::uint64_t drops = 0;
     std::uint64_t lost = 0;
     std::uint64_t datagramsForwarded = 0;
-    std::array<std::uint8_t, kChannels> levels{};
+    std::array<std::uint8_t, kChannelsPerPort> levels{};
     std::vector<SourceStatus> sources;
     UniverseCounts counts;  // packets, drops by reason, sources lost
     std::uint32_t sourcesSeen = 0;
@@ -118,7 +118,7 @@ class SnapshotTaker {
         std::uint64_t sources[kSacnMaxSources] = {};
         std::uint32_t generation[kSacnMaxSources] = {};
     };
-    Previous previous_[kDriverPorts];
+    Previous previous_[kNumPorts];
     Millis last_{0};
     bool started_ = false;
 };

@@ -16,9 +16,14 @@ namespace lxd::bridge {
 
 bool IsTerminal(std::FILE* stream) {
 #if defined(_WIN32)
-    if (_isatty(_fileno(stream)) == 0) {
-        return false;
-    }
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+void SetUpTerminal(std::FILE* stream) {
+#if defined(_WIN32)
     const HANDLE console = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(console, &mode)) {
@@ -30,9 +35,8 @@ bool IsTerminal(std::FILE* stream) {
         SetConsoleMode(
             input, (mode & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE)) | ENABLE_EXTENDED_FLAGS);
     }
-    return true;
 #else
-    return isatty(fileno(stream)) != 0;
+    (void)stream;
 #endif
 }
 

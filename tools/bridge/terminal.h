@@ -6,9 +6,13 @@
 
 namespace lxd::bridge {
 
-// Whether `stream` is a terminal. On Windows also turns on ANSI escapes and
-// UTF-8 output, and turns QuickEdit off: a selection would stop every write.
+// Whether `stream` is a terminal.
 bool IsTerminal(std::FILE* stream);
+
+// Readies the terminal of `stream` for the status view: on Windows turns on
+// ANSI escapes and UTF-8 output, and turns QuickEdit off (a selection would
+// stop every write); nothing elsewhere.
+void SetUpTerminal(std::FILE* stream);
 
 // The terminal's width in columns (80 when unknown).
 int TerminalColumns(std::FILE* stream);

@@ -90,7 +90,7 @@ void WebServer::Impl::Chosen(websocketpp::connection_hdl hdl, const std::string&
     }
     for (Client& client : clients) {
         if (!client.hdl.owner_before(hdl) && !hdl.owner_before(client.hdl)) {
-            client.port = port < kDriverPorts ? port : -1;
+            client.port = port < kNumPorts ? port : -1;
         }
     }
 }
@@ -106,7 +106,7 @@ void WebServer::Impl::Arm() {
 }
 
 void WebServer::Impl::Push() {
-    std::uint8_t frame[1 + kChannels];
+    std::uint8_t frame[1 + kChannelsPerPort];
     for (const Client& client : clients) {
         websocketpp::lib::error_code ec;
         const Server::connection_ptr con = server.get_con_from_hdl(client.hdl, ec);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "host/arguments.h"
 #include "host/driver_library.h"
 #include "tools/monitor/options.h"
 #include "tools/monitor/session.h"
@@ -78,8 +79,7 @@ int main(int argc, char** argv) {
 #if defined(LXD_MONITOR_LIVE_VIEW)
     const bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     if (options.live && !terminal) {
-        std::fprintf(stderr, "lxdravik-monitor: --live needs a terminal on stdin and stdout\n");
-        return 2;
+        return lxd::host::Fail("lxdravik-monitor", "--live needs a terminal on stdin and stdout");
     }
     const bool interactive = options.live || (terminal && !options.json && options.duration < 0);
 #endif

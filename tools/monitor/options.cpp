@@ -1,9 +1,9 @@
 #include "tools/monitor/options.h"
 
 #include <CLI/CLI.hpp>
-#include <cstdio>
 #include <string>
 
+#include "host/arguments.h"
 #include "protocol/layout.h"
 
 namespace lxd::monitor {
@@ -57,8 +57,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
                      : format == "pct" ? LevelFormat::kPercent
                                        : LevelFormat::kDecimal;
     if (options.live && options.json) {
-        std::fprintf(stderr, "lxdravik-monitor: --live and --json exclude each other\n");
-        return 2;
+        return host::Fail("lxdravik-monitor", "--live and --json exclude each other");
     }
 #endif
     return -1;

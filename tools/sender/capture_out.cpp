@@ -28,7 +28,7 @@ bool CaptureOut::Open(const std::string& path, const std::string& address, std::
     return true;
 }
 
-bool CaptureOut::Write(const host::Bytes& datagram, std::chrono::steady_clock::duration sinceOpen) {
+bool CaptureOut::Write(const host::Bytes& datagram, host::Clock::duration sinceOpen) {
     const std::int64_t at =
         openedMicroseconds_ +
         std::chrono::duration_cast<std::chrono::microseconds>(sinceOpen).count();

@@ -3,11 +3,11 @@
 // stamped with the time it is due.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "host/capture.h"
+#include "host/clock.h"
 #include "host/udp.h"
 
 namespace lxd::sender {
@@ -18,7 +18,7 @@ class CaptureOut {
     bool Open(const std::string& path, const std::string& address, std::uint16_t port,
               std::string& error);
     // Writes one datagram stamped `sinceOpen` after the wall-clock time of Open.
-    bool Write(const host::Bytes& datagram, std::chrono::steady_clock::duration sinceOpen);
+    bool Write(const host::Bytes& datagram, host::Clock::duration sinceOpen);
     bool Close(std::string& error);
 
   private:

@@ -14,6 +14,7 @@
 #include <functional>
 #include <thread>
 
+#include "host/arguments.h"
 #include "host/clock.h"
 #include "host/udp.h"
 #include "tools/sender/datagrams.h"
@@ -68,15 +69,13 @@ int main(int argc, char** argv) {
     if (!options.file.empty()) {
         std::string error;
         if (!lxd::sender::ReadLevelFile(options.file, frame, error)) {
-            std::fprintf(stderr, "lxdravik-send: %s\n", error.c_str());
-            return 2;
+            return lxd::host::Fail(lxd::sender::kProgram, error);
         }
     }
     std::string address;
     if (!lxd::host::ResolveIpv4(options.host, address)) {
-        std::fprintf(stderr, "lxdravik-send: cannot resolve '%s' to an IPv4 address\n",
-                     options.host.c_str());
-        return 2;
+        return lxd::host::Fail(lxd::sender::kProgram,
+                               "cannot resolve '" + options.host + "' to an IPv4 address");
     }
     lxd::host::UdpSocket socket;
     if (!socket.Valid() || !socket.SetDestination(address, options.port)) {
@@ -111,8 +110,7 @@ int main(int argc, char** argv) {
     if (!options.pcap.empty()) {
         std::string error;
         if (!capture.Open(options.pcap, address, options.port, error)) {
-            std::fprintf(stderr, "lxdravik-send: %s\n", error.c_str());
-            return 2;
+            return lxd::host::Fail(lxd::sender::kProgram, error);
         }
         put = [&capture](const lxd::host::Bytes& datagram, Clock::duration due) {
             return capture.Write(datagram, due);

@@ -5,11 +5,6 @@
 #include "host/arguments.h"
 
 namespace lxd::sender {
-namespace {
-
-constexpr const char* kProgram = "lxdravik-send";
-
-}  // namespace
 
 int ParseOptions(int argc, char** argv, Options& options) {
     CLI::App app{

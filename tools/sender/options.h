@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "protocol/layout.h"
 #include "tools/sender/datagrams.h"
 #include "tools/sender/levels.h"
 
 namespace lxd::sender {
+
+// The name that starts every message of the sender.
+inline constexpr const char* kProgram = "lxdravik-send";
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -27,7 +31,7 @@ struct Options {
     bool quiet = false;
     std::string pcap;    // non-empty: write the datagrams into this capture
     std::string replay;  // non-empty: play this capture instead
-    std::uint16_t replayPort = 2501;
+    std::uint16_t replayPort = kIntakePort;
     double speed = 1.0;  // replay speed; 0: as fast as possible
     bool loop = false;
     double loopGap = -1;  // ms between --loop passes; < 0: the capture's typical interval

@@ -8,12 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "host/arguments.h"
 #include "host/capture.h"
+#include "host/clock.h"
 
 namespace lxd::sender {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using host::Clock;
 
 struct Played {
     std::uint64_t datagrams = 0;
@@ -22,11 +24,6 @@ struct Played {
     std::uint64_t passes = 0;
     std::string firstError;
 };
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "lxdravik-send: %s\n", message.c_str());
-    return 2;
-}
 
 // Sleeps until `due` in short steps, so that an interrupt is not kept waiting
 // by a long pause in the capture. False when stopped.
@@ -158,7 +155,7 @@ bool PlayPass(const Options& options, host::UdpSocket& socket, const std::atomic
         }
         if (progress && now >= nextProgress) {
             PrintProgress(played.passes + 1, reader.Counts().matched, survey.counts.matched,
-                          std::chrono::duration<double>(now - start).count());
+                          host::SecondsBetween(start, now));
             nextProgress = now + std::chrono::milliseconds(250);
         }
     }
@@ -190,7 +187,7 @@ int Replay(const Options& options, host::UdpSocket& socket, const std::string& a
     Survey survey;
     std::string error;
     if (!SurveyCapture(options.replay, options.replayPort, survey, error)) {
-        return Fail(error);
+        return host::Fail(kProgram, error);
     }
     const host::CaptureCounts& counts = survey.counts;
     const bool progress = !options.quiet && isatty(STDERR_FILENO);
@@ -212,9 +209,9 @@ int Replay(const Options& options, host::UdpSocket& socket, const std::string& a
         std::fprintf(stderr, "\n");
     }
     if (!error.empty()) {
-        return Fail(error);  // the file changed under us
+        return host::Fail(kProgram, error);  // the file changed under us
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = host::SecondsBetween(start, Clock::now());
     std::printf(
         "replayed %llu datagrams (%llu bytes) of %s in %.1f s to %s:%u; whole passes: %llu\n",
         static_cast<unsigned long long>(played.datagrams),

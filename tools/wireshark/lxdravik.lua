@@ -1,7 +1,7 @@
 -- Wireshark dissector for the datagrams that lxdravik drains from UDP port
 -- 2501: level packets (kind 0x202F) and block packets (kind 0x808F). Every
 -- datagram and every block is judged by the rules of the driver's intake
--- (intake/datagram.cpp, intake/run_length.cpp, and the receive's size limit),
+-- (intake/datagram.cpp, protocol/run_length.cpp, and the receive's size limit),
 -- after what decides whether the driver receives it at all: IPv4, the
 -- driver's port, not a copy quoted in an ICMP error, a whole datagram.
 -- lxdravik.applied says whether the driver takes the datagram into a write,

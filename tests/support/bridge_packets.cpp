@@ -1,47 +1,40 @@
-#include "tests/bridge/packets.h"
+#include "tests/support/bridge_packets.h"
+
+#include "protocol/pack.h"
 
 namespace lxd::test {
 namespace {
 
-void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v >> 8);
-    b[at + 1] = static_cast<std::uint8_t>(v);
-}
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    Put16(b, at, v >> 16);
-    Put16(b, at + 2, v & 0xFFFF);
-}
 void PutFlagsLength(Bytes& b, std::size_t at, std::uint8_t flags, int length, std::size_t real) {
-    Put16(b, at,
-          static_cast<std::uint32_t>(flags) << 12 |
-              (static_cast<std::uint32_t>(length < 0 ? real : length) & 0x0FFF));
+    WriteBig16(&b[at], static_cast<std::uint32_t>(flags) << 12 |
+                           (static_cast<std::uint32_t>(length < 0 ? real : length) & 0x0FFF));
 }
 
 }  // namespace
 
 Bytes SacnFields::Build() const {
     Bytes b(126 + slots.size(), 0);
-    Put16(b, 0, preambleSize);
-    Put16(b, 2, postambleSize);
+    WriteBig16(&b[0], preambleSize);
+    WriteBig16(&b[2], postambleSize);
     std::copy(identifier.begin(), identifier.begin() + 12, b.begin() + 4);
     PutFlagsLength(b, 16, rootFlags, rootLength, b.size() - 16);
-    Put32(b, 18, rootVector);
+    WriteBig32(&b[18], rootVector);
     std::fill(b.begin() + 22, b.begin() + 38, cidByte);
     PutFlagsLength(b, 38, framingFlags, framingLength, b.size() - 38);
-    Put32(b, 40, framingVector);
+    WriteBig32(&b[40], framingVector);
     std::copy(sourceName.begin(), sourceName.begin() + std::min<std::size_t>(64, sourceName.size()),
               b.begin() + 44);
     b[108] = priority;
-    Put16(b, 109, syncAddress);
+    WriteBig16(&b[109], syncAddress);
     b[111] = sequence;
     b[112] = options;
-    Put16(b, 113, universe);
+    WriteBig16(&b[113], universe);
     PutFlagsLength(b, 115, dmpFlags, dmpLength, b.size() - 115);
     b[117] = dmpVector;
     b[118] = addressType;
-    Put16(b, 119, firstAddress);
-    Put16(b, 121, increment);
-    Put16(b, 123, static_cast<std::uint32_t>(valueCount < 0 ? slots.size() + 1 : valueCount));
+    WriteBig16(&b[119], firstAddress);
+    WriteBig16(&b[121], increment);
+    WriteBig16(&b[123], static_cast<std::uint32_t>(valueCount < 0 ? slots.size() + 1 : valueCount));
     b[125] = startCode;
     std::copy(slots.begin(), slots.end(), b.begin() + 126);
     if (keep >= 0 && static_cast<std::size_t>(keep) < b.size()) {
@@ -53,25 +46,23 @@ Bytes SacnFields::Build() const {
 Bytes ArtDmxFields::Build() const {
     Bytes b(18 + data.size(), 0);
     std::copy(id.begin(), id.end(), b.begin());
-    b[8] = static_cast<std::uint8_t>(opCode);  // OpCode: low byte first
-    b[9] = static_cast<std::uint8_t>(opCode >> 8);
-    Put16(b, 10, version);
+    WriteLittle16(&b[8], opCode);  // OpCode: low byte first
+    WriteBig16(&b[10], version);
     b[12] = sequence;
     b[13] = physical;
-    b[14] = static_cast<std::uint8_t>(portAddress);
-    b[15] = static_cast<std::uint8_t>(portAddress >> 8);
-    Put16(b, 16, static_cast<std::uint32_t>(length < 0 ? data.size() : length));
+    WriteLittle16(&b[14], portAddress);
+    WriteBig16(&b[16], static_cast<std::uint32_t>(length < 0 ? data.size() : length));
     std::copy(data.begin(), data.end(), b.begin() + 18);
     return b;
 }
 
 Bytes ArtPollFields::Build() const {
     Bytes b{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x20, 0, 0, flags, 0};
-    Put16(b, 10, version);
+    WriteBig16(&b[10], version);
     if (targeted) {
         b.resize(22, 0);
-        Put16(b, 14, top);
-        Put16(b, 16, bottom);
+        WriteBig16(&b[14], top);
+        WriteBig16(&b[16], bottom);
     }
     return b;
 }

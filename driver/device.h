@@ -1,3 +1,0 @@
-// Moved: include protocol/device.h
-#pragma once
-#include "protocol/device.h"

@@ -1,3 +1,0 @@
-// Moved: include protocol/run_length.h
-#pragma once
-#include "protocol/run_length.h"

@@ -1,3 +1,0 @@
-// Moved: include protocol/layout.h
-#pragma once
-#include "protocol/layout.h"
