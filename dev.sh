@@ -235,7 +235,7 @@ windows_stage() {
 fuzz_stage() {
   [[ -f fuzz/CMakeLists.txt ]] || return 0
   say "fuzz smoke"
-  if ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-20}"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
+  if ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-10}"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
 }
 
 cmd_test() {
