@@ -107,8 +107,8 @@ SKIPPED=0
 
 # Tests run in a network namespace of their own where we may make one (root,
 # or unprivileged user namespaces): no daemon of the machine holds their ports,
-# two test runs on one machine do not meet on UDP 2501, and nothing they send
-# can leave the machine. Elsewhere they run as they are.
+# two test runs on one machine do not meet on the driver's UDP port, and
+# nothing they send can leave the machine. Elsewhere they run as they are.
 isolated() {
   if unshare -n true 2>/dev/null; then
     unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$@"

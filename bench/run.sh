@@ -2,7 +2,8 @@
 # Runs the benchmarks and prints each figure against its goal. The bridge
 # bench fails by itself when its sACN path allocates.
 #   bench/run.sh BIN_DIR [REPETITIONS]     (./dev.sh bench passes build/release/bin)
-# The intake bench binds UDP 2501, so it runs under the shared port lock.
+# The intake bench binds the driver's UDP port, so it runs under the shared
+# port lock.
 set -euo pipefail
 bin=${1:?usage: bench/run.sh BIN_DIR [REPETITIONS]}
 reps=${2:-5}
@@ -14,8 +15,8 @@ common=(--benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
 
 echo "== codec (one 512-level block)"
 "$bin/codec_bench" "${common[@]}" --benchmark_out="$out/codec.json" --benchmark_out_format=json
-echo "== intake (loopback, UDP 2501)"
-flock /tmp/lxdravik-2501.lock "$bin/intake_bench" "${common[@]}" \
+echo "== intake (loopback, the driver's UDP port)"
+flock /tmp/lxdravik-intake-port.lock "$bin/intake_bench" "${common[@]}" \
   --benchmark_out="$out/intake.json" --benchmark_out_format=json
 
 echo "== bridge (sACN over loopback, in a network namespace of its own when root)"
@@ -27,7 +28,7 @@ echo "== bridge (sACN over loopback, in a network namespace of its own when root
 # tshark with the dissector and without it, the CPU time of the faster of two
 # runs each. Written to a file only: nothing is sent.
 echo "== dissector (tshark over a capture of 20,000 block packets)"
-dissector=$(cd "$(dirname "$0")/.." && pwd)/tools/wireshark/lxdravik.lua
+dissector=$bin/../tools/wireshark/lxdravik.lua
 if command -v tshark >/dev/null && [[ -x "$bin/lxdravik-send" ]]; then
   "$bin/lxdravik-send" --quiet --pattern fade --ports 0-3 --coding rle --count 20000 \
     --pcap "$out/show.pcap" >/dev/null

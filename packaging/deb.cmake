@@ -16,10 +16,8 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/driver/lxdravik.h ${PROJECT_SOURCE_DIR}/driver/lxdravik_bitmap.h
   DESTINATION include)
 install(FILES ${LXD_SAMPLE_BITMAPS} DESTINATION ${LXD_BITMAP_DIR})
-set(LXD_DISSECTOR ${PROJECT_SOURCE_DIR}/tools/wireshark/lxdravik.lua)
-if(EXISTS ${LXD_DISSECTOR})
-  install(FILES ${LXD_DISSECTOR} DESTINATION ${LXD_LIBDIR}/wireshark/plugins)
-endif()
+install(FILES ${PROJECT_BINARY_DIR}/tools/wireshark/lxdravik.lua
+  DESTINATION ${LXD_LIBDIR}/wireshark/plugins)
 
 # The bridge as a system service: its systemd unit, its configuration (a
 # conffile) and the maintainer scripts that create its user and enable and
@@ -28,7 +26,7 @@ set(LXD_CONTROL_EXTRA "")
 set(LXD_CONFFILE_LINES "${LXD_BITMAP_DIR}/welcome.bmp\n${LXD_BITMAP_DIR}/modebar.bmp\n")
 if(TARGET lxdravik-bridge)
   install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/lxdravik-bridge.service DESTINATION lib/systemd/system)
-  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/bridge.toml DESTINATION /etc/lxdravik)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/bridge.toml DESTINATION /etc/lxdravik)
   string(APPEND LXD_CONFFILE_LINES "/etc/lxdravik/bridge.toml\n")
   foreach(script postinst prerm postrm)
     list(APPEND LXD_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/deb/${script})
@@ -47,7 +45,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Dravik Lighting")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lighting-network input driver, its monitor, sender and bridge")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-  "lxdravik receives lighting levels on UDP port 2501 for the Vistane host application.\n"
+  "lxdravik receives lighting levels on UDP port ${LXD_kIntakePort} for the Vistane host application.\n"
   "The package holds the driver library, its header, lxdravik-monitor (a stand-in host that\n"
   "shows the levels arriving), lxdravik-send (test levels), sample branding bitmaps and\n"
   "lxdravik-bridge (sACN and Art-Net into the driver), a service configured in\n"

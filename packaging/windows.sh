@@ -54,7 +54,7 @@ mkdir -p "$root/tools" "$root/bitmaps"
 # installer makes the bridge a service with it.
 bridge=()
 if [[ -f $root/tools/lxdravik-bridge.exe ]]; then
-  sed -e 's/$/\r/' "$here/bridge.toml" >"$root/tools/bridge.toml"
+  sed -e 's/$/\r/' "$build/packaging/bridge.toml" >"$root/tools/bridge.toml"
   bridge=(-DBRIDGE)
 fi
 cp "$source_dir/driver/lxdravik.h" "$root/"

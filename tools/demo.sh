@@ -28,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Each sender starts half a second later, once the monitor holds UDP 2501.
+# Each sender starts half a second later, once the monitor holds the driver's port.
 start_sender() {
   local name=$1
   shift

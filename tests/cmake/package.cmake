@@ -6,10 +6,7 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT LXD_SANITIZE AND LXD_BUILD_TOOLS)
   if(EXISTS ${PROJECT_SOURCE_DIR}/tools/bridge/CMakeLists.txt)
     list(APPEND optional bridge)
   endif()
-  if(EXISTS ${PROJECT_SOURCE_DIR}/tools/wireshark/lxdravik.lua)
-    list(APPEND optional dissector)
-  endif()
-  string(REPLACE ";" " " optional "${optional}")
+  string(REPLACE ";" " " optional "dissector ${optional}")
   set(environment
     LXD_DIST=${PROJECT_SOURCE_DIR}/dist
     LXD_VERSION=${PROJECT_VERSION}
@@ -18,6 +15,7 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT LXD_SANITIZE AND LXD_BUILD_TOOLS)
     LXD_EXPORT_TEST=$<TARGET_FILE:export_table_test>
     LXD_CHECK_SETUP=${PROJECT_SOURCE_DIR}/build/package-check/lxdravik-${PROJECT_VERSION}-setup.exe
     LXD_SOURCE=${PROJECT_SOURCE_DIR}
+    LXD_BRIDGE_CONFIG=${PROJECT_BINARY_DIR}/packaging/bridge.toml
     "LXD_OPTIONAL=${optional}")
   foreach(check contents deb-runs deb-service wine-install)
     add_test(NAME package_${check}
@@ -25,5 +23,5 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT LXD_SANITIZE AND LXD_BUILD_TOOLS)
     set_tests_properties(package_${check} PROPERTIES
       ENVIRONMENT "${environment}" SKIP_RETURN_CODE 77 TIMEOUT 300)
   endforeach()
-  set_tests_properties(package_deb-runs PROPERTIES RESOURCE_LOCK udp2501)
+  set_tests_properties(package_deb-runs PROPERTIES RESOURCE_LOCK intake_port)
 endif()

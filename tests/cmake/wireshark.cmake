@@ -8,15 +8,13 @@ if(TARGET lxd_capture AND LXD_BUILD_TOOLS)
   set(LXD_WIRESHARK_DEFINES
     LXD_TSHARK="$<$<BOOL:${LXD_TSHARK_PROGRAM}>:${LXD_TSHARK_PROGRAM}>"
     LXD_EDITCAP="$<$<BOOL:${LXD_EDITCAP_PROGRAM}>:${LXD_EDITCAP_PROGRAM}>"
-    LXD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    LXD_DISSECTOR="${PROJECT_BINARY_DIR}/tools/wireshark/lxdravik.lua")
 
   # tshark with this tree's dissector, and the frames and captures the tests
   # give it.
-  add_library(lxd_test_tshark STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
-  add_library(lxd::test_tshark ALIAS lxd_test_tshark)
+  lxd_library(test_tshark ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
   target_compile_definitions(lxd_test_tshark PRIVATE ${LXD_WIRESHARK_DEFINES})
-  target_link_libraries(lxd_test_tshark PUBLIC lxd_capture lxd_test_tools ${LXD_GTEST_MAIN}
-    PRIVATE lxd_options)
+  target_link_libraries(lxd_test_tshark PUBLIC lxd_capture lxd_test_tools ${LXD_GTEST_MAIN})
 
   # lxd_add_wireshark_test(name [PORT_LOCK] SOURCES...): a test program of
   # this folder, with tshark's and editcap's paths.

@@ -38,7 +38,7 @@ std::string EditcapPath() {
     return Executable(LXD_EDITCAP);
 }
 std::string DissectorPath() {
-    return LXD_SOURCE_DIR "/tools/wireshark/lxdravik.lua";
+    return LXD_DISSECTOR;
 }
 
 TsharkFields RunTshark(const std::string& capture, const std::vector<std::string>& fields,
