@@ -5,27 +5,16 @@
 # against Debian's OLA as an independent sender, its status page and its
 # reload.
 if(LXD_BUILD_BRIDGE)
-  set(LXD_BRIDGE_TEST_SOURCES
-    ${CMAKE_CURRENT_SOURCE_DIR}/bridge/parser_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/bridge/merge_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/bridge/bridge_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/bridge/config_test.cpp
-  )
+  set(sources parser_test merge_test bridge_test config_test)
+  set(end_to_end "")
   if(NOT WIN32 AND LXD_BUILD_TOOLS)
-    list(APPEND LXD_BRIDGE_TEST_SOURCES
-      ${CMAKE_CURRENT_SOURCE_DIR}/bridge/program_test.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/bridge/ola_test.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/bridge/service_test.cpp
-    )
+    list(APPEND sources program_test ola_test service_test)
+    set(end_to_end lxd_test_tools lxd_json_headers
+      DEPENDS lxdravik lxdravik-monitor lxdravik-bridge)
   endif()
-  add_executable(bridge_tests ${LXD_BRIDGE_TEST_SOURCES})
-  target_link_libraries(bridge_tests PRIVATE lxd_bridge_app lxd_intake lxd_test_support
-    lxd_options ${LXD_GTEST_MAIN})
-  if(NOT WIN32 AND LXD_BUILD_TOOLS)
-    target_link_libraries(bridge_tests PRIVATE lxd_test_tools lxd_json_headers)
-    add_dependencies(bridge_tests lxdravik lxdravik-monitor lxdravik-bridge)
-  endif()
-  lxd_add_test(bridge_tests PORT_LOCK)
+  list(TRANSFORM sources REPLACE "(.+)" "bridge/\\1.cpp")
+  lxd_add_test(bridge_tests PORT_LOCK SOURCES ${sources}
+    LIBS lxd_bridge_app lxd_intake lxd_test_support ${end_to_end})
   # The status page in Debian's chromium (tests/web, puppeteer-core from npm),
   # inside a network namespace of its own; its screenshot is left in
   # artefacts/ of the build folder.
