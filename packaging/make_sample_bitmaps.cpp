@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lxdravik_version.h"
 #include "protocol/pack.h"
 
 namespace {
@@ -205,7 +206,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    if (!WriteBmp(dir + "/welcome.bmp", Welcome(LXD_VERSION)) ||
+    if (!WriteBmp(dir + "/welcome.bmp", Welcome(lxd::kVersionText)) ||
         !WriteBmp(dir + "/modebar.bmp", ModeBar())) {
         std::fprintf(stderr, "make_sample_bitmaps: cannot write into %s\n", dir.c_str());
         return 1;

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <functional>
 
+#include "lxdravik_version.h"
 #include "tools/bridge/events.h"
 #include "tools/bridge/report.h"
 #include "tools/bridge/snapshot.h"
@@ -155,7 +156,7 @@ Runner::Runner(const Options& options, Log& log, bool console)
       network_(std::make_unique<Network>(io_)),
       bridge_(options.mapping, options.holdOnLoss, relay_),
       views_(std::make_unique<Views>(*this)) {
-    bridge_.SetVersion(LXD_VERSION_MAJOR, LXD_VERSION_MINOR);
+    bridge_.SetVersion(kVersionFirst, kVersionSecond);
     Name(bridge_, views_->run, options.name);
 }
 
