@@ -144,8 +144,10 @@ Bytes Ipv6Frame(const Bytes& payload) {
 
 Bytes IcmpQuoteFrame(const Bytes& payload) {
     const Bytes quoted = Ipv4Frame(payload);
-    Bytes icmp = {3, 3, 0, 0, 0, 0, 0, 0};  // destination unreachable: port unreachable
-    icmp.insert(icmp.end(), quoted.begin() + 14, quoted.end());
+    Bytes icmp(8 + quoted.size() - 14);
+    icmp[0] = 3;  // destination unreachable: port unreachable
+    icmp[1] = 3;
+    std::copy(quoted.begin() + 14, quoted.end(), icmp.begin() + 8);
     Bytes frame = Ipv4Frame(icmp);
     frame.erase(frame.begin() + 14 + 20, frame.begin() + 14 + 28);  // no UDP header
     WriteBig16(&frame[14 + 2], static_cast<std::uint32_t>(20 + icmp.size()));
