@@ -8,16 +8,28 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Debian packages the builds and tests need; wine32 needs the i386 architecture.
-# ola is the independent sACN and Art-Net sender of the bridge tests; toml++,
-# websocketpp and nlohmann-json (header-only, so the Windows build has them
-# too) are the bridge's configuration and status page; chromium, nodejs and
-# npm test that page in a browser; systemd's systemd-analyze checks its unit.
-PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
-  libbenchmark-dev libcli11-dev libncurses-dev libpcap-dev tshark g++-mingw-w64-i686
-  g++-mingw-w64-x86-64 libasio-dev wine wine64 wine32:i386 nsis p7zip-full zip unzip dpkg-dev
-  file iproute2 procps ccache ola libtomlplusplus-dev libwebsocketpp-dev nlohmann-json3-dev
-  chromium nodejs npm systemd)
+# Debian packages, by what needs them. Each command installs only its own
+# sets: the demo needs the native build alone.
+#   the native build (driver, tools, tests): the compiler, GoogleTest, CLI11,
+#   ncurses, libpcap, standalone Asio, and the bridge's toml++, websocketpp
+#   and nlohmann-json (header-only, so the Windows build has them too)
+BUILD_PACKAGES=(cmake ninja-build g++ ccache googletest libgtest-dev libcli11-dev libncurses-dev
+  libpcap-dev libasio-dev libtomlplusplus-dev libwebsocketpp-dev nlohmann-json3-dev)
+#   the release build, which holds the benchmarks
+RELEASE_PACKAGES=(libbenchmark-dev)
+#   the fuzzers (clang's libFuzzer)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+#   the Windows builds and their tests under Wine
+WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
+#   the release packages
+PACKAGE_PACKAGES=(nsis p7zip-full zip unzip dpkg-dev file)
+#   the tests beyond the build: network namespaces, tshark for the dissector,
+#   OLA as an independent sACN and Art-Net sender, chromium with node and npm
+#   for the status page, systemd's systemd-analyze for the unit
+TEST_PACKAGES=(iproute2 procps util-linux tshark ola chromium nodejs npm systemd clang-format)
+#   32-bit Wine: optional. Without it (or where the kernel cannot run 32-bit
+#   programs) the Windows tests run on the windows64 build under wine64.
+WINE32_PACKAGE=wine32:i386
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
@@ -25,28 +37,58 @@ say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 SUDO=()
 ((EUID == 0)) || SUDO=(sudo)
 
-setup() {
-  local missing=() pkg
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${SUDO[@]}" dpkg --add-architecture i386
-  fi
-  for pkg in "${PACKAGES[@]}"; do
+installed() {
+  case $1 in
     # Node.js and npm may come from elsewhere (a nodejs that bundles npm
     # conflicts with Debian's npm): a working command is enough.
-    case $pkg in
-      nodejs) command -v node >/dev/null && continue ;;
-      npm) command -v npm >/dev/null && continue ;;
-    esac
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
+    nodejs) command -v node >/dev/null && return 0 ;;
+    npm) command -v npm >/dev/null && return 0 ;;
+  esac
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'
+}
+
+# setup PACKAGE... [-- OPTIONAL...]: installs what is missing. A failed
+# apt-get update (a mirror in the middle of a sync) is reported and the
+# install goes on with the package lists at hand; only a package that then
+# cannot be installed fails the command, and it is named. An optional package
+# that cannot be installed is said in one line.
+setup() {
+  local required=() optional=() missing=() missing_optional=() pkg into=required
+  for pkg in "$@"; do
+    if [[ $pkg == -- ]]; then into=optional; continue; fi
+    if [[ $into == required ]]; then required+=("$pkg"); else optional+=("$pkg"); fi
   done
-  if ((${#missing[@]})); then
-    say "installing ${missing[*]}"
-    "${SUDO[@]}" apt-get update -qq
-    install_quietly "${missing[@]}"
+  for pkg in "${required[@]}"; do installed "$pkg" || missing+=("$pkg"); done
+  for pkg in "${optional[@]}"; do installed "$pkg" || missing_optional+=("$pkg"); done
+  if ((${#missing_optional[@]})) && [[ " ${missing_optional[*]} " == *:i386* ]] &&
+    ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${SUDO[@]}" dpkg --add-architecture i386
   fi
+  if ((${#missing[@]} + ${#missing_optional[@]})); then
+    say "installing ${missing[*]} ${missing_optional[*]}"
+    local status=0
+    "${SUDO[@]}" apt-get update -qq >/dev/null 2>&1 || status=$?
+    if ((status)); then
+      say "apt-get update failed (exit $status): installing from the package lists at hand"
+    fi
+  fi
+  if ((${#missing[@]})) && ! install_quietly "${missing[@]}" 2>/dev/null; then
+    # Which of them: each on its own, so that the message names the culprits.
+    local failed=()
+    for pkg in "${missing[@]}"; do
+      installed "$pkg" || install_quietly "$pkg" 2>/dev/null || failed+=("$pkg")
+    done
+    if ((${#failed[@]})); then
+      echo "dev.sh: cannot install ${failed[*]} (apt-get install ${failed[*]} says why)" >&2
+      exit 1
+    fi
+  fi
+  for pkg in "${missing_optional[@]}"; do
+    install_quietly "$pkg" 2>/dev/null || say "$pkg could not be installed (optional: going on without it)"
+  done
   # puppeteer-core for the status page's browser test, as package-lock.json
   # says; it uses Debian's chromium and downloads no browser.
-  if [[ ! -d tests/web/node_modules/puppeteer-core ]]; then
+  if [[ " ${required[*]} " == *" chromium "* && ! -d tests/web/node_modules/puppeteer-core ]]; then
     say "installing puppeteer-core into tests/web"
     (cd tests/web && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent) ||
       say "puppeteer-core could not be installed: the status page's browser test will skip"
@@ -94,8 +136,16 @@ build() {
   cmake --build --preset "$preset" "${targets[@]}" -- --quiet
 }
 
-# Whether this kernel runs 32-bit programs (some have ia32 emulation switched off).
+# Whether 32-bit Windows programs run here: 32-bit Wine is installed and the
+# kernel runs 32-bit programs (some have ia32 emulation switched off).
 runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+why_not_32bit() {
+  if [[ ! -x /usr/lib/wine/wine ]]; then
+    echo "32-bit Wine ($WINE32_PACKAGE) is not installed"
+  else
+    echo "this kernel cannot run 32-bit programs"
+  fi
+}
 
 # Windows tests: the real 32-bit DLL under Wine, or, where 32-bit programs cannot
 # run, the same sources built for 64-bit Windows under wine64.
@@ -119,23 +169,44 @@ isolated() {
   fi
 }
 
+# Runs a preset's tests and counts them from CTest's JUnit report.
 run_ctest() {
-  local preset=$1 log
+  local preset=$1 log junit counts
   log=$TMPDIR/ctest-$preset.log
+  junit=$TMPDIR/ctest-$preset.xml
+  rm -f "$junit"
   say "testing $preset"
-  if (unset DISPLAY; export WINEDEBUG=-all; isolated ctest --preset "$preset" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+: )'); then :; fi
-  local line total bad skipped
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
-  if [[ -n $line ]]; then
-    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-    skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" || true)
-    PASSED=$((PASSED + total - bad - skipped))
-    FAILED=$((FAILED + bad))
-    SKIPPED=$((SKIPPED + skipped))
-  else
+  if (unset DISPLAY; export WINEDEBUG=-all; isolated ctest --preset "$preset" --output-junit "$junit" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+: )'); then :; fi
+  # One <testcase> per test; its status is run, fail, notrun (skipped) or
+  # disabled.
+  if ! counts=$(junit_counts "$junit"); then
+    echo "no test report from ctest --preset $preset"
     FAILED=$((FAILED + 1))
+    return
   fi
+  read -r passed failed skipped <<<"$counts"
+  PASSED=$((PASSED + passed))
+  FAILED=$((FAILED + failed))
+  SKIPPED=$((SKIPPED + skipped))
+}
+
+# "PASSED FAILED SKIPPED" of a CTest JUnit file; fails when there is none.
+junit_counts() {
+  [[ -s $1 ]] || return 1
+  python3 - "$1" <<'PY'
+import sys
+import xml.etree.ElementTree as ET
+counts = {"run": 0, "fail": 0, "skipped": 0}
+for case in ET.parse(sys.argv[1]).getroot().iter("testcase"):
+    status = case.get("status", "")
+    if status == "run":
+        counts["run"] += 1
+    elif status in ("notrun", "disabled"):
+        counts["skipped"] += 1
+    else:
+        counts["fail"] += 1
+print(counts["run"], counts["fail"], counts["skipped"])
+PY
 }
 
 # How long each stage took, printed at the end of the run.
@@ -148,27 +219,28 @@ stage() {
   return "$status"
 }
 
-# What a test run must not leave behind: processes of its own and network
-# namespaces. Counted as one failure each.
-PROCESSES_BEFORE=""
-NETNS_BEFORE=""
-# The process names are cut to 15 characters by the kernel.
+# What a test run must not leave behind: processes and network namespaces of
+# its own, counted as one failure each. The run's processes carry
+# LXD_TEST_RUN in their environment, and the tests name their namespaces
+# after it (tests/support/netns.h), so that what another program on the
+# machine starts meanwhile does not count.
+export LXD_TEST_RUN=r$$
 run_processes() {
-  ps -eo pid=,comm= | awk '$2 ~ /^(olad|wineserver(32|64)?|lxdravik-.*|chromium|node)$/ {print $1}' | sort
+  local pid
+  # The process names are cut to 15 characters by the kernel.
+  for pid in $(ps -eo pid=,comm= | awk '$2 ~ /^(olad|wineserver(32|64)?|lxdravik-.*|chromium|node|.*\.exe)$/ {print $1}'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "LXD_TEST_RUN=$LXD_TEST_RUN" && echo "$pid"
+  done
 }
-leftovers_snapshot() {
-  PROCESSES_BEFORE=$(run_processes)
-  NETNS_BEFORE=$(ip netns list 2>/dev/null | cut -d' ' -f1 | sort || true)
-}
+run_namespaces() { ip netns list 2>/dev/null | cut -d' ' -f1 | grep "^lxd-$LXD_TEST_RUN-" || true; }
 leftovers_check() {
-  local pid now netns
+  local pid netns
   sleep 1 # a Wine server ends a moment after its last program
-  now=$(run_processes)
-  for pid in $(comm -13 <(echo "$PROCESSES_BEFORE") <(echo "$now")); do
+  for pid in $(run_processes); do
     echo "left running by the tests: $(ps -o pid=,comm= -p "$pid" 2>/dev/null)"
     FAILED=$((FAILED + 1))
   done
-  for netns in $(comm -13 <(echo "$NETNS_BEFORE") <(ip netns list 2>/dev/null | cut -d' ' -f1 | sort)); do
+  for netns in $(run_namespaces); do
     echo "network namespace left by the tests: $netns"
     FAILED=$((FAILED + 1))
   done
@@ -201,7 +273,7 @@ make_check_installer() {
 }
 
 cmd_package() {
-  setup
+  setup "${BUILD_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
   make_packages
   say "packages in dist/"
   ls -l dist
@@ -227,19 +299,30 @@ packages_stage() {
 
 windows_stage() {
   if [[ $WINPRESET == windows64 ]]; then
-    say "this kernel cannot run 32-bit programs: the Windows tests run as a 64-bit build under wine64"
+    say "$(why_not_32bit): the Windows tests run as a 64-bit build under wine64"
   fi
   run_ctest "$WINPRESET"
 }
 
+# One result per fuzz target, from the lines fuzz/run.sh writes.
 fuzz_stage() {
   [[ -f fuzz/CMakeLists.txt ]] || return 0
   say "fuzz smoke"
-  if ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-10}"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
+  local results=$TMPDIR/fuzz-results target result
+  : >"$results"
+  LXD_FUZZ_RESULTS=$results ./dev.sh fuzz "${LXD_FUZZ_SMOKE_SECONDS:-10}" || true
+  if [[ ! -s $results ]]; then
+    FAILED=$((FAILED + 1))
+    return
+  fi
+  while read -r target result; do
+    if [[ $result == passed ]]; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
+  done <"$results"
 }
 
 cmd_test() {
-  setup
+  setup "${BUILD_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" \
+    "${WINDOWS_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}" "${TEST_PACKAGES[@]}" -- "$WINE32_PACKAGE"
   WINPRESET=$(windows_test_preset)
   # Everything the tests write to a temporary folder goes below build/tmp,
   # which goes at the end of the run, also when the run is interrupted.
@@ -248,7 +331,6 @@ cmd_test() {
   mkdir -p "$TMPDIR"
   chmod 755 "$TMPDIR"
   trap 'rm -rf "$TMPDIR"' EXIT
-  leftovers_snapshot
   stage build build_all
   stage packages packages_stage
   stage native run_ctest native
@@ -263,9 +345,10 @@ cmd_test() {
   ((FAILED == 0))
 }
 
+# The demo builds only the driver and the two tools it runs.
 cmd_demo() {
-  setup
-  build native
+  setup "${BUILD_PACKAGES[@]}"
+  build native lxdravik lxdravik-monitor lxdravik-send
   if [[ -x tools/demo.sh ]]; then
     exec tools/demo.sh build/native/bin
   fi
@@ -273,7 +356,7 @@ cmd_demo() {
 }
 
 cmd_bench() {
-  setup
+  setup "${BUILD_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" iproute2 util-linux tshark ola
   build release
   if [[ -x bench/run.sh ]]; then
     exec bench/run.sh build/release/bin
@@ -281,7 +364,7 @@ cmd_bench() {
 }
 
 cmd_fuzz() {
-  setup
+  setup "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
   build fuzz
   if [[ -x fuzz/run.sh ]]; then
     exec fuzz/run.sh build/fuzz/bin "${1:-60}"

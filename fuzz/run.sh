@@ -3,6 +3,8 @@
 #   fuzz/run.sh BIN_DIR SECONDS
 # With LXD_FUZZ_RUNS=N set, each target stops after N executions instead,
 # SECONDS still being the limit.
+# With LXD_FUZZ_RESULTS=FILE set, one line per target is appended to FILE:
+# "<target> passed" or "<target> failed" (dev.sh test counts them).
 # Seeds are generated into fuzz/corpus/<target>/, which also keeps what the
 # runs find; crashes land in fuzz/artifacts/<target>/. Exits non-zero when any
 # target crashes, leaks, times out or fails to run.
@@ -57,7 +59,9 @@ for entry in "${targets[@]}"; do
     echo "FAILED: $target (exit $status); the end of its log:"
     tail -n 40 "$log"
     summary+=("$(printf '%-24s FAILED (exit %s)' "$target" "$status")")
+    [[ -n ${LXD_FUZZ_RESULTS:-} ]] && echo "$target failed" >>"$LXD_FUZZ_RESULTS"
   else
+    [[ -n ${LXD_FUZZ_RESULTS:-} ]] && echo "$target passed" >>"$LXD_FUZZ_RESULTS"
     summary+=("$(printf '%-24s %12s execs %8s/s  cov %5s  ft %6s' "$target" "$execs" "$rate" \
       "${cov:-?}" "${ft:-?}")")
   fi
