@@ -35,7 +35,8 @@
 #include "protocol/layout.h"
 #include "protocol/pack.h"
 #include "tests/support/bridge_packets.h"
-#include "tools/bridge/network.h"
+#include "tests/support/netns.h"
+#include "tools/bridge/net/network.h"
 
 namespace {
 
@@ -556,8 +557,8 @@ bool MeasureLatency(const char* path) {
 
 // Root: a network namespace of the bench's own with lo up, so that nothing it
 // does reaches a real interface. Otherwise the bridge is restricted to lo.
-void EnterPrivateNetwork() {
-    if (geteuid() == 0 && unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0) {
+void EnterOwnNetwork() {
+    if (lxd::test::EnterPrivateNetwork()) {
         std::printf("running in a network namespace of its own\n");
     } else {
         std::printf("not root: running on the host's loopback, the bridge restricted to lo\n");
@@ -575,7 +576,7 @@ int main(int argc, char** argv) {
             latencyOut = argv[i] + 14;
         }
     }
-    EnterPrivateNetwork();
+    EnterOwnNetwork();
     if (!SetUp()) {
         return 1;
     }

@@ -34,15 +34,11 @@ class LoadResources {
 }  // namespace
 
 bool LocateDibPixels(const std::uint8_t* block, std::size_t blockSize, std::size_t* pixelOffset) {
-    if (blockSize < kBmpInfoHeaderSize) {
+    BmpInfo info;
+    if (!ReadBmpInfo(block, blockSize, info)) {
         return false;
     }
-    const auto width = static_cast<std::int32_t>(ReadLittle32(block + 4));
-    const auto height = static_cast<std::int32_t>(ReadLittle32(block + 8));
-    const std::uint32_t bits = ReadLittle16(block + 14);
-    const std::uint32_t compression = ReadLittle32(block + 16);
-    const std::uint32_t sizeImage = ReadLittle32(block + 20);
-    const std::uint32_t coloursUsed = ReadLittle32(block + 32);
+    const auto [width, height, bits, compression, sizeImage, coloursUsed] = info;
     if (width <= 0 || height == 0 || !SupportedBitCount(bits)) {
         return false;
     }

@@ -5,7 +5,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/native_headers.cmake)
 lxd_native_headers(lxd_asio_headers asio.hpp asio)
 
 add_library(lxd_asio INTERFACE)
-target_link_libraries(lxd_asio INTERFACE lxd_asio_headers)
+add_library(lxd::asio ALIAS lxd_asio)
+target_link_libraries(lxd_asio INTERFACE lxd::asio_headers)
 # Without ASIO_NO_DEPRECATED: websocketpp (the bridge's status page) uses
 # Asio's older names (io_service), and every part of one program must see
 # the same Asio.

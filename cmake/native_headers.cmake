@@ -15,4 +15,8 @@ function(lxd_native_headers target)
   endforeach()
   add_library(${target} INTERFACE IMPORTED GLOBAL)
   target_include_directories(${target} SYSTEM INTERFACE ${dir})
+  # Ours are linked as lxd::<name>.
+  if(target MATCHES "^lxd_(.*)$")
+    add_library(lxd::${CMAKE_MATCH_1} ALIAS ${target})
+  endif()
 endfunction()

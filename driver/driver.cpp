@@ -192,7 +192,7 @@ void Driver::ServiceDevices() {
     }
     // The store has no lock: LockPortBuffer only checks its arguments.
     static constexpr StoreWriteHooks kHooks{nullptr, nullptr, nullptr};
-    std::uint8_t buffer[kReceiveBufferSize];
+    std::uint8_t buffer[kLargestDatagram];
     for (;;) {
         const int received = platform::ReceiveDatagram(intakeSocket_, buffer, sizeof buffer);
         if (received <= 0) {

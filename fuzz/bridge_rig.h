@@ -13,7 +13,7 @@
 
 #include "intake/datagram.h"
 #include "protocol/layout.h"
-#include "tools/bridge/bridge.h"
+#include "tools/bridge/core/bridge.h"
 
 namespace lxd::fuzz {
 
@@ -25,7 +25,7 @@ inline void BridgeFail(const char* target, const char* what) {
 struct StoreSink : bridge::DatagramSink {
     std::unique_ptr<std::uint8_t[]> store{new std::uint8_t[kStoreSize]()};
     bool Send(const std::uint8_t* data, std::size_t size) override {
-        if (size > static_cast<std::size_t>(kReceiveBufferSize)) {
+        if (size > static_cast<std::size_t>(kLargestDatagram)) {
             BridgeFail("bridge", "a block packet longer than the driver takes");
         }
         ApplyDatagram(data, static_cast<std::uint32_t>(size), store.get(),

@@ -1,5 +1,13 @@
 #include "host/arguments.h"
 
+// inet_pton: Winsock's header first on Windows, as it must be.
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#endif
+
 #include <cstdio>
 
 #include "protocol/layout.h"
@@ -18,6 +26,21 @@ bool ParseWholeNumber(const std::string& text, long& value) {
         value = value * 10 + (c - '0');
     }
     return true;
+}
+
+bool ParseIpv4(const std::string& text, std::uint32_t& address) {
+    in_addr a{};
+    if (inet_pton(AF_INET, text.c_str(), &a) != 1) {
+        return false;
+    }
+    address = ntohl(a.s_addr);
+    return true;
+}
+
+bool IsIpAddress(const std::string& text) {
+    std::uint8_t any[16];
+    return inet_pton(AF_INET, text.c_str(), any) == 1 ||
+           inet_pton(AF_INET6, text.c_str(), any) == 1;
 }
 
 bool ParseHostPort(const std::string& text, std::string& host, std::uint16_t& port) {

@@ -10,6 +10,11 @@ namespace lxd::host {
 // (signs, spaces, junk).
 bool ParseWholeNumber(const std::string& text, long& value);
 
+// A dotted IPv4 address into `address` (host order); false for anything else.
+bool ParseIpv4(const std::string& text, std::uint32_t& address);
+// Whether `text` is an IPv4 or IPv6 address.
+bool IsIpAddress(const std::string& text);
+
 // HOST:PORT with a port in 1..65535; false otherwise.
 bool ParseHostPort(const std::string& text, std::string& host, std::uint16_t& port);
 

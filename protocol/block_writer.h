@@ -40,7 +40,7 @@ class BlockWriter {
     std::size_t Size() const { return kBlockDataArea + used_; }
 
   private:
-    std::uint8_t buffer_[kReceiveBufferSize];
+    std::uint8_t buffer_[kLargestDatagram];
     int blocks_ = 0;
     int coded_ = 0;
     bool lastCoded_ = false;

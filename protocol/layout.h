@@ -14,7 +14,7 @@ inline constexpr std::uint32_t kStoreSize = kNumPorts * kChannelsPerPort;  // 18
 // The UDP port on which the driver receives datagrams.
 inline constexpr std::uint16_t kIntakePort = 2501;
 
-inline constexpr int kReceiveBufferSize = 1316;  // the largest datagram handled
+inline constexpr int kLargestDatagram = 1316;  // the largest datagram handled
 
 // Both kinds start with a big-endian 16-bit kind.
 inline constexpr std::uint16_t kLevelPacketKind = 0x202F;
@@ -34,6 +34,6 @@ inline constexpr std::uint32_t kBlockCountOffset = 14;
 inline constexpr std::uint32_t kBlockDataOffsetOffset = 22;
 inline constexpr std::uint32_t kBlockDataArea = 36;
 // The data area's room in the largest datagram: 1,280 bytes.
-inline constexpr std::uint32_t kBlockDataRoom = kReceiveBufferSize - kBlockDataArea;
+inline constexpr std::uint32_t kBlockDataRoom = kLargestDatagram - kBlockDataArea;
 
 }  // namespace lxd

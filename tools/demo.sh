@@ -48,12 +48,12 @@ if [[ -t 0 && -t 1 ]]; then
   "$monitor" --live --duration $((seconds + 2)) || exit
 else
   echo "demo: listening for $((seconds + 1)) s, then printing the levels that arrived"
-  "$monitor" --duration $((seconds + 1)) >"$log/snapshot" &
+  "$monitor" --duration $((seconds + 1)) >"$log/report" &
   monitor_pid=$!
   children+=("$monitor_pid")
   start_senders
   wait "$monitor_pid"
-  cat "$log/snapshot"
+  cat "$log/report"
 fi
 for pid in "${children[@]}"; do
   wait "$pid" 2>/dev/null || true

@@ -49,14 +49,12 @@ void PutPixel(std::uint8_t* to, std::uint8_t r, std::uint8_t g, std::uint8_t b) 
 
 LxdBitmap* ConvertDibToImage(const std::uint8_t* block, std::size_t blockSize,
                              std::size_t pixelOffset) {
-    if (blockSize < kBmpInfoHeaderSize || pixelOffset > blockSize) {
+    BmpInfo info;
+    if (!ReadBmpInfo(block, blockSize, info) || pixelOffset > blockSize) {
         return nullptr;
     }
-    const auto width = static_cast<std::int32_t>(ReadLittle32(block + 4));
-    const auto height = static_cast<std::int32_t>(ReadLittle32(block + 8));
-    const std::uint32_t bits = ReadLittle16(block + 14);
-    const std::uint32_t compression = ReadLittle32(block + 16);
-    const std::uint32_t coloursUsed = ReadLittle32(block + 32);
+    const auto [width, height, bits, compression, sizeImage, coloursUsed] = info;
+    (void)sizeImage;
     if (width <= 0 || height == 0 || height == INT32_MIN) {
         return nullptr;
     }

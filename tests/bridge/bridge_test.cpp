@@ -7,10 +7,10 @@
 #include "protocol/block_writer.h"
 #include "protocol/layout.h"
 #include "tests/support/bridge_packets.h"
-#include "tools/bridge/bridge.h"
-#include "tools/bridge/snapshot.h"
-#include "tools/bridge/status_view.h"
-#include "tools/bridge/text.h"
+#include "tools/bridge/console/view.h"
+#include "tools/bridge/core/bridge.h"
+#include "tools/bridge/status/display_text.h"
+#include "tools/bridge/status/taker.h"
 
 namespace lxd::test {
 namespace {
@@ -193,7 +193,7 @@ TEST_F(BridgeForwarding, ChangedPortsShareDatagramsThatTheDriverAppliesExactly) 
         bridge_->Flush(Millis(at));
         EXPECT_EQ(sink_.sent.size(), c.datagrams);
         for (const Bytes& d : sink_.sent) {
-            EXPECT_LE(d.size(), static_cast<std::size_t>(kReceiveBufferSize));
+            EXPECT_LE(d.size(), static_cast<std::size_t>(kLargestDatagram));
         }
         for (int u = 0; u < 6; ++u) {
             EXPECT_EQ(sink_.Port(30 + u), expected[u]) << "port " << 30 + u;

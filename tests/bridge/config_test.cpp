@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "tests/support/test_support.h"
-#include "tools/bridge/options.h"
+#include "tools/bridge/service/options.h"
 
 namespace lxd::test {
 namespace {

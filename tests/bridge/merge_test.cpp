@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/bridge_packets.h"
-#include "tools/bridge/artnet_universe.h"
-#include "tools/bridge/sacn_universe.h"
-#include "tools/bridge/text.h"
+#include "tools/bridge/core/artnet_universe.h"
+#include "tools/bridge/core/sacn_universe.h"
+#include "tools/bridge/status/display_text.h"
 
 namespace lxd::test {
 namespace {

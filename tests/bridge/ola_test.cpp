@@ -13,9 +13,10 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "tests/support/netns.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
-#include "tests/tools/snapshot.h"
+#include "tests/tools/output.h"
 
 namespace lxd::test {
 namespace {
@@ -26,7 +27,7 @@ const std::string kOlad = "/usr/bin/olad";
 // Network namespaces named after this process, made by the test's shell
 // lines and deleted again at the end.
 struct Namespaces {
-    const std::string prefix = "lxdbridge" + std::to_string(getpid()) + "n";
+    const std::string prefix = NamespaceName("ola");
     ~Namespaces() {
         RunProcess({"/bin/sh", "-c", "ip netns del " + prefix + "0; ip netns del " + prefix + "1"});
     }
@@ -145,7 +146,7 @@ TEST(BridgeWithOla, OlaFindsTheBridgeAndDrivesTheHostOverArtnetAndSacn) {
     EXPECT_GT(summary["artnet"]["replies"], 0) << bridged.out;
     const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(10));
     ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
-    const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+    const std::map<int, Levels> ports = PortsInReport(snapshot.out);
     ASSERT_EQ(ports.size(), 2u) << snapshot.out << bridged.out;
     EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 4), (Levels{40, 0, 60, 0}));
     EXPECT_EQ(Levels(ports.at(1).begin(), ports.at(1).begin() + 4), (Levels{10, 20, 30, 0}));

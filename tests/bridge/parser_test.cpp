@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "tests/support/bridge_packets.h"
-#include "tools/bridge/artnet.h"
-#include "tools/bridge/sacn.h"
+#include "tools/bridge/core/artnet.h"
+#include "tools/bridge/core/sacn.h"
 
 namespace lxd::test {
 namespace {

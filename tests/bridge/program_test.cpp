@@ -21,8 +21,9 @@
 #include <thread>
 
 #include "tests/support/bridge_packets.h"
+#include "tests/support/netns.h"
 #include "tests/tools/child_process.h"
-#include "tests/tools/snapshot.h"
+#include "tests/tools/output.h"
 
 namespace lxd::test {
 namespace {
@@ -30,15 +31,8 @@ namespace {
 const std::string kBridge = ProgramDirectory() + "lxdravik-bridge";
 const std::string kMonitor = ProgramDirectory() + "lxdravik-monitor";
 
-// Moves this test (its thread, the sockets it opens and the programs it
-// starts) into a network namespace of its own with only lo, up. Needs root.
-bool EnterPrivateNetwork() {
-    return unshare(CLONE_NEWNET) == 0 &&
-           RunProcess({"/usr/sbin/ip", "link", "set", "lo", "up"}).exitCode == 0;
-}
-
 #define REQUIRE_PRIVATE_NETWORK()                                                        \
-    if (geteuid() != 0 || !EnterPrivateNetwork()) {                                      \
+    if (!EnterPrivateNetwork()) {                                                        \
         GTEST_SKIP() << "the bridge runs only in a network namespace, which needs root"; \
     }
 
@@ -175,7 +169,7 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
     EXPECT_EQ(summary["universes"][2]["dropped"]["preview"], 1);
     const ProcessResult snapshot = monitor->Finish(std::chrono::seconds(10));
     ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
-    const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+    const std::map<int, Levels> ports = PortsInReport(snapshot.out);
     for (int p = 0; p < 36; ++p) {
         EXPECT_EQ(ports.count(p) ? ports.at(p) : Levels(512, 0), expected[p]) << "port " << p;
     }
@@ -223,7 +217,7 @@ TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
 // the veth pair vl-vs) and W (another network with the default route, vw-vo).
 class Rig {
   public:
-    Rig() : prefix_("rig" + std::to_string(getpid()) + "n" + std::to_string(next_++)) {}
+    Rig() : prefix_(NamespaceName("rig")) {}
     ~Rig() {
         RunProcess({"/bin/sh", "-c",
                     "for n in L S W; do ip netns del " + prefix_ + "$n 2>/dev/null; done"});
@@ -255,7 +249,6 @@ class Rig {
     }
 
   private:
-    static inline int next_ = 0;
     std::string prefix_;
 };
 
@@ -344,7 +337,7 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         EXPECT_EQ(bridged.exitCode, 0) << bridged.err;
         EXPECT_TRUE(Holds(bridged.out, "vl 10.101.0.5 (2 groups joined)"));
         const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(10));
-        const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+        const std::map<int, Levels> ports = PortsInReport(snapshot.out);
         ASSERT_EQ(ports.count(0), 1u) << snapshot.out;
         EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 3), (Levels{44, 45, 0}));
     }
@@ -406,7 +399,7 @@ TEST(BridgeProgram, AStoppedTerminalDoesNotStopTheLevels) {
     close(terminal);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_TRUE(Holds(shown, "lxdravik-bridge: 3.5 s"));
-    const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+    const std::map<int, Levels> ports = PortsInReport(snapshot.out);
     for (int p = 0; p < 36; ++p) {
         ASSERT_EQ(ports.count(p), 1u) << "port " << p << "\n" << snapshot.out;
         EXPECT_EQ(Levels(ports.at(p).begin(), ports.at(p).begin() + 2), (Levels{p + 1, 29}));

@@ -17,6 +17,7 @@
 #include "intake/datagram.h"
 #include "protocol/layout.h"
 #include "tests/support/bridge_packets.h"
+#include "tests/support/netns.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
 
@@ -29,16 +30,6 @@ using std::chrono::milliseconds;
 const std::string kBridge = ProgramDirectory() + "lxdravik-bridge";
 constexpr std::uint16_t kPage = 8250;
 constexpr std::uint16_t kDriver = 2601;  // the test's own stand-in for the driver
-
-// Moves this test into a fresh network namespace with loopback up and
-// multicast routed onto it; the bridge started later inherits it.
-bool OwnNetwork() {
-    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) {
-        return false;
-    }
-    return RunProcess({"/bin/sh", "-c", "ip link set lo up && ip route add 224.0.0.0/4 dev lo"})
-               .exitCode == 0;
-}
 
 int Socket(int type) {
     const int fd = socket(AF_INET, type, 0);
@@ -209,7 +200,7 @@ const std::string kPageAddress = "127.0.0.1:" + std::to_string(kPage);
 const std::string kDriverAddress = "127.0.0.1:" + std::to_string(kDriver);
 
 TEST(BridgeStatusPage, JsonAndHealthShowSourcesUnmappedUniversesAndTrouble) {
-    if (!OwnNetwork()) {
+    if (!EnterPrivateNetwork(true)) {
         GTEST_SKIP() << "needs root for a network namespace of its own";
     }
     Driver driver;
@@ -281,7 +272,7 @@ TEST(BridgeStatusPage, JsonAndHealthShowSourcesUnmappedUniversesAndTrouble) {
 }
 
 TEST(BridgeStatusPage, AFloodOfIdleConnectionsLeavesForwardingUntouched) {
-    if (!OwnNetwork()) {
+    if (!EnterPrivateNetwork(true)) {
         GTEST_SKIP() << "needs root for a network namespace of its own";
     }
     Driver driver;
@@ -322,7 +313,7 @@ TEST(BridgeStatusPage, AFloodOfIdleConnectionsLeavesForwardingUntouched) {
 }
 
 TEST(BridgeConfigReload, OneUniverseChangesWhileTheOtherKeepsItsLevels) {
-    if (!OwnNetwork()) {
+    if (!EnterPrivateNetwork(true)) {
         GTEST_SKIP() << "needs root for a network namespace of its own";
     }
     const std::string dir = MakeTempDirectory();

@@ -1,24 +1,26 @@
-# lxdravik-bridge: parsers, merging, forwarding, the status view and the
-# configuration file as tables (every platform); on Linux also the program end
-# to end, always inside network namespaces the tests make (as root; they skip
-# otherwise): on loopback, on rigs of veth pairs, against a stopped terminal,
-# against Debian's OLA as an independent sender, its status page and its
-# reload.
+# lxdravik-bridge. Tables without sockets (every platform, no port lock):
+# parsers, merging, forwarding, the configuration file, and the status
+# outputs over snapshots. The layers' include rules, checked on the sources.
+# On Linux also the program end to end, always inside network namespaces the
+# tests make (as root; they skip otherwise): on loopback, on rigs of veth
+# pairs, against a stopped terminal, against Debian's OLA as an independent
+# sender, its status page and its reload.
 if(LXD_BUILD_BRIDGE)
-  set(sources parser_test merge_test bridge_test config_test)
-  set(end_to_end "")
-  if(NOT WIN32 AND LXD_BUILD_TOOLS)
-    list(APPEND sources program_test ola_test service_test)
-    set(end_to_end lxd_test_tools lxd_json_headers
-      DEPENDS lxdravik lxdravik-monitor lxdravik-bridge)
+  lxd_add_test(bridge_tests SOURCES bridge/parser_test.cpp bridge/merge_test.cpp
+    bridge/bridge_test.cpp bridge/config_test.cpp bridge/status_test.cpp
+    LIBS lxd::bridge_service lxd::intake lxd::test_support lxd::json_headers)
+  if(NOT CMAKE_CROSSCOMPILING)
+    add_test(NAME bridge_layers COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR}
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/bridge/check_layers.cmake)
   endif()
-  list(TRANSFORM sources REPLACE "(.+)" "bridge/\\1.cpp")
-  lxd_add_test(bridge_tests PORT_LOCK SOURCES ${sources}
-    LIBS lxd_bridge_app lxd_intake lxd_test_support ${end_to_end})
-  # The status page in Debian's chromium (tests/web, puppeteer-core from npm),
-  # inside a network namespace of its own; its screenshot is left in
-  # artefacts/ of the build folder.
   if(NOT WIN32 AND LXD_BUILD_TOOLS)
+    lxd_add_test(bridge_program_tests PORT_LOCK SOURCES bridge/program_test.cpp
+      bridge/ola_test.cpp bridge/service_test.cpp
+      LIBS lxd::bridge_service lxd::intake lxd::test_tools lxd::json_headers
+      DEPENDS lxdravik lxdravik-monitor lxdravik-bridge)
+    # The status page in Debian's chromium (tests/web, puppeteer-core from npm),
+    # inside a network namespace of its own; its screenshot is left in
+    # artefacts/ of the build folder.
     add_test(NAME bridge_page
       COMMAND sh -c [=[
 command -v node >/dev/null || { echo "skipped: node (Debian package nodejs) is missing"; exit 77; }

@@ -12,15 +12,16 @@ if(TARGET lxd_capture AND LXD_BUILD_TOOLS)
 
   # tshark with this tree's dissector, and the frames and captures the tests
   # give it.
-  lxd_library(test_tshark ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
+  lxd_library(test_tshark FOLDER ${CMAKE_CURRENT_SOURCE_DIR}/wireshark
+    ${CMAKE_CURRENT_SOURCE_DIR}/wireshark/tshark.cpp)
   target_compile_definitions(lxd_test_tshark PRIVATE ${defines})
-  target_link_libraries(lxd_test_tshark PUBLIC lxd_capture lxd_test_tools ${LXD_GTEST_MAIN})
+  target_link_libraries(lxd_test_tshark PUBLIC lxd::capture lxd::test_tools ${LXD_GTEST_MAIN})
 
   set(programs DEPENDS lxdravik lxdravik-monitor lxdravik-send)
   lxd_add_test(wireshark_tests SOURCES wireshark/agreement_test.cpp wireshark/dissector_test.cpp
-    wireshark/frames_test.cpp LIBS lxd_test_tshark lxd_intake ${programs})
+    wireshark/frames_test.cpp LIBS lxd::test_tshark lxd::intake ${programs})
   # Replay binds nothing itself, but the monitor it plays into holds the
   # driver's port.
-  lxd_add_test(replay_tests PORT_LOCK SOURCES wireshark/replay_test.cpp LIBS lxd_test_tshark
+  lxd_add_test(replay_tests PORT_LOCK SOURCES wireshark/replay_test.cpp LIBS lxd::test_tshark
     ${programs})
 endif()

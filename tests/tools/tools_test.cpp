@@ -11,7 +11,7 @@
 #include "host/udp.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
-#include "tests/tools/snapshot.h"
+#include "tests/tools/output.h"
 
 namespace lxd::test {
 namespace {
@@ -90,38 +90,38 @@ TEST(ToolsIntegration, LevelsFromEveryPacketKindArriveWhereTheyWereSent) {
         EXPECT_EQ(sent.exitCode, 0) << sent.err;
         EXPECT_TRUE(Holds(sent.out, run.summary)) << run.arguments[1];
     }
-    const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(20));
-    ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
-    EXPECT_TRUE(Holds(snapshot.out, "\"version\": [3, 200]"));
-    EXPECT_TRUE(Holds(snapshot.out, "\"branding\": \"DVK\""));
+    const ProcessResult report = monitor.Finish(std::chrono::seconds(20));
+    ASSERT_EQ(report.exitCode, 0) << report.err;
+    EXPECT_TRUE(Holds(report.out, "\"version\": [3, 200]"));
+    EXPECT_TRUE(Holds(report.out, "\"branding\": \"DVK\""));
 
-    const std::map<int, Levels> ports = PortsInSnapshot(snapshot.out);
+    const std::map<int, Levels> ports = PortsInReport(report.out);
     std::set<int> changed;
     for (const auto& entry : ports) {
         changed.insert(entry.first);
     }
     EXPECT_EQ(changed, (std::set<int>{1, 2, 7, 9, 10, 17, 20, 30, 31, 35}));
-    EXPECT_EQ(ArrayAfter(snapshot.out, snapshot.out.find("\"changed_ports\"")),
+    EXPECT_EQ(ArrayAfter(report.out, report.out.find("\"changed_ports\"")),
               (Levels{1, 2, 7, 9, 10, 17, 20, 30, 31, 35}));
     for (const auto& [port, levels] : ports) {
         EXPECT_EQ(levels, expected[port]) << "port " << port;
     }
 }
 
-TEST(ToolsIntegration, TextSnapshotListsTheChangedPortWithItsLevels) {
+TEST(ToolsIntegration, TextReportListsTheChangedPortWithItsLevels) {
     const std::string file = WriteFile("text.txt", "4 16 42\n4 17 43\n");
     ChildProcess monitor;
     ASSERT_TRUE(monitor.Start({kMonitor, "--duration", "2"}));
     ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
     const ProcessResult sent = RunProcess({kSend, "--file", file});
     EXPECT_EQ(sent.exitCode, 0) << sent.err;
-    const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(20));
-    ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err;
-    EXPECT_TRUE(Holds(snapshot.out, "(version 3.200, \"DVK\")"));
-    EXPECT_TRUE(Holds(snapshot.out, "\nport 4: levels changed in 1 of"));
-    EXPECT_TRUE(Holds(snapshot.out, "\n   16:  42  43   0"));
-    EXPECT_EQ(snapshot.out.find("port 3:"), std::string::npos);
-    EXPECT_EQ(snapshot.out.find("port 5:"), std::string::npos);
+    const ProcessResult report = monitor.Finish(std::chrono::seconds(20));
+    ASSERT_EQ(report.exitCode, 0) << report.err;
+    EXPECT_TRUE(Holds(report.out, "(version 3.200, \"DVK\")"));
+    EXPECT_TRUE(Holds(report.out, "\nport 4: levels changed in 1 of"));
+    EXPECT_TRUE(Holds(report.out, "\n   16:  42  43   0"));
+    EXPECT_EQ(report.out.find("port 3:"), std::string::npos);
+    EXPECT_EQ(report.out.find("port 5:"), std::string::npos);
 }
 
 #if defined(_WIN32)

@@ -303,7 +303,7 @@ TEST(ApplyDatagram, BlockPackets) {
     // 246 raw levels leave room for exactly the ten bytes of 512 equal levels.
     EXPECT_TRUE(writer.Add(1, p512.data(), 246, BlockCoding::kRaw));
     EXPECT_TRUE(writer.Add(1, Repeat(512, 7).data(), 512));
-    EXPECT_EQ(writer.Size(), std::size_t{kReceiveBufferSize});
+    EXPECT_EQ(writer.Size(), std::size_t{kLargestDatagram});
     EXPECT_FALSE(writer.Add(1, Repeat(4, 7).data(), 4));
     EXPECT_EQ(writer.Blocks(), 4);
     EXPECT_EQ(writer.CodedBlocks(), 1);

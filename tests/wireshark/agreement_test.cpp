@@ -50,7 +50,7 @@ void CollectWrites(void* context) {
 
 std::vector<Writes> DriverWrites(const Bytes& datagram) {
     // The receive hands over neither empty nor over-long datagrams.
-    if (datagram.empty() || datagram.size() > static_cast<std::size_t>(kReceiveBufferSize)) {
+    if (datagram.empty() || datagram.size() > static_cast<std::size_t>(kLargestDatagram)) {
         return {};
     }
     Recorder runs[2];

@@ -13,7 +13,7 @@
 #include "tests/support/packets.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
-#include "tests/tools/snapshot.h"
+#include "tests/tools/output.h"
 #include "tests/wireshark/tshark.h"
 
 namespace lxd::test {

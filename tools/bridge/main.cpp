@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/bridge/log.h"
-#include "tools/bridge/options.h"
-#include "tools/bridge/runner.h"
-#include "tools/bridge/service.h"
+#include "tools/bridge/service/log.h"
+#include "tools/bridge/service/options.h"
+#include "tools/bridge/service/runner.h"
+#include "tools/bridge/service/service.h"
 
 int main(int argc, char** argv) {
     int code = 0;

@@ -12,8 +12,8 @@
 #include "host/arguments.h"
 #include "host/driver_library.h"
 #include "tools/monitor/options.h"
+#include "tools/monitor/report.h"
 #include "tools/monitor/session.h"
-#include "tools/monitor/snapshot.h"
 #if defined(LXD_MONITOR_LIVE_VIEW)
 #include "tools/monitor/view.h"
 #endif
@@ -57,7 +57,7 @@ void RunInteractive(lxd::monitor::DriverSession& session, const lxd::monitor::Op
     session.Close();
     const double seconds = lxd::host::SecondsBetween(start, lxd::monitor::Clock::now());
     std::printf("lxdravik-monitor: %.1f s, %llu ServiceDevices calls, ports that changed:", seconds,
-                static_cast<unsigned long long>(session.Passes()));
+                static_cast<unsigned long long>(session.ServiceCalls()));
     int changed = 0;
     for (int port = 0; port < lxd::kNumPorts; ++port) {
         if (session.Changes(port) > 0) {
@@ -127,14 +127,14 @@ int main(int argc, char** argv) {
     }
     const double seconds = Listen(session, options.rate, options.duration);
     session.Close();
-    lxd::monitor::SnapshotInfo info;
+    lxd::monitor::ReportInfo info;
     info.seconds = seconds;
     info.rate = options.rate;
     info.allPorts = options.allPorts;
     if (options.json) {
-        lxd::monitor::WriteJsonSnapshot(stdout, session, info);
+        lxd::monitor::WriteJsonReport(stdout, session, info);
     } else {
-        lxd::monitor::WriteTextSnapshot(stdout, session, info);
+        lxd::monitor::WriteTextReport(stdout, session, info);
     }
     return 0;
 }

@@ -15,10 +15,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
         std::to_string(kIntakePort) +
 #if defined(LXD_MONITOR_LIVE_VIEW)
         ". On a terminal it shows a live view;\n"
-        "with --duration, --json or without a terminal it prints a snapshot at the end.";
+        "with --duration, --json or without a terminal it prints a report at the end.";
 #else
         ". It listens for --duration seconds (or\n"
-        "until Ctrl+C) and then prints a snapshot of the ports that changed.";
+        "until Ctrl+C) and then prints a report of the ports that changed.";
 #endif
     CLI::App app{description, "lxdravik-monitor"};
     app.add_option("--driver", options.driverPath,
@@ -31,11 +31,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
         ->check(CLI::Range(1.0, 1000.0))
         ->capture_default_str();
     app.add_option("--duration", options.duration,
-                   "Run for this many seconds, then print a snapshot and exit")
+                   "Run for this many seconds, then print a report and exit")
         ->check(CLI::Range(0.0, 86400.0));
-    app.add_flag("--json", options.json, "Print the snapshot as JSON");
-    app.add_flag("--all", options.allPorts,
-                 "List every port in the snapshot, not only changed ones");
+    app.add_flag("--json", options.json, "Print the report as JSON");
+    app.add_flag("--all", options.allPorts, "List every port in the report, not only changed ones");
 #if defined(LXD_MONITOR_LIVE_VIEW)
     app.add_flag("--live", options.live,
                  "Show the live view even with --duration (it then ends after the duration)");

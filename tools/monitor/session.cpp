@@ -77,7 +77,7 @@ void DriverSession::Tick(Clock::time_point now) {
     }
     const host::DriverExports& d = driver_.Exports();
     d.ServiceDevices();
-    ++passes_;
+    ++serviceCalls_;
     std::memcpy(previous_, levels_, sizeof levels_);
     for (int port = 0; port < kNumPorts; ++port) {
         d.GetChannels(0, port, 0, levels_[port], kChannelsPerPort);

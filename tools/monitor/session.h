@@ -41,7 +41,7 @@ class DriverSession {
     bool Active(int port, Clock::time_point now) const;
 
     bool DriverLoaded() const { return driver_.Loaded(); }
-    std::uint64_t Passes() const { return passes_; }
+    std::uint64_t ServiceCalls() const { return serviceCalls_; }
     const std::string& Path() const { return path_; }
     int VersionMajor() const { return versionMajor_; }
     int VersionMinor() const { return versionMinor_; }
@@ -64,7 +64,7 @@ class DriverSession {
     double rate_[kNumPorts] = {};
     Clock::time_point lastChange_[kNumPorts] = {};
     Clock::time_point windowStart_{};
-    std::uint64_t passes_ = 0;
+    std::uint64_t serviceCalls_ = 0;
 };
 
 }  // namespace lxd::monitor

@@ -285,7 +285,8 @@ void LiveView::DrawStatus() {
     std::snprintf(line, sizeof line,
                   " port %-2d  %-7s  %4.0f updates/s  %6u changes   %llu ServiceDevices calls",
                   port_, FormatName(format_), session_.UpdatesPerSecond(port_),
-                  session_.Changes(port_), static_cast<unsigned long long>(session_.Passes()));
+                  session_.Changes(port_),
+                  static_cast<unsigned long long>(session_.ServiceCalls()));
     mvaddnstr(statusRow_, 0, line, COLS);
     clrtoeol();
 }

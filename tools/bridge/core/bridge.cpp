@@ -1,0 +1,281 @@
+#include "tools/bridge/core/bridge.h"
+
+#include "tools/bridge/core/printable.h"
+
+namespace lxd::bridge {
+namespace {
+
+Drop DropOf(SacnVerdict verdict) {
+    switch (verdict) {
+        case SacnVerdict::kPreview:
+            return Drop::kPreview;
+        case SacnVerdict::kOutOfOrder:
+            return Drop::kOutOfOrder;
+        case SacnVerdict::kSourceLimit:
+            return Drop::kSourceLimit;
+        default:
+            return Drop::kStartCode;
+    }
+}
+
+template <typename T>
+std::unique_ptr<T[]> MakeUniverses(int count, bool holdOnLoss) {
+    std::unique_ptr<T[]> universes(new T[static_cast<std::size_t>(count)]);
+    for (int i = 0; i < count; ++i) {
+        universes[i] = T(holdOnLoss);
+    }
+    return universes;
+}
+
+}  // namespace
+
+Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
+    : mapping_(mapping), forwarder_(sink) {
+    sacn_ = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
+    artnet_ = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
+    int sacnUsed = 0;
+    int artnetUsed = 0;
+    for (int p = 0; p < kNumPorts; ++p) {
+        switch (mapping.Port(p).protocol) {
+            case Protocol::kSacn:
+                slot_[p] = sacnUsed;
+                forwarder_.Attach(p, sacn_[sacnUsed++].Output().Levels());
+                break;
+            case Protocol::kArtnet:
+                slot_[p] = artnetUsed;
+                forwarder_.Attach(p, artnet_[artnetUsed++].Output().Levels());
+                break;
+            case Protocol::kNone:
+                slot_[p] = -1;
+                break;
+        }
+    }
+}
+
+void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
+    auto sacn = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
+    auto artnet = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
+    int sacnUsed = 0;
+    int artnetUsed = 0;
+    for (int p = 0; p < kNumPorts; ++p) {
+        const PortSource& next = mapping.Port(p);
+        const PortSource& before = mapping_.Port(p);
+        const bool kept = next.protocol == before.protocol && next.universe == before.universe;
+        if (!kept) {
+            counts_[p] = UniverseCounts{};
+        }
+        MergedOutput* output = nullptr;
+        switch (next.protocol) {
+            case Protocol::kSacn: {
+                SacnUniverse& u = sacn[sacnUsed];
+                if (kept) {
+                    u = sacn_[slot_[p]];
+                    u.Output().SetHold(holdOnLoss);
+                } else {
+                    u.Listen(now);
+                }
+                slot_[p] = sacnUsed++;
+                output = &u.Output();
+                break;
+            }
+            case Protocol::kArtnet: {
+                ArtnetUniverse& u = artnet[artnetUsed];
+                if (kept) {
+                    u = artnet_[slot_[p]];
+                    u.Output().SetHold(holdOnLoss);
+                }
+                slot_[p] = artnetUsed++;
+                output = &u.Output();
+                break;
+            }
+            case Protocol::kNone:
+                slot_[p] = -1;
+                forwarder_.Detach(p);
+                break;
+        }
+        if (output != nullptr) {
+            forwarder_.Attach(p, output->Levels());
+            if (!kept) {
+                forwarder_.MarkChanged(p);
+            }
+        }
+    }
+    sacn_ = std::move(sacn);
+    artnet_ = std::move(artnet);
+    mapping_ = mapping;
+}
+
+void Bridge::SetNodeName(const std::string& shortName, const std::string& longName) {
+    CopyPrintable(reinterpret_cast<const std::uint8_t*>(shortName.data()), shortName.size(),
+                  node_.shortName, sizeof node_.shortName);
+    CopyPrintable(reinterpret_cast<const std::uint8_t*>(longName.data()), longName.size(),
+                  node_.longName, sizeof node_.longName);
+}
+
+void Bridge::Listen(Millis now) {
+    for (int i = 0; i < mapping_.Count(Protocol::kSacn); ++i) {
+        sacn_[i].Listen(now);
+    }
+}
+
+void Bridge::SetVersion(std::uint8_t high, std::uint8_t low) {
+    node_.versionHigh = high;
+    node_.versionLow = low;
+}
+
+const SacnUniverse* Bridge::SacnAt(int port) const {
+    return mapping_.Port(port).protocol == Protocol::kSacn ? &sacn_[slot_[port]] : nullptr;
+}
+
+const ArtnetUniverse* Bridge::ArtnetAt(int port) const {
+    return mapping_.Port(port).protocol == Protocol::kArtnet ? &artnet_[slot_[port]] : nullptr;
+}
+
+int Bridge::LiveSources(int port) const {
+    if (const SacnUniverse* u = SacnAt(port)) {
+        return u->LiveSources();
+    }
+    if (const ArtnetUniverse* u = ArtnetAt(port)) {
+        return u->LiveSources();
+    }
+    return 0;
+}
+
+void Bridge::TakeChange(int port, MergedOutput& output) {
+    if (output.TakeChange()) {
+        forwarder_.MarkChanged(port);
+    }
+}
+
+void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from) {
+    ++sacnCounts_.datagrams;
+    SacnPacket packet;
+    const SacnParse parsed = ParseSacn(data, size, packet);
+    ++sacnCounts_.parsed[static_cast<int>(parsed)];
+    if (parsed != SacnParse::kData) {
+        return;
+    }
+    const int port = mapping_.PortOf(Protocol::kSacn, packet.universe);
+    if (port < 0) {
+        ++sacnCounts_.unmapped;
+        unmappedSacn_.Note(packet.universe, now);
+        return;
+    }
+    SacnUniverse& universe = sacn_[slot_[port]];
+    UniverseCounts& counts = counts_[port];
+    const SacnVerdict verdict = universe.Apply(packet, now, from);
+    switch (verdict) {
+        case SacnVerdict::kDuplicate:
+            ++counts.duplicates;
+            break;
+        case SacnVerdict::kLevels:
+        case SacnVerdict::kPriorities:
+        case SacnVerdict::kEnded:
+            ++counts.packets;
+            break;
+        case SacnVerdict::kTerminated:
+            ++counts.packets;
+            ++counts.lost;
+            break;
+        default:
+            ++counts.dropped[static_cast<int>(DropOf(verdict))];
+            break;
+    }
+    TakeChange(port, universe.Output());
+}
+
+void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t from, Millis now,
+                      ReplySink& replies) {
+    ++artnetCounts_.datagrams;
+    ArtDmx dmx;
+    ArtPoll poll;
+    const ArtnetParse parsed = ParseArtnet(data, size, dmx, poll);
+    ++artnetCounts_.parsed[static_cast<int>(parsed)];
+    if (parsed == ArtnetParse::kPoll) {
+        AnswerPoll(poll, from, replies);
+        return;
+    }
+    if (parsed != ArtnetParse::kDmx) {
+        return;
+    }
+    const int port = mapping_.PortOf(Protocol::kArtnet, dmx.portAddress);
+    if (port < 0) {
+        ++artnetCounts_.unmapped;
+        unmappedArtnet_.Note(dmx.portAddress, now);
+        return;
+    }
+    ArtnetUniverse& universe = artnet_[slot_[port]];
+    if (universe.Apply(dmx, from, now) == ArtnetVerdict::kThirdSource) {
+        ++counts_[port].dropped[static_cast<int>(Drop::kThirdSource)];
+        return;
+    }
+    ++counts_[port].packets;
+    TakeChange(port, universe.Output());
+}
+
+void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies) {
+    std::uint16_t addresses[kNumPorts];
+    int ports[kNumPorts];
+    int count = 0;
+    for (int p = 0; p < kNumPorts; ++p) {
+        const PortSource& source = mapping_.Port(p);
+        if (source.protocol != Protocol::kArtnet ||
+            (poll.targeted &&
+             (source.universe < poll.targetBottom || source.universe > poll.targetTop))) {
+            continue;
+        }
+        addresses[count] = source.universe;
+        ports[count++] = p;
+    }
+    if (count == 0) {
+        return;
+    }
+    ReplyGroup groups[kNumPorts];
+    const int replyCount = GroupPollReplies(addresses, count, groups);
+    NodeIdentity node = node_;
+    node.address = replies.OwnAddressFor(from);
+    replies.MacFor(node.address, node.mac);
+    std::uint8_t reply[kArtPollReplySize];
+    for (int r = 0; r < replyCount; ++r) {
+        ReplyOutput outputs[4];
+        for (int i = 0; i < groups[r].count; ++i) {
+            const int port = ports[groups[r].indexes[i]];
+            const int live = artnet_[slot_[port]].LiveSources();
+            outputs[i] = {addresses[groups[r].indexes[i]],
+                          static_cast<std::uint8_t>((live > 0 ? kGoodOutputData : 0) |
+                                                    (live > 1 ? kGoodOutputMerging : 0))};
+        }
+        WriteArtPollReply(reply, node, static_cast<std::uint8_t>(r + 1), outputs, groups[r].count,
+                          static_cast<std::uint32_t>(artnetCounts_.replies + 1));
+        replies.Reply(from, reply, sizeof reply);
+        ++artnetCounts_.replies;
+    }
+}
+
+void Bridge::Flush(Millis now) {
+    forwarder_.Flush(now);
+}
+
+void Bridge::Tick(Millis now) {
+    // Every port that has had a source is sent again, held or zeroed ones
+    // too, so that a host started later gets the look.
+    bool due[kNumPorts];
+    for (int p = 0; p < kNumPorts; ++p) {
+        due[p] = false;
+        if (mapping_.Port(p).protocol == Protocol::kSacn) {
+            SacnUniverse& u = sacn_[slot_[p]];
+            counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
+            due[p] = u.Output().Started();
+            TakeChange(p, u.Output());
+        } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
+            ArtnetUniverse& u = artnet_[slot_[p]];
+            counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
+            due[p] = u.Output().Started();
+            TakeChange(p, u.Output());
+        }
+    }
+    forwarder_.MarkStale(due, now);
+    forwarder_.Flush(now);
+}
+
+}  // namespace lxd::bridge

@@ -1,0 +1,54 @@
+// sACN (ANSI E1.31) data packets: the three layers checked against the bytes
+// received, without copying.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lxd::bridge {
+
+inline constexpr std::uint16_t kSacnPort = 5568;
+inline constexpr std::size_t kSacnMaxPacket = 638;  // 125 header bytes and 513 property values
+inline constexpr std::uint8_t kSacnMaxPriority = 200;
+inline constexpr std::uint8_t kStartCodeLevels = 0x00;
+inline constexpr std::uint8_t kStartCodePriorities = 0xDD;  // per-address priority
+// Universes of data; those above are reserved (64214 is discovery's).
+inline constexpr std::uint32_t kSacnFirstUniverse = 1;
+inline constexpr std::uint32_t kSacnLastUniverse = 63999;
+
+enum class SacnParse : std::uint8_t {
+    kData,          // a data packet: see SacnPacket
+    kNotData,       // a well-formed synchronisation or discovery packet
+    kTruncated,     // shorter than a layer's length says, or than any data packet
+    kRootLayer,     // preamble, postamble, identifier, flags or vector
+    kFramingLayer,  // flags, length, vector, priority or universe
+    kDmpLayer,      // flags, length, vector, types, address, increment or count
+};
+inline constexpr int kSacnParseResults = 6;
+
+struct SacnPacket {
+    const std::uint8_t* cid;         // 16 bytes
+    const std::uint8_t* sourceName;  // 64 bytes, UTF-8, null-terminated unless all 64 are used
+    std::uint8_t priority;           // 0..200
+    std::uint16_t syncAddress;
+    std::uint8_t sequence;
+    bool preview;
+    bool terminated;
+    std::uint16_t universe;  // 1..63999
+    std::uint8_t startCode;
+    const std::uint8_t* slots;  // the property values after the start code
+    std::uint16_t slotCount;    // 0..512
+};
+
+// Parses `size` received bytes; fills `packet` only for kData. Reads nothing
+// at or past data + size.
+SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& packet);
+
+const char* SacnParseName(SacnParse result);
+
+// 239.255.hi.lo, the multicast group of a universe, as a host-order address.
+inline std::uint32_t SacnMulticastGroup(std::uint16_t universe) {
+    return 0xEFFF0000u | universe;
+}
+
+}  // namespace lxd::bridge

@@ -1,0 +1,115 @@
+// The sources of one sACN universe as a careful receiver follows them:
+// sequence order, stream termination, timeouts, per-address priority, the
+// sampling period, waiting for a new source's priorities, settled loss, and
+// their merge.
+#pragma once
+
+#include <cstdint>
+
+#include "tools/bridge/core/io.h"
+#include "tools/bridge/core/merge.h"
+#include "tools/bridge/core/sacn.h"
+
+namespace lxd::bridge {
+
+inline constexpr int kSacnMaxSources = 8;  // per universe; more are turned away
+inline constexpr Millis kSacnSourceTimeout{2500};
+// Sources are collected this long when a universe starts receiving, before
+// anything is merged.
+inline constexpr Millis kSacnSamplePeriod{1500};
+// A new source's levels wait this long for its first per-address priorities.
+inline constexpr Millis kSacnPriorityWait{1500};
+// A source that ended its stream stays gone this long, whatever it sends.
+inline constexpr Millis kSacnEndedHold{2500};
+
+// What became of one data packet.
+enum class SacnVerdict : std::uint8_t {
+    kLevels,          // start code 0x00: levels taken
+    kPriorities,      // start code 0xDD: per-address priorities taken
+    kTerminated,      // the source ended its stream and is gone
+    kEnded,           // from a source not known, or that ended less than 2.5 s ago
+    kOtherStartCode,  // neither levels nor priorities: not used
+    kPreview,         // dropped: preview data
+    kOutOfOrder,      // dropped: 1..19 sequence numbers behind (or repeated)
+    kSourceLimit,     // dropped: a new source while kSacnMaxSources are known
+    kDuplicate,       // the packet just taken, arrived again on another interface
+};
+inline constexpr int kSacnVerdicts = 9;
+
+struct SacnSource {
+    bool used = false;
+    SourceState state = SourceState::kWaiting;
+    std::uint8_t cid[16] = {};
+    char name[65] = {};  // printable form of the source name
+    Arrival from;        // of the last packet taken
+    std::uint8_t priority = 0;
+    std::uint8_t sequence = 0;
+    bool hasLevels = false;
+    bool hasPriorities = false;
+    Millis lastLevels{0};
+    Millis lastPriorities{0};
+    Millis lastHeard{0};  // any packet taken
+    Millis waitUntil{0};  // kWaiting: merged from then on
+    Millis lostAt{0};     // kLost
+    std::uint64_t packets = 0;
+    std::uint64_t sequenceErrors = 0;
+    std::uint32_t generation = 0;  // changes when the slot takes a new source
+    std::uint8_t levels[kChannelsPerPort] = {};
+    std::uint8_t priorities[kChannelsPerPort] = {};  // 0..200
+};
+
+class SacnUniverse {
+  public:
+    explicit SacnUniverse(bool holdOnLoss = true) : output_(holdOnLoss) {}
+
+    // The universe starts receiving at `now` (start-up, or its group joined on
+    // another interface): sources new in the next 1.5 s are merged together
+    // when it ends. Before the first Listen every source is merged at once.
+    void Listen(Millis now);
+    // Applies one parsed data packet of this universe received at `now`.
+    SacnVerdict Apply(const SacnPacket& packet, Millis now, Arrival from = {});
+    // Times sources out (2.5 s without levels), forgets per-address priorities
+    // not repeated for 2.5 s, merges sources whose wait is over and settles
+    // losses. Returns the number of sources lost.
+    int Expire(Millis now);
+
+    MergedOutput& Output() { return output_; }
+    const MergedOutput& Output() const { return output_; }
+    // Merged sources not lost: those that drive.
+    int LiveSources() const;
+    // The highest universe priority among the merged sources, -1 without any.
+    int TopPriority() const;
+    bool AnyPerAddressPriority() const;
+    bool Sampling() const { return sampling_; }
+    std::uint32_t SourcesSeen() const { return seen_; }
+    const SacnSource& Slot(int i) const { return sources_[i]; }
+
+  private:
+    SacnSource* Find(const std::uint8_t* cid);
+    SacnSource* Add(const SacnPacket& packet, Millis now);
+    bool Ended(const std::uint8_t* cid, Millis now) const;
+    void RememberEnded(const std::uint8_t* cid, Millis now);
+    void Lose(SacnSource& source, Millis now);
+    // Merges waiting sources whose time has come; true when one was.
+    bool Release(Millis now);
+    // Drops the lost sources once every other merged source was heard after
+    // the last loss (or is lost too); true when it did.
+    bool Settle();
+    void Remerge(bool afterLoss = false);
+
+    struct Ending {
+        std::uint8_t cid[16];
+        Millis at;
+        bool used;
+    };
+
+    SacnSource sources_[kSacnMaxSources];
+    Ending ended_[kSacnMaxSources] = {};
+    MergedOutput output_;
+    std::uint32_t seen_ = 0;
+    bool listening_ = false;
+    bool sampling_ = false;
+    Millis sampleEnd_{0};
+};
+
+}  // namespace lxd::bridge

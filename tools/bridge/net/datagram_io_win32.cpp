@@ -1,0 +1,81 @@
+// Asio's header brings winsock2.h before the others, as Windows needs.
+#include "tools/bridge/net/datagram_io.h"
+// (after winsock2.h)
+#include <mswsock.h>
+#include <ws2tcpip.h>
+
+namespace lxd::bridge {
+namespace {
+
+LPFN_WSARECVMSG RecvMsgFunction(SOCKET socket) {
+    static LPFN_WSARECVMSG function = nullptr;
+    if (function == nullptr) {
+        GUID guid = WSAID_WSARECVMSG;
+        DWORD bytes = 0;
+        WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &guid, sizeof guid, &function,
+                 sizeof function, &bytes, nullptr, nullptr);
+    }
+    return function;
+}
+
+}  // namespace
+
+void ReceiveJoinedGroupsOnly(asio::ip::udp::socket&) {}
+
+void AskForPacketInfo(asio::ip::udp::socket& socket) {
+    const DWORD on = 1;
+    setsockopt(socket.native_handle(), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on),
+               sizeof on);
+}
+
+int GrowReceiveBuffer(asio::ip::udp::socket& socket, int bytes) {
+    asio::error_code ec;
+    socket.set_option(asio::socket_base::receive_buffer_size(bytes), ec);
+    asio::socket_base::receive_buffer_size granted;
+    socket.get_option(granted, ec);
+    return ec ? 0 : granted.value();
+}
+
+Got ReceiveOne(asio::ip::udp::socket& socket, std::uint8_t* buffer, std::size_t room,
+               std::size_t& size, Arrival& from) {
+    sockaddr_in source{};
+    const LPFN_WSARECVMSG recvMsg = RecvMsgFunction(socket.native_handle());
+    WSABUF data{static_cast<ULONG>(room), reinterpret_cast<char*>(buffer)};
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSAMSG message{};
+    message.name = reinterpret_cast<LPSOCKADDR>(&source);
+    message.namelen = sizeof source;
+    message.lpBuffers = &data;
+    message.dwBufferCount = 1;
+    message.Control = {sizeof control, control};
+    DWORD received = 0;
+    if (recvMsg == nullptr ||
+        recvMsg(socket.native_handle(), &message, &received, nullptr, nullptr) == SOCKET_ERROR) {
+        return WSAGetLastError() == WSAEWOULDBLOCK ? Got::kNothing : Got::kFault;
+    }
+    from.via = 0;
+    for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr;
+         c = WSA_CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            from.via = reinterpret_cast<IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
+        }
+    }
+    from.address = ntohl(source.sin_addr.s_addr);
+    size = received;
+    return Got::kDatagram;
+}
+
+int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
+              const Datagram* datagrams, int count) {
+    int sent = 0;
+    asio::error_code ec;
+    while (sent < count &&
+           socket.send_to(asio::buffer(datagrams[sent].data, datagrams[sent].size), to, 0, ec) ==
+               datagrams[sent].size &&
+           !ec) {
+        ++sent;
+    }
+    return sent;
+}
+
+}  // namespace lxd::bridge

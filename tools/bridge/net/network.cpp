@@ -1,0 +1,397 @@
+#include "tools/bridge/net/network.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/bridge/net/datagram_io.h"
+
+namespace lxd::bridge {
+
+using asio::ip::udp;
+
+namespace {
+
+// Linux allows 20 group memberships per socket by default; more universes
+// get further sockets on the same port.
+constexpr std::size_t kGroupsPerSocket = 20;
+// Receives handled before the levels they changed are sent.
+constexpr int kDrainLimit = 256;
+
+std::string Text(std::uint32_t address) {
+    return asio::ip::address_v4(address).to_string();
+}
+
+}  // namespace
+
+struct Network::Receiver {
+    explicit Receiver(asio::io_context& io, bool sacn) : socket(io), sacn(sacn) {}
+    udp::socket socket;
+    bool sacn;
+    bool armed = false;
+    std::uint8_t buffer[1500];
+};
+
+// An interface the bridge receives on: its sockets and the groups joined.
+struct Network::InUse {
+    Interface at;
+    std::vector<std::unique_ptr<Receiver>> sockets;  // kGroupsPerSocket groups each
+    std::vector<bool> joined;                        // by universe index
+    std::string error;
+};
+
+Network::Network(asio::io_context& io) : io_(io), out_(io), watch_(io) {}
+
+Network::~Network() {
+    Close();
+}
+
+void Network::Close() {
+    closed_ = true;
+    asio::error_code ignored;
+    watch_.Close();
+    for (auto& in : inUse_) {
+        for (auto& receiver : in->sockets) {
+            receiver->socket.close(ignored);
+        }
+    }
+    if (sacnBase_) {
+        sacnBase_->socket.close(ignored);
+    }
+    if (artnet_) {
+        artnet_->socket.close(ignored);
+    }
+    out_.close(ignored);
+}
+
+bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what,
+                           std::string& error) {
+    // Every receive socket takes every address: on Linux a socket bound to one
+    // address receives neither multicast nor broadcast. The arrival interface
+    // of each datagram decides whether it is used.
+    const udp::endpoint local(asio::ip::address_v4::any(), port);
+    asio::error_code ec;
+    receiver.socket.open(udp::v4(), ec);
+    if (!ec) {
+        receiver.socket.set_option(asio::socket_base::reuse_address(true), ec);
+    }
+    if (!ec) {
+        receiver.socket.bind(local, ec);
+    }
+    if (!ec) {
+        receiver.socket.non_blocking(true, ec);
+    }
+    if (!ec) {
+        AskForPacketInfo(receiver.socket);
+        const int granted = GrowReceiveBuffer(receiver.socket, kReceiveBuffer);
+        status_.receiveBufferAsked = kReceiveBuffer;
+        if (status_.receiveBufferGranted == 0 || granted < status_.receiveBufferGranted) {
+            status_.receiveBufferGranted = granted;
+        }
+        return true;
+    }
+    const std::string portText = std::to_string(port);
+    if (ec == asio::error::address_in_use) {
+        error = "UDP port " + portText + " (" + what +
+                ") is held by a program that does not share it; stop it (`ss -ulpn 'sport = :" +
+                portText + "'` shows which) and try again";
+    } else {
+        error = "cannot receive " + std::string(what) + " on " + local.address().to_string() + ":" +
+                portText + ": " + ec.message();
+    }
+    return false;
+}
+
+bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error) {
+    settings_ = settings;
+    status_.restricted = !settings.interfaces.empty();
+    asio::error_code ec;
+    asio::ip::address_v4 to = asio::ip::make_address_v4(settings.toHost, ec);
+    if (ec) {
+        udp::resolver resolver(io_);
+        const auto found = resolver.resolve(udp::v4(), settings.toHost, "", ec);
+        if (ec || found.empty()) {
+            error = "--to: cannot resolve '" + settings.toHost + "' to an IPv4 address";
+            return false;
+        }
+        to = found.begin()->endpoint().address().to_v4();
+    }
+    to_ = udp::endpoint(to, settings.toPort);
+    out_.open(udp::v4(), ec);
+    if (ec) {
+        error = "cannot open a UDP socket: " + ec.message();
+        return false;
+    }
+    for (int p = 0; p < kNumPorts; ++p) {
+        if (mapping.Port(p).protocol == Protocol::kSacn) {
+            universes_.push_back(mapping.Port(p).universe);
+        }
+    }
+    if (!universes_.empty()) {
+        // Unicast sACN, and the port held while no interface is up.
+        sacnBase_ = std::make_unique<Receiver>(io_, true);
+        if (!OpenReceiver(*sacnBase_, settings.sacnPort, "sACN", error)) {
+            return false;
+        }
+        ReceiveJoinedGroupsOnly(sacnBase_->socket);
+    }
+    if (mapping.Count(Protocol::kArtnet) > 0) {
+        artnet_ = std::make_unique<Receiver>(io_, false);
+        if (!OpenReceiver(*artnet_, settings.artnetPort, "Art-Net", error)) {
+            return false;
+        }
+    }
+    Rescan();
+    return true;
+}
+
+void Network::Join(InUse& in) {
+    in.joined.resize(universes_.size(), false);
+    for (std::size_t u = 0; u < universes_.size(); ++u) {
+        if (in.joined[u]) {
+            continue;
+        }
+        const std::size_t s = u / kGroupsPerSocket;
+        while (in.sockets.size() <= s) {
+            auto receiver = std::make_unique<Receiver>(io_, true);
+            std::string error;
+            if (!OpenReceiver(*receiver, SacnPort(), "sACN", error)) {
+                in.error = error;
+                return;
+            }
+            ReceiveJoinedGroupsOnly(receiver->socket);
+            in.sockets.push_back(std::move(receiver));
+        }
+        asio::error_code ec;
+        const asio::ip::address_v4 group(SacnMulticastGroup(universes_[u]));
+        in.sockets[s]->socket.set_option(
+            asio::ip::multicast::join_group(group, asio::ip::address_v4(in.at.address)), ec);
+        in.joined[u] = !ec;
+        if (ec) {
+            in.error = "cannot join " + group.to_string() + " (sACN universe " +
+                       std::to_string(universes_[u]) + "): " + ec.message();
+        }
+    }
+    if (bridge_ != nullptr) {
+        for (auto& receiver : in.sockets) {
+            if (!receiver->armed) {
+                Arm(*receiver);
+            }
+        }
+    }
+}
+
+bool Network::Rescan() {
+    std::vector<Interface> wanted;
+    for (const Interface& i : ListInterfaces()) {
+        bool take = !status_.restricted && i.multicast;
+        for (const std::string& choice : settings_.interfaces) {
+            take = take || Chosen(choice, i);
+        }
+        const bool known = std::any_of(wanted.begin(), wanted.end(),
+                                       [&](const Interface& w) { return w.index == i.index; });
+        if (take && !known) {
+            wanted.push_back(i);  // the first address of each interface
+        }
+    }
+    // Interfaces gone, or whose address changed: their sockets close (which
+    // leaves their groups).
+    asio::error_code ignored;
+    for (auto it = inUse_.begin(); it != inUse_.end();) {
+        const bool still = std::any_of(wanted.begin(), wanted.end(), [&](const Interface& w) {
+            return w.index == (*it)->at.index && w.address == (*it)->at.address;
+        });
+        if (still) {
+            ++it;
+            continue;
+        }
+        for (auto& receiver : (*it)->sockets) {
+            receiver->socket.close(ignored);
+        }
+        it = inUse_.erase(it);
+    }
+    bool joinedNew = false;
+    for (const Interface& w : wanted) {
+        auto it = std::find_if(inUse_.begin(), inUse_.end(),
+                               [&](const auto& in) { return in->at.index == w.index; });
+        if (it == inUse_.end()) {
+            inUse_.push_back(std::make_unique<InUse>());
+            inUse_.back()->at = w;
+            Join(*inUse_.back());
+            joinedNew = joinedNew || std::count(inUse_.back()->joined.begin(),
+                                                inUse_.back()->joined.end(), true) > 0;
+        } else if (std::count((*it)->joined.begin(), (*it)->joined.end(), false) > 0) {
+            Join(**it);  // try the failed joins again
+        }
+    }
+    UpdateStatus();
+    return joinedNew;
+}
+
+void Network::UpdateStatus() {
+    status_.interfaces.clear();
+    for (const auto& in : inUse_) {
+        InterfaceStatus s;
+        s.name = in->at.name;
+        s.address = Text(in->at.address);
+        s.index = in->at.index;
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", in->at.mac[0],
+                      in->at.mac[1], in->at.mac[2], in->at.mac[3], in->at.mac[4], in->at.mac[5]);
+        s.mac = mac;
+        for (std::size_t u = 0; u < universes_.size(); ++u) {
+            (in->joined[u] ? s.joined : s.failed).push_back(universes_[u]);
+        }
+        s.error = s.failed.empty() ? "" : in->error;
+        status_.interfaces.push_back(std::move(s));
+    }
+    status_.missing.clear();
+    for (const std::string& choice : settings_.interfaces) {
+        const bool found = std::any_of(inUse_.begin(), inUse_.end(),
+                                       [&](const auto& in) { return Chosen(choice, in->at); });
+        if (!found) {
+            status_.missing.push_back(choice);
+        }
+    }
+}
+
+std::uint16_t Network::SacnPort() const {
+    asio::error_code ec;
+    return sacnBase_ ? sacnBase_->socket.local_endpoint(ec).port() : settings_.sacnPort;
+}
+
+void Network::Start(Bridge& bridge) {
+    bridge_ = &bridge;
+    for (auto& in : inUse_) {
+        for (auto& receiver : in->sockets) {
+            Arm(*receiver);
+        }
+    }
+    if (sacnBase_) {
+        Arm(*sacnBase_);
+    }
+    if (artnet_) {
+        Arm(*artnet_);
+    }
+    watch_.Start([this] { AfterRescan(); });
+}
+
+void Network::AfterRescan() {
+    if (Rescan()) {
+        bridge_->Listen(host::NowMillis());  // sources on the new interface are sampled first
+    }
+}
+
+void Network::Arm(Receiver& receiver) {
+    receiver.armed = true;
+    receiver.socket.async_wait(udp::socket::wait_read, [this, &receiver](asio::error_code ec) {
+        if (ec || closed_) {
+            return;  // closed: the receiver may be gone
+        }
+        Drain(receiver);
+        Arm(receiver);
+    });
+}
+
+int Network::DrainSacn() {
+    const Millis now = host::NowMillis();
+    int received = 0;
+    for (auto& in : inUse_) {
+        for (auto& receiver : in->sockets) {
+            received += Receive(*receiver, now);
+        }
+    }
+    if (sacnBase_) {
+        received += Receive(*sacnBase_, now);
+    }
+    bridge_->Flush(now);
+    return received;
+}
+
+int Network::Drain(Receiver& receiver) {
+    const Millis now = host::NowMillis();
+    const int received = Receive(receiver, now);
+    bridge_->Flush(now);
+    return received;
+}
+
+bool Network::Accepted(std::uint32_t via) {
+    if (!status_.restricted || via == 0) {
+        return true;
+    }
+    for (const auto& in : inUse_) {
+        if (in->at.index == via) {
+            return true;
+        }
+    }
+    ++status_.foreignDatagrams;
+    return false;
+}
+
+int Network::Receive(Receiver& receiver, Millis now) {
+    int received = 0;
+    for (int i = 0; i < kDrainLimit; ++i) {
+        std::size_t size = 0;
+        Arrival from;
+        const Got got =
+            ReceiveOne(receiver.socket, receiver.buffer, sizeof receiver.buffer, size, from);
+        if (got == Got::kNothing) {
+            break;
+        }
+        if (got == Got::kFault || !Accepted(from.via)) {
+            continue;  // e.g. Windows reporting an earlier reply as unreachable
+        }
+        ++received;
+        if (receiver.sacn) {
+            bridge_->OnSacn(receiver.buffer, size, now, from);
+        } else {
+            lastArtnetInterface_ = from.via;
+            bridge_->OnArtnet(receiver.buffer, size, from.address, now, *this);
+        }
+    }
+    return received;
+}
+
+bool Network::Send(const std::uint8_t* data, std::size_t size) {
+    const Datagram one{data, size};
+    return SendBurst(&one, 1) == 1;
+}
+
+int Network::SendBurst(const Datagram* datagrams, int count) {
+    return lxd::bridge::SendBurst(out_, to_, datagrams, count);
+}
+
+std::uint32_t Network::OwnAddressFor(std::uint32_t poller) {
+    // The address of the interface the poll arrived on.
+    for (const Interface& i : ListInterfaces()) {
+        if (lastArtnetInterface_ != 0 && i.index == lastArtnetInterface_) {
+            return i.address;
+        }
+    }
+    // Otherwise the address the system would send from to reach the poller.
+    asio::error_code ec;
+    udp::socket probe(io_);
+    probe.open(udp::v4(), ec);
+    if (!ec) {
+        probe.connect(udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), ec);
+    }
+    const udp::endpoint local = ec ? udp::endpoint() : probe.local_endpoint(ec);
+    return ec ? 0 : local.address().to_v4().to_uint();
+}
+
+void Network::MacFor(std::uint32_t address, std::uint8_t* mac) {
+    for (const Interface& i : ListInterfaces()) {
+        if (i.address == address) {
+            std::memcpy(mac, i.mac, sizeof i.mac);
+            return;
+        }
+    }
+}
+
+void Network::Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) {
+    asio::error_code ec;
+    artnet_->socket.send_to(asio::buffer(data, size),
+                            udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), 0, ec);
+}
+
+}  // namespace lxd::bridge

@@ -1,0 +1,93 @@
+// The bridge's sockets (standalone Asio): sACN and Art-Net received with
+// address reuse, the multicast group of every mapped sACN universe joined on
+// every interface in use (followed as interfaces come, go and change), the
+// arrival interface of every datagram, levels sent to the driver, poll
+// replies sent back to the poller.
+#pragma once
+
+#include <asio.hpp>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/layout.h"
+#include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/interfaces.h"
+#include "tools/bridge/net/network_settings.h"
+#include "tools/bridge/net/network_status.h"
+#include "tools/bridge/net/watch.h"
+
+namespace lxd::bridge {
+
+inline constexpr int kReceiveBuffer = 1 << 20;  // asked for on every receive socket
+
+class Network : public DatagramSink, public ReplySink {
+  public:
+    explicit Network(asio::io_context& io);
+    ~Network() override;
+    Network(const Network&) = delete;
+    Network& operator=(const Network&) = delete;
+
+    // Opens the output socket and the receive sockets that `mapping` needs and
+    // joins the groups on the interfaces present. Missing interfaces and
+    // failed joins are not errors (see Status); a port held by another
+    // program is. On failure returns false with one line in `error`.
+    bool Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error);
+    // Starts receiving into `bridge` (which must outlive the receives) and
+    // following the interfaces.
+    void Start(Bridge& bridge);
+    void Close();
+
+    // Looks at the interfaces again: joins on new ones, leaves those gone.
+    // Returns true when groups were joined on an interface new to the bridge.
+    bool Rescan();
+
+    // Receives every sACN datagram waiting (on every sACN socket), hands them
+    // to the bridge and sends what changed; returns how many. What Start's
+    // receives do for one socket.
+    int DrainSacn();
+    // The local port of the sACN sockets (the one asked for, or the one the
+    // system chose for 0).
+    std::uint16_t SacnPort() const;
+
+    // The interfaces in use and the receive buffers, for the snapshot.
+    const NetworkStatus& Status() const { return status_; }
+
+    bool Send(const std::uint8_t* data, std::size_t size) override;
+    int SendBurst(const Datagram* datagrams, int count) override;
+    std::uint32_t OwnAddressFor(std::uint32_t poller) override;
+    void MacFor(std::uint32_t address, std::uint8_t* mac) override;
+    void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) override;
+
+  private:
+    struct Receiver;
+    struct InUse;
+    bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
+    void Arm(Receiver& receiver);
+    // Hands what waits on `receiver` to the bridge (Drain also sends what changed).
+    int Receive(Receiver& receiver, Millis now);
+    int Drain(Receiver& receiver);
+    bool Accepted(std::uint32_t via);
+    void Join(InUse& in);
+    void AfterRescan();
+    void UpdateStatus();
+
+    asio::io_context& io_;
+    Bridge* bridge_ = nullptr;
+    NetworkSettings settings_;
+    std::vector<std::uint16_t> universes_;  // mapped sACN universes
+    asio::ip::udp::socket out_;
+    asio::ip::udp::endpoint to_;
+    std::unique_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing
+    std::unique_ptr<Receiver> artnet_;
+    std::vector<std::unique_ptr<InUse>> inUse_;
+    InterfaceWatch watch_;
+    std::uint32_t lastArtnetInterface_ = 0;
+    NetworkStatus status_;
+    // After Close, a completion already queued (a socket that was readable, a
+    // timer that had expired) finds this set and does nothing.
+    bool closed_ = false;
+};
+
+}  // namespace lxd::bridge

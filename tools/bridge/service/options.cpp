@@ -1,0 +1,248 @@
+#include "tools/bridge/service/options.h"
+
+#include <CLI/CLI.hpp>
+#include <optional>
+
+#include "host/arguments.h"
+#include "tools/bridge/net/interfaces.h"
+
+namespace lxd::bridge {
+namespace {
+
+// Longer runs are a mistake (and their conversion to the timer's clock would
+// overflow).
+constexpr double kLongestDuration = 1e7;
+
+// Refuses the command line: `message` into `out`, or on stderr without it.
+int Refuse(const std::string& message, std::string* out) {
+    if (out == nullptr) {
+        return host::Fail("lxdravik-bridge", message);
+    }
+    *out = message;
+    return host::kBadCommandLine;
+}
+
+// `values` of one option as settings named after it.
+void Named(const std::vector<std::string>& values, const std::string& option,
+           std::vector<Setting>& out) {
+    for (const std::string& value : values) {
+        out.push_back({value, option});
+    }
+}
+
+std::optional<Setting> NamedOne(const CLI::App& app, const std::string& option,
+                                const std::string& value) {
+    if (app.count(option) == 0) {
+        return std::nullopt;
+    }
+    return Setting{value, option};
+}
+
+}  // namespace
+
+int ParseOptions(int argc, char** argv, Options& options, std::string* failure) {
+    CLI::App app{
+        "lxdravik-bridge: receives sACN (E1.31) and Art-Net from lighting consoles and forwards\n"
+        "the levels to the lxdravik driver. Each universe you list goes onto one driver port\n"
+        "(36 ports of 512 channels); sources of one universe are merged as the protocols say.",
+        "lxdravik-bridge"};
+    app.footer(
+        "\nExamples:\n"
+        "  lxdravik-bridge --sacn 1-36                  sACN universes 1..36 onto ports 0..35\n"
+        "  lxdravik-bridge --sacn 1-4@0 --artnet 0:0:0-3@4\n"
+        "                                 sACN 1..4 onto ports 0..3, Art-Net 0:0:0..0:0:3 onto "
+        "4..7\n"
+        "  lxdravik-bridge --artnet 0-7 --interface eth1   Art-Net on one network card only\n"
+        "  lxdravik-bridge --config /etc/lxdravik/bridge.toml --http 127.0.0.1:8250\n"
+        "                                 the mapping from a file, the status page in a browser\n"
+        "\nOn a terminal a status view shows every universe; Ctrl-C ends the bridge and prints\n"
+        "a summary; SIGHUP reads the configuration file again. sACN is received on every\n"
+        "network card that is up (cards that come later too) unless --interface names some.\n"
+        "Exit codes: 0 done, 1 a UDP port held by another program or the status page's address\n"
+        "unusable, 2 bad command line or configuration.");
+    std::vector<std::string> sacn;
+    std::vector<std::string> artnet;
+    std::string to;
+    std::string onLoss;
+    std::string http;
+    app.add_option("--config", options.configPath,
+                   "TOML file with the same settings (sacn, artnet, to, interfaces, on_loss, "
+                   "name, http); the command line overrides it")
+        ->type_name("FILE");
+    app.add_option("--sacn", sacn,
+                   "sACN universes (1-63999) onto consecutive driver ports from PORT (default 0), "
+                   "e.g. 1-36 or 1-4,10@8; may be repeated")
+        ->type_name("UNIVERSES[@PORT]")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--artnet", artnet,
+                   "Art-Net port-addresses (0-32767, or net:sub-net:universe such as 0:1:0) onto "
+                   "consecutive driver ports from PORT (default 0), e.g. 0:0:0-3@4; may be "
+                   "repeated")
+        ->type_name("ADDRESSES[@PORT]")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--to", to,
+                   "Where the driver listens (default " + host::LocalDriverAddress() + ")")
+        ->type_name("HOST:PORT");
+    std::vector<std::string> interfaces;
+    std::vector<std::string> binds;
+    app.add_option("--interface", interfaces,
+                   "Receive only on this network card, by name or IPv4 address; may be repeated "
+                   "(default: every card that is up and can receive multicast, followed as cards "
+                   "come and go)")
+        ->type_name("NAME|ADDR")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--bind", binds, "The same as --interface ADDR")
+        ->type_name("ADDR")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    std::string name;
+    app.add_option("--name", name,
+                   "The node's name in Art-Net poll replies (default: lxdravik-bridge and the host "
+                   "name)")
+        ->type_name("TEXT");
+    app.add_option("--on-loss", onLoss,
+                   "When the last source of a universe goes away: hold its last levels "
+                   "(default), or zero them")
+        ->type_name("hold|zero");
+    app.add_option("--http", http,
+                   "Serve the status page at ADDR:PORT (127.0.0.1 keeps it on this machine; it "
+                   "has no access control)")
+        ->type_name("ADDR:PORT");
+    app.add_option("--duration", options.duration,
+                   "End after S seconds (default: run until Ctrl-C or SIGTERM)")
+        ->type_name("S");
+    app.add_flag("--json", options.json, "Print the summary at the end as JSON");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (failure != nullptr && e.get_exit_code() != 0) {
+            return Refuse(e.what(), failure);
+        }
+        const int code = app.exit(e);
+        return code == 0 ? 0 : host::kBadCommandLine;
+    }
+
+    // The lists in the order given, so that messages name the list at fault.
+    SettingsText& given = options.commandLine;
+    for (const auto* option : app.parse_order()) {
+        const bool isSacn = option->get_name() == "--sacn";
+        if (!isSacn && option->get_name() != "--artnet") {
+            continue;
+        }
+        // parse_order lists an option once per occurrence.
+        std::vector<std::string>& lists = isSacn ? sacn : artnet;
+        if (lists.empty()) {
+            continue;
+        }
+        const std::string option_ = isSacn ? "--sacn" : "--artnet";
+        (isSacn ? given.sacn : given.artnet)
+            .push_back({lists.front(), option_ + " " + lists.front()});
+        lists.erase(lists.begin());
+    }
+    Named(binds, "--bind", given.interfaces);
+    Named(interfaces, "--interface", given.interfaces);
+    given.name = NamedOne(app, "--name", name);
+    given.to = NamedOne(app, "--to", to);
+    given.onLoss = NamedOne(app, "--on-loss", onLoss);
+    given.http = NamedOne(app, "--http", http);
+
+    SettingsText settings;
+    std::string error;
+    if (!options.configPath.empty() && !ReadConfig(options.configPath, settings, error)) {
+        return Refuse(error, failure);
+    }
+    settings.OverrideWith(given);
+    if (!ApplySettings(settings, options, error)) {
+        return Refuse(error, failure);
+    }
+    if (app.count("--duration") > 0 &&
+        !(options.duration >= 0 && options.duration <= kLongestDuration)) {
+        return Refuse("--duration: expected a number of seconds from 0 to 10000000", failure);
+    }
+    return -1;
+}
+
+bool ApplySettings(const SettingsText& settings, Options& options, std::string& error) {
+    Options next = options;
+    next.mapping = Mapping();
+    const NetworkSettings defaults;
+    next.network.interfaces.clear();
+    next.network.toHost = defaults.toHost;
+    next.network.toPort = defaults.toPort;
+    next.holdOnLoss = true;
+    next.name.clear();
+    next.http.clear();
+    if (settings.to && !host::ParseDestination(settings.to->where, settings.to->value,
+                                               next.network.toHost, next.network.toPort, error)) {
+        return false;
+    }
+    for (const auto& [protocol, lists] : {std::pair{Protocol::kSacn, &settings.sacn},
+                                          std::pair{Protocol::kArtnet, &settings.artnet}}) {
+        for (const Setting& list : *lists) {
+            if (!next.mapping.Add(protocol, list.value, error, list.where)) {
+                return false;
+            }
+        }
+    }
+    if (next.mapping.Count(Protocol::kSacn) + next.mapping.Count(Protocol::kArtnet) == 0) {
+        error = "nothing to receive: map universes with --sacn and/or --artnet (see --help)";
+        if (!options.configPath.empty()) {
+            error += ", or sacn/artnet in " + options.configPath;
+        }
+        return false;
+    }
+    for (const Setting& choice : settings.interfaces) {
+        std::string why;
+        std::uint32_t address = 0;
+        if (choice.where == "--bind" ? !host::ParseIpv4(choice.value, address)
+                                     : !CheckInterfaceChoice(choice.value, why)) {
+            error = choice.where + ": " +
+                    (why.empty() ? "'" + choice.value + "' is not an IPv4 address" : why);
+            return false;
+        }
+        next.network.interfaces.push_back(choice.value);
+    }
+    if (settings.onLoss) {
+        if (settings.onLoss->value != "hold" && settings.onLoss->value != "zero") {
+            error = settings.onLoss->where + ": expected hold or zero, got '" +
+                    settings.onLoss->value + "'";
+            return false;
+        }
+        next.holdOnLoss = settings.onLoss->value == "hold";
+    }
+    if (settings.name) {
+        if (settings.name->value.empty() || settings.name->value.size() > 63) {
+            error = settings.name->where + ": expected a name of 1 to 63 characters";
+            return false;
+        }
+        next.name = settings.name->value;
+    }
+    if (settings.http) {
+        std::string host;
+        std::uint16_t port = 0;
+        if (!host::ParseHostPort(settings.http->value, host, port) || !host::IsIpAddress(host)) {
+            error = settings.http->where +
+                    ": expected an IP address and a port in 1..65535 (ADDR:PORT), got '" +
+                    settings.http->value + "'";
+            return false;
+        }
+        next.http = settings.http->value;
+    }
+    options = std::move(next);
+    return true;
+}
+
+bool ReloadOptions(const Options& current, Options& next, std::string& error) {
+    SettingsText settings;
+    if (!ReadConfig(current.configPath, settings, error)) {
+        return false;
+    }
+    settings.OverrideWith(current.commandLine);
+    next = current;
+    return ApplySettings(settings, next, error);
+}
+
+}  // namespace lxd::bridge

@@ -1,0 +1,62 @@
+// One run of the bridge on its event loop: sockets, bridge, timers, signals,
+// the status page, and reloading the configuration. The console program and
+// the Windows service both run it.
+#pragma once
+
+#include <asio.hpp>
+#include <memory>
+#include <string>
+
+#include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/network.h"
+#include "tools/bridge/service/log.h"
+#include "tools/bridge/service/options.h"
+
+namespace lxd::bridge {
+
+class Runner {
+  public:
+    Runner(const Options& options, Log& log, bool console);
+    ~Runner();
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+
+    // Opens the sockets and the status page. False with one line.
+    bool Open(std::string& error);
+    // Runs until stopped (a signal, RequestStop, --duration); then the
+    // summary, as text or JSON.
+    std::string Run();
+
+    // From any thread: what SIGTERM and SIGHUP do.
+    void RequestStop();
+    void RequestReload();
+
+  private:
+    class Relay : public DatagramSink {
+      public:
+        bool Send(const std::uint8_t* data, std::size_t size) override {
+            return network != nullptr && network->Send(data, size);
+        }
+        int SendBurst(const Datagram* datagrams, int count) override {
+            return network != nullptr ? network->SendBurst(datagrams, count) : 0;
+        }
+        Network* network = nullptr;
+    };
+    struct Views;
+
+    void Reload();
+
+    asio::io_context io_;
+    Options options_;
+    Log& log_;
+    bool console_;
+    Relay relay_;
+    std::unique_ptr<Network> network_;
+    // The sockets a reload replaced: closed, and kept until the next reload
+    // so that completions already queued for them find them.
+    std::unique_ptr<Network> retired_;
+    Bridge bridge_;
+    std::unique_ptr<Views> views_;
+};
+
+}  // namespace lxd::bridge

@@ -1,0 +1,158 @@
+#include "tools/bridge/status/json.h"
+
+#include <nlohmann/json.hpp>
+
+namespace lxd::bridge {
+namespace {
+
+using nlohmann::json;
+
+const char* ProtocolName(Protocol protocol) {
+    return protocol == Protocol::kSacn ? "sacn" : "artnet";
+}
+
+// The mapped port whose universe is one away from `universe`: a console
+// counting from 1 where the other counts from 0.
+std::string Near(const Snapshot& s, Protocol protocol, std::uint16_t universe) {
+    for (const PortStatus& port : s.ports) {
+        if (port.protocol == protocol &&
+            (port.universe + 1 == universe || universe + 1 == port.universe)) {
+            return "one away from " + port.label + " on port " + std::to_string(port.port) +
+                   ": numbered from 1 instead of 0, or the other way round?";
+        }
+    }
+    return "";
+}
+
+json Unmapped(const Snapshot& s, Protocol protocol, const std::vector<UnmappedStatus>& seen) {
+    json list = json::array();
+    for (const UnmappedStatus& u : seen) {
+        json entry = {{"packets", u.packets},
+                      {"last_seen", u.lastSeen},
+                      {"near", Near(s, protocol, u.universe)}};
+        if (protocol == Protocol::kSacn) {
+            entry["universe"] = u.universe;
+        } else {
+            entry["port_address"] = u.universe;
+            entry["label"] = ArtnetAddressText(u.universe);
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+json Source(const SourceStatus& src) {
+    return {{"name", src.name},
+            {"address", src.address},
+            {"cid", src.cid},
+            {"priority", src.priority},
+            {"per_address", src.perAddress},
+            {"state", SourceStateName(src.state)},
+            {"packets_per_second", src.packetsPerSecond},
+            {"packets", src.packets},
+            {"sequence_errors", src.sequenceErrors},
+            {"last_seen", src.lastSeen}};
+}
+
+json Port(const PortStatus& port) {
+    json dropped = json::object();
+    for (const Drop d : DropsOf(port.protocol)) {
+        dropped[DropName(d)] = port.counts.dropped[static_cast<int>(d)];
+    }
+    json sources = json::array();
+    json live = json::array();
+    for (const SourceStatus& src : port.sources) {
+        sources.push_back(Source(src));
+        if (src.state == SourceState::kLive) {
+            live.push_back(src.name);
+        }
+    }
+    return {{"port", port.port},
+            {"protocol", ProtocolName(port.protocol)},
+            {"universe", port.universe},
+            {"label", port.label},
+            {"priority", port.priority},
+            {"per_address", port.perAddress},
+            {"sampling", port.sampling},
+            {"packets_per_second", port.packetsPerSecond},
+            {"packets", port.packets},
+            {"drops", port.drops},
+            {"dropped", std::move(dropped)},
+            {"sources_seen", port.sourcesSeen},
+            {"sources_lost", port.lost},
+            {"datagrams_forwarded", port.datagramsForwarded},
+            {"live_sources", std::move(live)},
+            {"sources", std::move(sources)},
+            {"levels", port.levels}};
+}
+
+json Interfaces(const NetworkStatus& network) {
+    json list = json::array();
+    for (const InterfaceStatus& i : network.interfaces) {
+        list.push_back({{"name", i.name},
+                        {"address", i.address},
+                        {"mac", i.mac},
+                        {"index", i.index},
+                        {"joined", i.joined},
+                        {"failed", i.failed},
+                        {"error", i.error}});
+    }
+    return list;
+}
+
+}  // namespace
+
+std::string StatusJson(const Snapshot& s, bool levels) {
+    json sacnMalformed = json::object();
+    for (const SacnParse fault : kSacnFaults) {
+        sacnMalformed[SacnParseName(fault)] = s.sacnCounts.parsed[static_cast<int>(fault)];
+    }
+    json artnetMalformed = json::object();
+    for (const ArtnetParse fault : kArtnetFaults) {
+        artnetMalformed[ArtnetParseName(fault)] = s.artnetCounts.parsed[static_cast<int>(fault)];
+    }
+    json ports = json::array();
+    for (const PortStatus& port : s.ports) {
+        ports.push_back(Port(port));
+        if (!levels) {
+            ports.back().erase("levels");
+        }
+    }
+    const json out = {
+        {"name", s.name},
+        {"seconds", s.seconds},
+        {"to", s.to},
+        {"datagrams", s.datagramsSent},
+        {"send_failures", s.sendFailures},
+        {"last_sent_ago", s.lastSentAgo < 0 ? json(nullptr) : json(s.lastSentAgo)},
+        {"sacn",
+         {{"mapped", s.sacn},
+          {"datagrams", s.sacnCounts.datagrams},
+          {"malformed", std::move(sacnMalformed)},
+          {"not_data", s.sacnCounts.parsed[static_cast<int>(SacnParse::kNotData)]},
+          {"unmapped", s.sacnCounts.unmapped}}},
+        {"artnet",
+         {{"mapped", s.artnet},
+          {"datagrams", s.artnetCounts.datagrams},
+          {"malformed", std::move(artnetMalformed)},
+          {"other", s.artnetCounts.parsed[static_cast<int>(ArtnetParse::kOther)]},
+          {"unmapped", s.artnetCounts.unmapped},
+          {"polls", s.artnetCounts.parsed[static_cast<int>(ArtnetParse::kPoll)]},
+          {"replies", s.artnetCounts.replies}}},
+        {"network",
+         {{"restricted", s.network.restricted},
+          {"interfaces", Interfaces(s.network)},
+          {"missing", s.network.missing},
+          {"receive_buffer_asked", s.network.receiveBufferAsked},
+          {"receive_buffer_granted", s.network.receiveBufferGranted},
+          {"foreign_datagrams", s.network.foreignDatagrams}}},
+        {"universes", std::move(ports)},
+        {"unmapped",
+         {{"sacn", Unmapped(s, Protocol::kSacn, s.unmappedSacn)},
+          {"artnet", Unmapped(s, Protocol::kArtnet, s.unmappedArtnet)}}},
+    };
+    // Names from the network are printable already; anything else is replaced.
+    return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace lxd::bridge

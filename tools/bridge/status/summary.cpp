@@ -1,0 +1,71 @@
+#include "tools/bridge/status/summary.h"
+
+#include <cstdio>
+
+namespace lxd::bridge {
+namespace {
+
+std::string Number(std::uint64_t n) {
+    return std::to_string(n);
+}
+
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+std::string Interfaces(const NetworkStatus& network) {
+    std::string used;
+    for (const InterfaceStatus& i : network.interfaces) {
+        used += (used.empty() ? "" : ", ") + i.name + " " + i.address + " (" +
+                Number(i.joined.size()) + " groups joined" +
+                (i.failed.empty() ? "" : ", " + Number(i.failed.size()) + " failed: " + i.error) +
+                ")";
+    }
+    for (const std::string& name : network.missing) {
+        used += (used.empty() ? "" : ", ") + name + " (not present)";
+    }
+    return "  interfaces: " + (used.empty() ? std::string("none") : used) + "; receive buffer " +
+           Number(static_cast<std::uint64_t>(network.receiveBufferGranted)) + " bytes\n";
+}
+
+}  // namespace
+
+std::string SummaryText(const Snapshot& s) {
+    std::string out = "lxdravik-bridge: " + SecondsText(s.seconds) + " s, " +
+                      Number(s.datagramsSent) + " datagrams sent to " + s.to;
+    if (s.sendFailures > 0) {
+        out += " (" + Number(s.sendFailures) + " could not be sent)";
+    }
+    out += "\n" + Interfaces(s.network);
+    if (s.sacn) {
+        out += "  sACN: " + Number(s.sacnCounts.datagrams) + " datagrams, " +
+               Number(s.sacnMalformed) + " malformed, " + Number(s.sacnCounts.unmapped) +
+               " for universes not mapped\n";
+    }
+    if (s.artnet) {
+        const ArtnetCounts& a = s.artnetCounts;
+        out += "  Art-Net: " + Number(a.datagrams) + " datagrams, " + Number(s.artnetMalformed) +
+               " malformed, " + Number(a.unmapped) + " for port-addresses not mapped, " +
+               Number(s.pollsAnswered) + " polls answered with " + Number(a.replies) + " replies\n";
+    }
+    for (const PortStatus& port : s.ports) {
+        out += "  port " + std::to_string(port.port) + " " + port.description + ": " +
+               Number(port.packets) + " packets, " + Number(port.drops) + " dropped, " +
+               Number(port.datagramsForwarded) +
+               " datagrams forwarded, sources seen: " + Number(port.sourcesSeen) + "\n";
+        std::string reasons;
+        for (const Drop d : DropsOf(port.protocol)) {
+            if (const std::uint64_t n = port.counts.dropped[static_cast<int>(d)]; n > 0) {
+                reasons += (reasons.empty() ? "" : ", ") + Number(n) + " " + DropName(d);
+            }
+        }
+        if (!reasons.empty()) {
+            out += "    dropped: " + reasons + "\n";
+        }
+    }
+    return out;
+}
+
+}  // namespace lxd::bridge

@@ -1,0 +1,31 @@
+// Taking the status snapshot from the live bridge, on the event loop between
+// packets: the one place in status/ that reads the forwarding path.
+#pragma once
+
+#include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/network_status.h"
+#include "tools/bridge/status/snapshot.h"
+
+namespace lxd::bridge {
+
+// Takes snapshots; packets per second count since the previous one.
+class SnapshotTaker {
+  public:
+    Snapshot Take(const Bridge& bridge, const NetworkStatus& network, const RunInfo& run,
+                  Millis now);
+
+  private:
+    struct Previous {
+        // Packets per second of the source in `slot`, remembering its count.
+        double SourceRate(int slot, std::uint32_t generation, std::uint64_t packets,
+                          double seconds);
+        std::uint64_t port = 0;
+        std::uint64_t sources[kSacnMaxSources] = {};
+        std::uint32_t generation[kSacnMaxSources] = {};
+    };
+    Previous previous_[kNumPorts];
+    Millis last_{0};
+    bool started_ = false;
+};
+
+}  // namespace lxd::bridge
