@@ -271,8 +271,9 @@ check_wine_install() {
     "$wineserver" -k 2>/dev/null || true
     "$wineserver" -w 2>/dev/null || true
     "$wine" wineboot >/dev/null 2>&1
+    # (Up to a minute: on a busy machine Wine's first start of the service is slow.)
     local health="" i
-    for ((i = 0; i < 150; i++)); do
+    for ((i = 0; i < 300; i++)); do
       health=$(curl -s http://127.0.0.1:8250/healthz) && [[ $health == ok ]] && break
       sleep 0.2
     done
