@@ -1,9 +1,11 @@
 // What the status outputs make of a snapshot, without a bridge or sockets:
-// /healthz's verdict, /status.json and the summary at the end of a run.
+// /healthz's verdict, /status.json, the status view and the summary at the
+// end of a run.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include "tools/bridge/console/view.h"
 #include "tools/bridge/status/health.h"
 #include "tools/bridge/status/json.h"
 #include "tools/bridge/status/summary.h"
@@ -83,6 +85,7 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     port.counts.dropped[static_cast<int>(bridge::Drop::kOutOfOrder)] = 2;
     port.drops = 2;
     port.levels[511] = 255;
+    s.page = {"10.9.9.9:8250", false, 3, "cannot serve the status page on 10.9.9.9:8250: why"};
 
     const nlohmann::json j = nlohmann::json::parse(bridge::StatusJson(s));
     EXPECT_EQ(j["universes"][0]["label"], "sACN 1");
@@ -92,6 +95,10 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     EXPECT_EQ(j["universes"][0]["levels"][511], 255);
     EXPECT_EQ(j["sacn"]["malformed"]["truncated"], 2);
     EXPECT_EQ(j["artnet"]["replies"], 6);
+    EXPECT_EQ(j["page"]["listening"], false);
+    EXPECT_EQ(j["page"]["attempts"], 3);
+    EXPECT_NE(bridge::RenderStatus(s, 200).find(" " + s.page.error + " (3 tries; trying again)\n"),
+              std::string::npos);
     EXPECT_NE(j["unmapped"]["sacn"][0]["near"].get<std::string>().find("one away from sACN 1"),
               std::string::npos);
     EXPECT_FALSE(

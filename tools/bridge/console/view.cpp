@@ -62,6 +62,11 @@ std::string RenderStatus(const Snapshot& s, int columns) {
     line(" interfaces: " + (interfaces.empty() ? std::string("none up yet") : interfaces));
     line(Format(" receive buffer: %d KiB granted of %d KiB asked",
                 s.network.receiveBufferGranted / 1024, s.network.receiveBufferAsked / 1024));
+    if (!s.page.address.empty()) {
+        line(s.page.listening ? " status page on http://" + s.page.address + "/"
+                              : " " + s.page.error + " (" + std::to_string(s.page.attempts) +
+                                    " tries; trying again)");
+    }
     out += "\n";
     line(" port  universe         pkt/s  prio   drops  sources");
     for (const PortStatus& p : s.ports) {

@@ -109,7 +109,8 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
         ->type_name("hold|zero");
     app.add_option("--http", http,
                    "Serve the status page at ADDR:PORT (127.0.0.1 keeps it on this machine; it "
-                   "has no access control)")
+                   "answers only to this machine's names and has no passwords). One that cannot "
+                   "listen is tried again every 3 s while the levels flow")
         ->type_name("ADDR:PORT");
     app.add_option("--duration", options.duration,
                    "End after S seconds (default: run until Ctrl-C or SIGTERM)")

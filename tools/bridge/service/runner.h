@@ -21,7 +21,8 @@ class Runner {
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
 
-    // Opens the sockets and the status page. False with one line.
+    // Opens the sockets. False with one line. The status page starts with
+    // Run; one that cannot listen does not stop the bridge.
     bool Open(std::string& error);
     // Runs until stopped (a signal, RequestStop, --duration); then the
     // summary, as text or JSON.

@@ -150,6 +150,11 @@ std::string StatusJson(const Snapshot& s, bool levels) {
         {"unmapped",
          {{"sacn", Unmapped(s, Protocol::kSacn, s.unmappedSacn)},
           {"artnet", Unmapped(s, Protocol::kArtnet, s.unmappedArtnet)}}},
+        {"page", s.page.address.empty() ? json(nullptr)
+                                        : json{{"address", s.page.address},
+                                               {"listening", s.page.listening},
+                                               {"attempts", s.page.attempts},
+                                               {"error", s.page.error}}},
     };
     // Names from the network are printable already; anything else is replaced.
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";

@@ -55,6 +55,15 @@ struct UnmappedStatus {
     double lastSeen = 0;  // seconds ago
 };
 
+// The status page: where it is to listen and whether it does. One that
+// cannot listen yet is tried again every few seconds.
+struct PageStatus {
+    std::string address;  // ADDR:PORT; "" without a page
+    bool listening = false;
+    int attempts = 0;   // tries to listen so far
+    std::string error;  // why the last failed try failed; "" when none did
+};
+
 struct Snapshot {
     double seconds = 0;  // since start
     std::string to;      // HOST:PORT of the driver
@@ -75,6 +84,7 @@ struct Snapshot {
     ArtnetCounts artnetCounts;
     std::vector<UnmappedStatus> unmappedSacn;  // most recently seen first
     std::vector<UnmappedStatus> unmappedArtnet;
+    PageStatus page;
 };
 
 struct RunInfo {
