@@ -257,6 +257,11 @@ TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
         const Bytes p = f.Build();
         bridge_->OnSacn(p.data(), p.size(), Millis(0), {0x0A650000u + source, 3});
     }
+    SacnFields priorities;  // on universe 2 a source that sent no levels yet
+    priorities.universe = 2;
+    priorities.startCode = 0xDD;
+    const Bytes p = priorities.Build();
+    bridge_->OnSacn(p.data(), p.size(), Millis(0));
     bridge::SnapshotTaker taker;
     bridge::NetworkStatus network;
     network.interfaces.push_back({"vl", "10.101.0.5", "", 3, {1, 2}, {}, ""});
@@ -264,6 +269,8 @@ TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
     Send(1, {9}, 500);  // a fifth source, CID 1s: the first one again
     const bridge::Snapshot shot = taker.Take(*bridge_, network, {}, Millis(1000));
     ASSERT_EQ(shot.ports.size(), 2u);
+    ASSERT_EQ(shot.ports[1].sources.size(), 1u);
+    EXPECT_EQ(shot.ports[1].sources[0].state, bridge::SourceState::kWaiting);
     const bridge::PortStatus& port = shot.ports[0];
     EXPECT_EQ(port.levels[0], 9);
     EXPECT_EQ(port.packetsPerSecond, 1.0);

@@ -111,7 +111,9 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
                 source.cid = CidText(src.cid);
                 source.priority = src.priority;
                 source.perAddress = src.hasPriorities;
-                source.state = src.state;
+                // Until its first levels a source drives nothing, whatever
+                // the merge made of it: it waits.
+                source.state = src.hasLevels ? src.state : SourceState::kWaiting;
                 source.packets = src.packets;
                 source.sequenceErrors = src.sequenceErrors;
                 source.lastSeen = Seconds(now - src.lastHeard);
