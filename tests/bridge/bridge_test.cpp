@@ -1,14 +1,22 @@
 // The bridge without sockets: port mapping from the command line, block
 // packets as the driver applies them, the once-a-second refresh, on-loss,
-// counts, and the ArtPollReply packets a console sees.
+// counts, and the ArtPollReply packets a console sees. And its sockets on
+// loopback while the cards change under traffic.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include "intake/datagram.h"
 #include "protocol/block_writer.h"
 #include "protocol/layout.h"
 #include "tests/support/bridge_packets.h"
+#if defined(__linux__)
+#include "tests/support/netns.h"
+#endif
 #include "tools/bridge/console/view.h"
 #include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/network.h"
 #include "tools/bridge/status/display_text.h"
 #include "tools/bridge/status/taker.h"
 
@@ -350,6 +358,79 @@ TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
     EXPECT_EQ(recorder.replies[0][173], 2);
     EXPECT_EQ(Bytes(recorder.replies[0].begin() + 190, recorder.replies[0].begin() + 192),
               (Bytes{3, 4}));
+}
+
+// A card whose address changes, or that goes, takes its receive sockets
+// with it while a completion for them may be queued already (Windows
+// completes waits through its completion port, after the socket closed):
+// that completion must find its receiver closed, not freed. The test is the
+// card list (127.0.0.1, then 127.0.0.2, then none, again and again) and
+// keeps the old sockets readable with multicast on loopback; after the
+// changes the levels still reach the driver.
+TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
+#if defined(__linux__)
+    if (!EnterPrivateNetwork()) {
+        GTEST_SKIP() << "the bridge's sockets are opened only in a network namespace (root)";
+    }
+#endif
+    using asio::ip::udp;
+    int change = 0;
+    auto cards = [&change] {
+        std::vector<bridge::Interface> list;
+        if (change % 3 != 2) {
+            bridge::Interface lo;
+            lo.name = "lo";
+            lo.index = 1;
+            lo.address = 0x7F000001u + static_cast<std::uint32_t>(change % 3);
+            lo.loopback = lo.multicast = true;
+            list.push_back(lo);
+        }
+        return list;
+    };
+    asio::io_context io;
+    udp::socket driver(io, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    driver.non_blocking(true);
+    bridge::Mapping mapping;
+    std::string error;
+    ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1", error));
+    bridge::NetworkSettings settings;
+    settings.sacnPort = 0;
+    settings.toPort = driver.local_endpoint().port();
+    bridge::Network network(io, cards);
+    ASSERT_TRUE(network.Open(settings, mapping, error)) << error;
+    bridge::Bridge b(mapping, true, network);
+    network.Start(b);
+    udp::socket console(io, udp::v4());
+    console.set_option(asio::ip::multicast::outbound_interface(asio::ip::address_v4::loopback()));
+    const udp::endpoint group(asio::ip::make_address_v4("239.255.0.1"), network.SacnPort());
+    const udp::endpoint unicast(asio::ip::address_v4::loopback(), network.SacnPort());
+    SacnFields f;
+    for (int i = 1; i <= 60; ++i) {
+        f.sequence = static_cast<std::uint8_t>(i);
+        f.slots[0] = static_cast<std::uint8_t>(i);
+        console.send_to(asio::buffer(f.Build()), group);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // its completion queued
+        ++change;
+        network.Rescan();
+        io.poll();
+    }
+    f.sequence = 61;
+    f.slots[0] = 99;
+    console.send_to(asio::buffer(f.Build()), unicast);
+    std::uint8_t last = 0;
+    for (int wait = 0; wait < 100 && last != 99; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        io.poll();
+        std::uint8_t datagram[1500];
+        asio::error_code ec;
+        for (std::size_t n; (n = driver.receive(asio::buffer(datagram), 0, ec)) > 0 && !ec;) {
+            std::vector<std::uint8_t> store(kStoreSize, 0);
+            ApplyDatagram(datagram, static_cast<std::uint32_t>(n), store.data(),
+                          {nullptr, nullptr, nullptr});
+            last = store[0];
+        }
+    }
+    EXPECT_EQ(last, 99);
 }
 
 }  // namespace

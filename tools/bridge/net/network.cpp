@@ -24,23 +24,33 @@ std::string Text(std::uint32_t address) {
 
 }  // namespace
 
+// Shared with the wait armed on its socket: a completion queued before the
+// socket closed (on Windows a wait completes through the completion port,
+// also after the close) holds the receiver and finds it closed.
 struct Network::Receiver {
     explicit Receiver(asio::io_context& io, bool sacn) : socket(io), sacn(sacn) {}
+    void Close() {
+        closed = true;
+        asio::error_code ignored;
+        socket.close(ignored);
+    }
     udp::socket socket;
     bool sacn;
     bool armed = false;
+    bool closed = false;
     std::uint8_t buffer[1500];
 };
 
 // An interface the bridge receives on: its sockets and the groups joined.
 struct Network::InUse {
     Interface at;
-    std::vector<std::unique_ptr<Receiver>> sockets;  // kGroupsPerSocket groups each
+    std::vector<std::shared_ptr<Receiver>> sockets;  // kGroupsPerSocket groups each
     std::vector<bool> joined;                        // by universe index
     std::string error;
 };
 
-Network::Network(asio::io_context& io) : io_(io), out_(io), watch_(io) {}
+Network::Network(asio::io_context& io, std::function<std::vector<Interface>()> list)
+    : io_(io), list_(std::move(list)), out_(io), watch_(io) {}
 
 Network::~Network() {
     Close();
@@ -52,14 +62,14 @@ void Network::Close() {
     watch_.Close();
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
-            receiver->socket.close(ignored);
+            receiver->Close();
         }
     }
     if (sacnBase_) {
-        sacnBase_->socket.close(ignored);
+        sacnBase_->Close();
     }
     if (artnet_) {
-        artnet_->socket.close(ignored);
+        artnet_->Close();
     }
     out_.close(ignored);
 }
@@ -129,14 +139,14 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
     }
     if (!universes_.empty()) {
         // Unicast sACN, and the port held while no interface is up.
-        sacnBase_ = std::make_unique<Receiver>(io_, true);
+        sacnBase_ = std::make_shared<Receiver>(io_, true);
         if (!OpenReceiver(*sacnBase_, settings.sacnPort, "sACN", error)) {
             return false;
         }
         ReceiveJoinedGroupsOnly(sacnBase_->socket);
     }
     if (mapping.Count(Protocol::kArtnet) > 0) {
-        artnet_ = std::make_unique<Receiver>(io_, false);
+        artnet_ = std::make_shared<Receiver>(io_, false);
         if (!OpenReceiver(*artnet_, settings.artnetPort, "Art-Net", error)) {
             return false;
         }
@@ -153,7 +163,7 @@ void Network::Join(InUse& in) {
         }
         const std::size_t s = u / kGroupsPerSocket;
         while (in.sockets.size() <= s) {
-            auto receiver = std::make_unique<Receiver>(io_, true);
+            auto receiver = std::make_shared<Receiver>(io_, true);
             std::string error;
             if (!OpenReceiver(*receiver, SacnPort(), "sACN", error)) {
                 in.error = error;
@@ -175,7 +185,7 @@ void Network::Join(InUse& in) {
     if (bridge_ != nullptr) {
         for (auto& receiver : in.sockets) {
             if (!receiver->armed) {
-                Arm(*receiver);
+                Arm(receiver);
             }
         }
     }
@@ -183,7 +193,7 @@ void Network::Join(InUse& in) {
 
 bool Network::Rescan() {
     std::vector<Interface> wanted;
-    for (const Interface& i : ListInterfaces()) {
+    for (const Interface& i : list_()) {
         bool take = !status_.restricted && i.multicast;
         for (const std::string& choice : settings_.interfaces) {
             take = take || Chosen(choice, i);
@@ -196,7 +206,6 @@ bool Network::Rescan() {
     }
     // Interfaces gone, or whose address changed: their sockets close (which
     // leaves their groups).
-    asio::error_code ignored;
     for (auto it = inUse_.begin(); it != inUse_.end();) {
         const bool still = std::any_of(wanted.begin(), wanted.end(), [&](const Interface& w) {
             return w.index == (*it)->at.index && w.address == (*it)->at.address;
@@ -206,7 +215,7 @@ bool Network::Rescan() {
             continue;
         }
         for (auto& receiver : (*it)->sockets) {
-            receiver->socket.close(ignored);
+            receiver->Close();
         }
         it = inUse_.erase(it);
     }
@@ -264,31 +273,31 @@ void Network::Start(Bridge& bridge) {
     bridge_ = &bridge;
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
-            Arm(*receiver);
+            Arm(receiver);
         }
     }
     if (sacnBase_) {
-        Arm(*sacnBase_);
+        Arm(sacnBase_);
     }
     if (artnet_) {
-        Arm(*artnet_);
+        Arm(artnet_);
     }
     watch_.Start([this] { AfterRescan(); });
 }
 
 void Network::AfterRescan() {
-    if (Rescan()) {
+    if (!closed_ && Rescan()) {
         bridge_->Listen(host::NowMillis());  // sources on the new interface are sampled first
     }
 }
 
-void Network::Arm(Receiver& receiver) {
-    receiver.armed = true;
-    receiver.socket.async_wait(udp::socket::wait_read, [this, &receiver](asio::error_code ec) {
-        if (ec || closed_) {
-            return;  // closed: the receiver may be gone
+void Network::Arm(const std::shared_ptr<Receiver>& receiver) {
+    receiver->armed = true;
+    receiver->socket.async_wait(udp::socket::wait_read, [this, receiver](asio::error_code ec) {
+        if (ec || receiver->closed) {
+            return;  // closed: the network may be gone too
         }
-        Drain(receiver);
+        Drain(*receiver);
         Arm(receiver);
     });
 }

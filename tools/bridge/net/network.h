@@ -7,6 +7,7 @@
 
 #include <asio.hpp>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +25,9 @@ inline constexpr int kReceiveBuffer = 1 << 20;  // asked for on every receive so
 
 class Network : public DatagramSink, public ReplySink {
   public:
-    explicit Network(asio::io_context& io);
+    // `list` reads the machine's interfaces (tests put others in its place).
+    explicit Network(asio::io_context& io,
+                     std::function<std::vector<Interface>()> list = ListInterfaces);
     ~Network() override;
     Network(const Network&) = delete;
     Network& operator=(const Network&) = delete;
@@ -64,7 +67,7 @@ class Network : public DatagramSink, public ReplySink {
     struct Receiver;
     struct InUse;
     bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
-    void Arm(Receiver& receiver);
+    void Arm(const std::shared_ptr<Receiver>& receiver);
     // Hands what waits on `receiver` to the bridge (Drain also sends what changed).
     int Receive(Receiver& receiver, Millis now);
     int Drain(Receiver& receiver);
@@ -74,19 +77,19 @@ class Network : public DatagramSink, public ReplySink {
     void UpdateStatus();
 
     asio::io_context& io_;
+    std::function<std::vector<Interface>()> list_;
     Bridge* bridge_ = nullptr;
     NetworkSettings settings_;
     std::vector<std::uint16_t> universes_;  // mapped sACN universes
     asio::ip::udp::socket out_;
     asio::ip::udp::endpoint to_;
-    std::unique_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing
-    std::unique_ptr<Receiver> artnet_;
+    std::shared_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing
+    std::shared_ptr<Receiver> artnet_;
     std::vector<std::unique_ptr<InUse>> inUse_;
     InterfaceWatch watch_;
     std::uint32_t lastArtnetInterface_ = 0;
     NetworkStatus status_;
-    // After Close, a completion already queued (a socket that was readable, a
-    // timer that had expired) finds this set and does nothing.
+    // After Close, a look at the interfaces already queued does nothing.
     bool closed_ = false;
 };
 
