@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "intake/datagram.h"
 #include "protocol/block_writer.h"
@@ -300,15 +301,18 @@ TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
     }
 }
 
+// Answers pollers on 10.0.0.0/8 from 192.168.1.5 (as if polled there).
 struct ReplyRecorder : bridge::ReplySink {
     std::vector<Bytes> replies;
-    std::uint32_t OwnAddressFor(std::uint32_t) override { return 0xC0A80105; }  // 192.168.1.5
+    std::uint32_t OwnAddressFor(std::uint32_t poller) override {
+        return poller >> 24 == 10 ? 0xC0A80105 : 0;
+    }
     void MacFor(std::uint32_t address, std::uint8_t* mac) override {
         EXPECT_EQ(address, 0xC0A80105u);
         std::fill(mac, mac + 6, 0xA5);
     }
     void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) override {
-        EXPECT_EQ(poller, 0x0A000001u);
+        EXPECT_EQ(poller >> 24, 10u);
         replies.emplace_back(data, data + size);
     }
 };
@@ -358,6 +362,58 @@ TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
     EXPECT_EQ(recorder.replies[0][173], 2);
     EXPECT_EQ(Bytes(recorder.replies[0].begin() + 190, recorder.replies[0].begin() + 192),
               (Bytes{3, 4}));
+}
+
+// A poll flood multiplies into nothing: a few reply sets a second to each
+// poller, a bound for all together, none to pollers on no network of ours.
+TEST(BridgeArtPoll, RepliesAreBoundedPerPollerAndForAll) {
+    bridge::Mapping mapping;
+    std::string error;
+    ASSERT_TRUE(mapping.Add(Protocol::kArtnet, "0:0:0", error)) << error;
+    StoreSink sink;
+    bridge::Bridge b(mapping, true, sink);
+    ReplyRecorder recorder;
+    const Bytes poll = ArtPollFields{}.Build();
+    // (at ms, poller, answered): pollers 10.0.0.n, or 192.168.1.n elsewhere.
+    std::vector<std::tuple<int, std::uint32_t, bool>> polls = {
+        {0, 0x0A000001, true},    {100, 0x0A000001, true},  {200, 0x0A000001, true},
+        {300, 0x0A000001, false}, {999, 0x0A000001, false}, {1000, 0x0A000001, true},
+        {1000, 0xC0A80101, false}};
+    for (std::uint32_t n = 0; n < 30; ++n) {  // 30 pollers in one second: 20 answered
+        polls.emplace_back(5000, 0x0A000100 + n, n < bridge::kPollRepliesPerSecond);
+    }
+    polls.emplace_back(6000, 0x0A00011D, true);
+    std::uint64_t answered = 0;
+    for (const auto& [at, poller, expected] : polls) {
+        b.OnArtnet(poll.data(), poll.size(), poller, Millis(at), recorder);
+        answered += expected ? 1 : 0;
+        ASSERT_EQ(recorder.replies.size(), answered) << at << " ms from " << std::hex << poller;
+    }
+    EXPECT_EQ(b.Artnet().pollsIgnored, polls.size() - answered);
+}
+
+// The card a poll is answered from: the network of the card it came in by
+// holds the poller, or the poller is this machine.
+TEST(BridgeArtPoll, RepliesOnlyToPollersOnTheArrivalCardsNetwork) {
+    std::vector<bridge::Interface> cards(3);
+    cards[0].index = 1, cards[0].address = 0x7F000001, cards[0].netmask = 0xFF000000;  // lo
+    cards[1].index = 2, cards[1].address = 0x0A650005, cards[1].netmask = 0xFFFF0000;  // va0
+    cards[2].index = 3, cards[2].address = 0xC0A84D05, cards[2].netmask = 0xFFFFFF00;  // vw
+    const struct {
+        std::uint32_t via, poller;
+        int card;  // -1: not answered
+    } cases[] = {
+        {2, 0x0A650001, 1},  {3, 0xC0A84D01, 2},
+        {1, 0x7F000003, 0},  {2, 0xC0A84D01, -1},  // from the other card's network, in by va0
+        {2, 0x0B000001, -1},                       // from no network of ours
+        {1, 0x0A650005, 1},  // a console on this machine polling va0's address
+        {0, 0xC0A84D09, 2},  // the arrival card not told
+    };
+    for (const auto& c : cases) {
+        const bridge::Interface* card = bridge::ReplyCard(cards, c.via, c.poller);
+        EXPECT_EQ(card == nullptr ? -1 : static_cast<int>(card - cards.data()), c.card)
+            << c.via << " " << std::hex << c.poller;
+    }
 }
 
 // A card whose address changes, or that goes, takes its receive sockets

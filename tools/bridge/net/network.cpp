@@ -192,8 +192,9 @@ void Network::Join(InUse& in) {
 }
 
 bool Network::Rescan() {
+    const std::vector<Interface> all = list_();
     std::vector<Interface> wanted;
-    for (const Interface& i : list_()) {
+    for (const Interface& i : all) {
         bool take = !status_.restricted && i.multicast;
         for (const std::string& choice : settings_.interfaces) {
             take = take || Chosen(choice, i);
@@ -231,6 +232,13 @@ bool Network::Rescan() {
                                                 inUse_.back()->joined.end(), true) > 0;
         } else if (std::count((*it)->joined.begin(), (*it)->joined.end(), false) > 0) {
             Join(**it);  // try the failed joins again
+        }
+    }
+    cards_.clear();
+    for (const Interface& i : all) {
+        if (std::any_of(inUse_.begin(), inUse_.end(),
+                        [&](const auto& in) { return in->at.index == i.index; })) {
+            cards_.push_back(i);
         }
     }
     UpdateStatus();
@@ -370,26 +378,19 @@ int Network::SendBurst(const Datagram* datagrams, int count) {
     return lxd::bridge::SendBurst(out_, to_, datagrams, count);
 }
 
+// A poll is answered from the cards in use as the last look found them:
+// nothing is read from the system per poll.
 std::uint32_t Network::OwnAddressFor(std::uint32_t poller) {
-    // The address of the interface the poll arrived on.
-    for (const Interface& i : ListInterfaces()) {
-        if (lastArtnetInterface_ != 0 && i.index == lastArtnetInterface_) {
-            return i.address;
-        }
-    }
-    // Otherwise the address the system would send from to reach the poller.
-    asio::error_code ec;
-    udp::socket probe(io_);
-    probe.open(udp::v4(), ec);
-    if (!ec) {
-        probe.connect(udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), ec);
-    }
-    const udp::endpoint local = ec ? udp::endpoint() : probe.local_endpoint(ec);
-    return ec ? 0 : local.address().to_v4().to_uint();
+    const Interface* card = ReplyCard(cards_, lastArtnetInterface_, poller);
+    // Out of the card the poll came in by; a console on this machine is
+    // reached as the routing table says (through loopback).
+    replyVia_ = card != nullptr && card->index == lastArtnetInterface_ ? card->index : 0;
+    replyFrom_ = card != nullptr ? card->address : 0;
+    return replyFrom_;
 }
 
 void Network::MacFor(std::uint32_t address, std::uint8_t* mac) {
-    for (const Interface& i : ListInterfaces()) {
+    for (const Interface& i : cards_) {
         if (i.address == address) {
             std::memcpy(mac, i.mac, sizeof i.mac);
             return;
@@ -398,9 +399,8 @@ void Network::MacFor(std::uint32_t address, std::uint8_t* mac) {
 }
 
 void Network::Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) {
-    asio::error_code ec;
-    artnet_->socket.send_to(asio::buffer(data, size),
-                            udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), 0, ec);
+    SendVia(artnet_->socket, udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), data, size,
+            replyVia_, replyFrom_);
 }
 
 }  // namespace lxd::bridge

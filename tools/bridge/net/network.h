@@ -86,8 +86,12 @@ class Network : public DatagramSink, public ReplySink {
     std::shared_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing
     std::shared_ptr<Receiver> artnet_;
     std::vector<std::unique_ptr<InUse>> inUse_;
+    std::vector<Interface> cards_;  // every address of the interfaces in use
     InterfaceWatch watch_;
     std::uint32_t lastArtnetInterface_ = 0;
+    // Where the replies to the poll being answered leave (0: by the routing table).
+    std::uint32_t replyVia_ = 0;
+    std::uint32_t replyFrom_ = 0;
     NetworkStatus status_;
     // After Close, a look at the interfaces already queued does nothing.
     bool closed_ = false;

@@ -63,7 +63,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.sacnMalformed = SacnMalformed(bridge.Sacn());
     s.artnetDatagrams = bridge.Artnet().datagrams;
     s.artnetMalformed = ArtnetMalformed(bridge.Artnet());
-    s.pollsAnswered = bridge.Artnet().parsed[static_cast<int>(ArtnetParse::kPoll)];
+    s.pollsAnswered =
+        bridge.Artnet().parsed[static_cast<int>(ArtnetParse::kPoll)] - bridge.Artnet().pollsIgnored;
     s.sacn = map.Count(Protocol::kSacn) > 0;
     s.artnet = map.Count(Protocol::kArtnet) > 0;
     s.network = network;
