@@ -175,6 +175,56 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
     }
 }
 
+// GET `path` from 127.0.0.1:`port`: the whole answer, status line first.
+std::string HttpGet(std::uint16_t port, const std::string& path) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request =
+        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    std::string answer;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+        char buffer[4096];
+        for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            answer.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    close(fd);
+    return answer;
+}
+
+// Loopback alone (a laptop with its cable out): a console on the same
+// machine reaches the bridge by unicast and by multicast, whose groups the
+// bridge joins there, and the bridge calls itself healthy.
+TEST(BridgeProgram, LoopbackAloneIsACard) {
+    REQUIRE_PRIVATE_NETWORK();
+    const std::unique_ptr<ChildProcess> monitor = StartMonitor();
+    ASSERT_NE(monitor, nullptr) << "UDP 2501 stayed busy";
+    ChildProcess bridge;
+    ASSERT_TRUE(bridge.Start(
+        {kBridge, "--sacn", "1-2", "--http", "127.0.0.1:8250", "--duration", "2.5", "--json"}));
+    ASSERT_TRUE(bridge.WaitForError("status page on", std::chrono::seconds(10)));
+    Loopback console;
+    console.SendTo(Sacn(1, {11}), "239.255.0.1", 5568);
+    console.SendTo(Sacn(2, {22}), "127.0.0.1", 5568);
+    const std::string health = HttpGet(8250, "/healthz");
+    EXPECT_TRUE(Holds(health, "HTTP/1.1 200") && Holds(health, "\r\n\r\nok\n")) << health;
+    const ProcessResult bridged = bridge.Finish(std::chrono::seconds(10));
+    EXPECT_EQ(bridged.exitCode, 0) << bridged.err;
+    const nlohmann::json summary = nlohmann::json::parse(bridged.out, nullptr, false);
+    ASSERT_TRUE(summary.is_object()) << bridged.out;
+    EXPECT_EQ(summary["network"]["interfaces"].size(), 1u) << bridged.out;
+    EXPECT_EQ(summary["network"]["interfaces"][0]["name"], "lo");
+    EXPECT_EQ(summary["network"]["interfaces"][0]["joined"], nlohmann::json::array({1, 2}));
+    const std::map<int, Levels> ports =
+        PortsInReport(monitor->Finish(std::chrono::seconds(10)).out);
+    EXPECT_EQ(ports.count(0) ? ports.at(0)[0] : -1, 11) << "multicast on loopback";
+    EXPECT_EQ(ports.count(1) ? ports.at(1)[0] : -1, 22) << "unicast";
+}
+
 TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
     REQUIRE_PRIVATE_NETWORK();
     Loopback holder("0.0.0.0", 6454, 0);  // no address reuse: the port is busy for the bridge

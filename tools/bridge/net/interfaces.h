@@ -15,7 +15,7 @@ struct Interface {
     std::uint32_t netmask = 0;  // of the address's network, host order
     std::uint8_t mac[6] = {};
     bool loopback = false;
-    bool multicast = false;  // can receive multicast
+    bool multicast = false;  // says it can receive multicast (Linux's lo does not, yet can)
 };
 
 // Every IPv4 address of every interface that is up (one entry per address).

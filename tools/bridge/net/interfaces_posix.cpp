@@ -33,7 +33,7 @@ std::vector<Interface> ListInterfaces() {
                 ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr);
         }
         i.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
-        i.multicast = (a->ifa_flags & IFF_MULTICAST) != 0 && !i.loopback;
+        i.multicast = (a->ifa_flags & IFF_MULTICAST) != 0;
         found.push_back(i);
     }
 #if defined(__linux__)

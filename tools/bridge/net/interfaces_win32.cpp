@@ -49,7 +49,7 @@ std::vector<Interface> ListInterfaces() {
             const ULONG prefix = std::min<ULONG>(u->OnLinkPrefixLength, 32);
             i.netmask = prefix == 0 ? 0 : ~0u << (32 - prefix);
             i.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
-            i.multicast = (a->Flags & IP_ADAPTER_NO_MULTICAST) == 0 && !i.loopback;
+            i.multicast = (a->Flags & IP_ADAPTER_NO_MULTICAST) == 0;
             found.push_back(i);
         }
     }

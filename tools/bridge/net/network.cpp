@@ -47,6 +47,7 @@ struct Network::InUse {
     std::vector<std::shared_ptr<Receiver>> sockets;  // kGroupsPerSocket groups each
     std::vector<bool> joined;                        // by universe index
     std::string error;
+    bool unicastOnly = false;  // loopback whose joins fail: it receives unicast
 };
 
 Network::Network(asio::io_context& io, std::function<std::vector<Interface>()> list)
@@ -177,6 +178,11 @@ void Network::Join(InUse& in) {
         in.sockets[s]->socket.set_option(
             asio::ip::multicast::join_group(group, asio::ip::address_v4(in.at.address)), ec);
         in.joined[u] = !ec;
+        if (ec && in.at.loopback && u == 0) {
+            // Loopback that carries no multicast here still receives unicast.
+            in.unicastOnly = true;
+            break;
+        }
         if (ec) {
             in.error = "cannot join " + group.to_string() + " (sACN universe " +
                        std::to_string(universes_[u]) + "): " + ec.message();
@@ -195,7 +201,7 @@ bool Network::Rescan() {
     const std::vector<Interface> all = list_();
     std::vector<Interface> wanted;
     for (const Interface& i : all) {
-        bool take = !status_.restricted && i.multicast;
+        bool take = !status_.restricted && (i.multicast || i.loopback);
         for (const std::string& choice : settings_.interfaces) {
             take = take || Chosen(choice, i);
         }
@@ -230,7 +236,8 @@ bool Network::Rescan() {
             Join(*inUse_.back());
             joinedNew = joinedNew || std::count(inUse_.back()->joined.begin(),
                                                 inUse_.back()->joined.end(), true) > 0;
-        } else if (std::count((*it)->joined.begin(), (*it)->joined.end(), false) > 0) {
+        } else if (!(*it)->unicastOnly &&
+                   std::count((*it)->joined.begin(), (*it)->joined.end(), false) > 0) {
             Join(**it);  // try the failed joins again
         }
     }
@@ -257,7 +264,9 @@ void Network::UpdateStatus() {
                       in->at.mac[1], in->at.mac[2], in->at.mac[3], in->at.mac[4], in->at.mac[5]);
         s.mac = mac;
         for (std::size_t u = 0; u < universes_.size(); ++u) {
-            (in->joined[u] ? s.joined : s.failed).push_back(universes_[u]);
+            if (in->joined[u] || !in->unicastOnly) {
+                (in->joined[u] ? s.joined : s.failed).push_back(universes_[u]);
+            }
         }
         s.error = s.failed.empty() ? "" : in->error;
         status_.interfaces.push_back(std::move(s));
