@@ -1,5 +1,7 @@
 #include "tools/bridge/service/log.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 namespace lxd::bridge {
@@ -41,16 +43,24 @@ void Log::Line(const std::string& text) {
     localtime_r(&now, &local);
 #endif
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
-    const std::string line = stamp + text + "\r\n";
+    std::string line = stamp + text + "\r\n";
     if (size_ > 0 && size_ + line.size() > max_) {
         std::fclose(file_);
         const std::string old = path_ + ".old";
         std::remove(old.c_str());
-        std::rename(path_.c_str(), old.c_str());
-        file_ = std::fopen(path_.c_str(), "ab");
+        const bool kept = std::rename(path_.c_str(), old.c_str()) == 0;
+        const std::string why = kept ? "" : std::strerror(errno);
+        // Where the old file cannot be replaced (a folder or an open viewer in
+        // the way) this one starts again empty: the bound holds either way.
+        file_ = std::fopen(path_.c_str(), kept ? "ab" : "wb");
         size_ = 0;
         if (file_ == nullptr) {
             return;
+        }
+        if (!kept) {
+            line = stamp +
+                   ("cannot replace " + old + " (" + why + "): the log starts again here\r\n") +
+                   line;
         }
     }
     std::fwrite(line.data(), 1, line.size(), file_);
