@@ -362,5 +362,74 @@ TEST(BridgeConfigReload, OneUniverseChangesWhileTheOtherKeepsItsLevels) {
     std::remove(dir.c_str());
 }
 
+// A reload never holds the levels up on DNS: a new host name for `to` is
+// resolved off the event loop, the levels going on to the old address
+// meanwhile, and a reload that keeps `to` resolves nothing. The bridge's name
+// service is the test's own: a hosts file it edits, and a DNS server on
+// loopback that never answers.
+TEST(BridgeConfigReload, TheLevelsNeverWaitForTheDriversName) {
+    if (!EnterPrivateNetwork(true) || access("/usr/bin/unshare", X_OK) != 0) {
+        GTEST_SKIP() << "needs root and unshare for namespaces of its own";
+    }
+    const int dns = Socket(SOCK_DGRAM);  // bound, never read
+    sockaddr_in at = Loopback(53);
+    at.sin_addr.s_addr = htonl(0x7F000035);  // 127.0.0.53
+    ASSERT_EQ(bind(dns, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    const std::string dir = MakeTempDirectory();
+    auto write = [&](const std::string& file, const std::string& text) {
+        std::ofstream(dir + "/" + file) << text;
+    };
+    write("resolv.conf", "nameserver 127.0.0.53\noptions timeout:2 attempts:1\n");
+    write("nsswitch.conf", "hosts: files dns\n");
+    const struct {
+        const char* change;
+        std::string config;  // after the reload
+        const char* hosts;   // then
+        const char* later;   // told once the name is given up, if it is
+    } cases[] = {
+        {"a new name", "sacn = [\"1\"]\nto = \"lxd-elsewhere:2601\"\n", nullptr,
+         "reload: cannot resolve lxd-elsewhere:2601"},
+        {"the mapping, not the name", "sacn = [\"1,2\"]\nto = \"lxd-driver:2601\"\n",
+         "127.0.0.1 localhost\n", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        write("hosts", "127.0.0.1 localhost\n127.0.0.1 lxd-driver\n");
+        write("bridge.toml",
+              "sacn = [\"1\"]\nto = \"lxd-driver:2601\"\nhttp = \"" + kPageAddress + "\"\n");
+        Driver driver;
+        ChildProcess bridge;
+        ASSERT_TRUE(bridge.Start(
+            {"/usr/bin/unshare", "-m", "sh", "-c",
+             "for f in hosts resolv.conf nsswitch.conf; do mount --bind \"$0/$f\" /etc/$f || "
+             "exit 1; done; exec \"$@\"",
+             dir, kBridge, "--interface", "lo", "--config", dir + "/bridge.toml", "--duration",
+             "20"}));
+        ASSERT_TRUE(bridge.WaitForError("status page on", milliseconds(10000)));
+        Console console;
+        StatusWhen([&](const json& s) {
+            console.Sacn(1, Bytes(512, 11));
+            return s["universes"][0]["levels"][0] == 11;
+        });
+        if (c.hosts != nullptr) {
+            write("hosts", c.hosts);
+        }
+        write("bridge.toml", c.config);
+        bridge.Hangup();
+        EXPECT_LT(driver.Receive(milliseconds(2500), 0).count(), 1000)
+            << "the held levels are sent again within a second";
+        EXPECT_EQ(driver.store[0], 11);
+        EXPECT_TRUE(bridge.WaitForError("reloaded " + dir + "/bridge.toml", milliseconds(100)));
+        if (c.later != nullptr) {
+            EXPECT_TRUE(bridge.WaitForError(c.later, milliseconds(6000)));
+            EXPECT_LT(driver.Receive(milliseconds(1500), 0).count(), 1000);
+        }
+        bridge.Interrupt();
+        const ProcessResult run = bridge.Finish(milliseconds(5000));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+    }
+    close(dns);
+}
+
 }  // namespace
 }  // namespace lxd::test

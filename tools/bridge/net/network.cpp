@@ -113,21 +113,26 @@ bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* w
     return false;
 }
 
-bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error) {
+bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error,
+                   const udp::endpoint* to) {
     settings_ = settings;
     status_.restricted = !settings.interfaces.empty();
     asio::error_code ec;
-    asio::ip::address_v4 to = asio::ip::make_address_v4(settings.toHost, ec);
-    if (ec) {
-        udp::resolver resolver(io_);
-        const auto found = resolver.resolve(udp::v4(), settings.toHost, "", ec);
-        if (ec || found.empty()) {
-            error = "--to: cannot resolve '" + settings.toHost + "' to an IPv4 address";
-            return false;
+    if (to != nullptr) {
+        to_ = *to;
+    } else {
+        asio::ip::address_v4 address = asio::ip::make_address_v4(settings.toHost, ec);
+        if (ec) {
+            udp::resolver resolver(io_);
+            const auto found = resolver.resolve(udp::v4(), settings.toHost, "", ec);
+            if (ec || found.empty()) {
+                error = "--to: cannot resolve '" + settings.toHost + "' to an IPv4 address";
+                return false;
+            }
+            address = found.begin()->endpoint().address().to_v4();
         }
-        to = found.begin()->endpoint().address().to_v4();
+        to_ = udp::endpoint(address, settings.toPort);
     }
-    to_ = udp::endpoint(to, settings.toPort);
     out_.open(udp::v4(), ec);
     if (ec) {
         error = "cannot open a UDP socket: " + ec.message();

@@ -35,8 +35,15 @@ class Network : public DatagramSink, public ReplySink {
     // Opens the output socket and the receive sockets that `mapping` needs and
     // joins the groups on the interfaces present. Missing interfaces and
     // failed joins are not errors (see Status); a port held by another
-    // program is. On failure returns false with one line in `error`.
-    bool Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error);
+    // program is. On failure returns false with one line in `error`. The
+    // datagrams for the driver go to `to` where given; otherwise to
+    // settings.toHost, a host name resolved here (before the event loop runs:
+    // once it does, names are resolved off it, see Runner).
+    bool Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error,
+              const asio::ip::udp::endpoint* to = nullptr);
+    // Where the datagrams for the driver go from now on.
+    void SendTo(const asio::ip::udp::endpoint& to) { to_ = to; }
+    const asio::ip::udp::endpoint& Destination() const { return to_; }
     // Starts receiving into `bridge` (which must outlive the receives) and
     // following the interfaces.
     void Start(Bridge& bridge);
