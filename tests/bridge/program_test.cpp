@@ -4,7 +4,8 @@
 // driver loaded by the monitor; bad packets are counted; bad command lines
 // and busy ports give one line and the documented exit code. Rigs of veth
 // pairs stand for show networks: no default route, two cards, a card that
-// comes up late, --interface; and a terminal that stops reading.
+// comes up late, --interface; the sampling period at start-up and on a late
+// card; and a terminal that stops reading.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,10 +17,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "intake/datagram.h"
+#include "protocol/layout.h"
 #include "tests/support/bridge_packets.h"
 #include "tests/support/netns.h"
 #include "tests/tools/child_process.h"
@@ -62,9 +66,9 @@ class Loopback {
             sendto(fd_, b.data(), b.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a),
             static_cast<ssize_t>(b.size()));
     }
-    Bytes Receive() {
+    Bytes Receive(int flags = 0) {
         Bytes b(1500);
-        const ssize_t n = recv(fd_, b.data(), b.size(), 0);
+        const ssize_t n = recv(fd_, b.data(), b.size(), flags);
         b.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         return b;
     }
@@ -284,13 +288,15 @@ class Rig {
         arguments.insert(arguments.begin(), {"/usr/sbin/ip", "netns", "exec", prefix_ + ns});
         return arguments;
     }
-    // A UDP socket opened inside namespace `ns`, multicast leaving from `via`.
-    std::unique_ptr<Loopback> SocketIn(char ns, const char* via) const {
+    // A UDP socket opened inside namespace `ns`, multicast leaving from `via`,
+    // bound to `bindAddress`:`port` where given.
+    std::unique_ptr<Loopback> SocketIn(char ns, const char* via, const char* bindAddress = nullptr,
+                                       std::uint16_t port = 0) const {
         const int self = open("/proc/thread-self/ns/net", O_RDONLY);
         const int there = open(("/run/netns/" + prefix_ + ns).c_str(), O_RDONLY);
         std::unique_ptr<Loopback> socket;
         if (self >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
-            socket = std::make_unique<Loopback>(nullptr, 0, 1, via);
+            socket = std::make_unique<Loopback>(bindAddress, port, 1, via);
             EXPECT_EQ(setns(self, CLONE_NEWNET), 0);
         }
         close(self);
@@ -390,6 +396,62 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         const std::map<int, Levels> ports = PortsInReport(snapshot.out);
         ASSERT_EQ(ports.count(0), 1u) << snapshot.out;
         EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 3), (Levels{44, 45, 0}));
+    }
+}
+
+// Sampling, at start-up and when a card comes up later: a desk at priority
+// 100 and one at 150 that joins 0.7 s later are merged together when the
+// 1.5 s end, so no datagram ever carries the first desk's level.
+TEST(BridgeProgram, SamplingMergesTheDesksFoundTogether) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "network namespaces need root";
+    }
+    const struct {
+        const char* name;
+        std::string rig;
+        std::string later;  // run 2 s after the bridge started, past its first sampling
+    } cases[] = {
+        {"at start-up", std::string(kShowNetwork) + kShowCardUp, ""},
+        {"on a card that comes up later", kShowNetwork, kShowCardUp},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ASSERT_TRUE(rig.Run(c.rig));
+        const std::unique_ptr<Loopback> driver = rig.SocketIn('L', "127.0.0.1", "127.0.0.1", 2601);
+        ASSERT_TRUE(driver != nullptr && driver->Bound());
+        ChildProcess bridge;
+        ASSERT_TRUE(bridge.Start(rig.In('L', {kBridge, "--sacn", "1", "--to", "127.0.0.1:2601",
+                                              "--duration", c.later.empty() ? "3.5" : "5.5"})));
+        ASSERT_TRUE(bridge.WaitForError("listening", std::chrono::seconds(10)));
+        if (!c.later.empty()) {
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            ASSERT_TRUE(rig.Run(c.later));
+        }
+        const std::unique_ptr<Loopback> desks = rig.SocketIn('S', "10.101.0.1");
+        ASSERT_NE(desks, nullptr);
+        for (int i = 0; i < 30; ++i) {
+            for (const std::uint8_t priority : {100, 150}) {
+                Bytes packet = Sacn(1, {static_cast<std::uint8_t>(priority / 2)}, priority);
+                packet[111] = static_cast<std::uint8_t>(i);  // sequence
+                if (priority == 100 || i >= 7) {
+                    desks->SendTo(packet, "239.255.0.1", 5568);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const ProcessResult bridged = bridge.Finish(std::chrono::seconds(10));
+        EXPECT_EQ(bridged.exitCode, 0) << bridged.err;
+        std::vector<std::uint8_t> store(kStoreSize, 0);
+        std::vector<int> seen;  // port 0's first level after each datagram
+        for (Bytes d; !(d = driver->Receive(MSG_DONTWAIT)).empty();) {
+            ApplyDatagram(d.data(), static_cast<std::uint32_t>(d.size()), store.data(),
+                          {nullptr, nullptr, nullptr});
+            seen.push_back(store[0]);
+        }
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), 50), 0) << "the first desk's level went out";
+        EXPECT_EQ(seen.back(), 75);
     }
 }
 
