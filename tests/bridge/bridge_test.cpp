@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <thread>
-#include <tuple>
 
 #include "intake/datagram.h"
 #include "protocol/block_writer.h"
@@ -362,67 +361,46 @@ TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
     EXPECT_EQ(recorder.replies[0][173], 2);
     EXPECT_EQ(Bytes(recorder.replies[0].begin() + 190, recorder.replies[0].begin() + 192),
               (Bytes{3, 4}));
-}
 
-// A poll flood multiplies into nothing: a few reply sets a second to each
-// poller, a bound for all together, none to pollers on no network of ours.
-TEST(BridgeArtPoll, RepliesAreBoundedPerPollerAndForAll) {
-    bridge::Mapping mapping;
-    std::string error;
-    ASSERT_TRUE(mapping.Add(Protocol::kArtnet, "0:0:0", error)) << error;
-    StoreSink sink;
-    bridge::Bridge b(mapping, true, sink);
-    ReplyRecorder recorder;
-    const Bytes poll = ArtPollFields{}.Build();
-    // (at ms, poller, answered): pollers 10.0.0.n, or 192.168.1.n elsewhere.
-    std::vector<std::tuple<int, std::uint32_t, bool>> polls = {
-        {0, 0x0A000001, true},    {100, 0x0A000001, true},  {200, 0x0A000001, true},
-        {300, 0x0A000001, false}, {999, 0x0A000001, false}, {1000, 0x0A000001, true},
-        {1000, 0xC0A80101, false}};
-    for (std::uint32_t n = 0; n < 30; ++n) {  // 30 pollers in one second: 20 answered
-        polls.emplace_back(5000, 0x0A000100 + n, n < bridge::kPollRepliesPerSecond);
+    // A flood multiplies into little: three reply sets a second to a poller
+    // (two were sent), twenty to all, none to a poller on no network of ours.
+    recorder.replies.clear();
+    std::vector<std::pair<int, std::uint32_t>> polls = {
+        {0, 0x0A000001}, {999, 0x0A000001}, {1000, 0x0A000001}, {1000, 0xC0A80101}};
+    for (std::uint32_t n = 0; n < 30; ++n) {
+        polls.emplace_back(5000, 0x0A000100 + n);
     }
-    polls.emplace_back(6000, 0x0A00011D, true);
-    std::uint64_t answered = 0;
-    for (const auto& [at, poller, expected] : polls) {
+    for (const auto& [at, poller] : polls) {
         b.OnArtnet(poll.data(), poll.size(), poller, Millis(at), recorder);
-        answered += expected ? 1 : 0;
-        ASSERT_EQ(recorder.replies.size(), answered) << at << " ms from " << std::hex << poller;
     }
-    EXPECT_EQ(b.Artnet().pollsIgnored, polls.size() - answered);
+    EXPECT_EQ(recorder.replies.size(), 3u * (1 + 1 + bridge::kPollRepliesPerSecond));
+    EXPECT_EQ(b.Artnet().pollsIgnored, 12u);
 }
 
 // The card a poll is answered from: the network of the card it came in by
 // holds the poller, or the poller is this machine.
 TEST(BridgeArtPoll, RepliesOnlyToPollersOnTheArrivalCardsNetwork) {
-    std::vector<bridge::Interface> cards(3);
-    cards[0].index = 1, cards[0].address = 0x7F000001, cards[0].netmask = 0xFF000000;  // lo
-    cards[1].index = 2, cards[1].address = 0x0A650005, cards[1].netmask = 0xFFFF0000;  // va0
-    cards[2].index = 3, cards[2].address = 0xC0A84D05, cards[2].netmask = 0xFFFFFF00;  // vw
-    const struct {
-        std::uint32_t via, poller;
-        int card;  // -1: not answered
-    } cases[] = {
-        {2, 0x0A650001, 1},  {3, 0xC0A84D01, 2},
-        {1, 0x7F000003, 0},  {2, 0xC0A84D01, -1},  // from the other card's network, in by va0
-        {2, 0x0B000001, -1},                       // from no network of ours
-        {1, 0x0A650005, 1},  // a console on this machine polling va0's address
-        {0, 0xC0A84D09, 2},  // the arrival card not told
-    };
-    for (const auto& c : cases) {
-        const bridge::Interface* card = bridge::ReplyCard(cards, c.via, c.poller);
-        EXPECT_EQ(card == nullptr ? -1 : static_cast<int>(card - cards.data()), c.card)
-            << c.via << " " << std::hex << c.poller;
+    std::vector<bridge::Interface> cards(3);  // lo, va0 10.101.0.5/16, vw 192.168.77.5/24
+    cards[0].index = 1, cards[0].address = 0x7F000001, cards[0].netmask = 0xFF000000;
+    cards[1].index = 2, cards[1].address = 0x0A650005, cards[1].netmask = 0xFFFF0000;
+    cards[2].index = 3, cards[2].address = 0xC0A84D05, cards[2].netmask = 0xFFFFFF00;
+    // {arrival interface (0: not told), poller, the card answering (3: none)}
+    const std::uint32_t cases[][3] = {{2, 0x0A650001, 1}, {1, 0x7F000003, 0}, {2, 0xC0A84D01, 3},
+                                      {2, 0x0B000001, 3}, {1, 0x0A650005, 1}, {0, 0xC0A84D09, 2}};
+    for (const auto& [via, poller, card] : cases) {
+        const bridge::Interface* answering = bridge::ReplyCard(cards, via, poller);
+        EXPECT_EQ(answering == nullptr ? 3 : answering - cards.data(), card)
+            << via << " " << poller;
     }
 }
 
 // A card whose address changes, or that goes, takes its receive sockets
 // with it while a completion for them may be queued already (Windows
 // completes waits through its completion port, after the socket closed):
-// that completion must find its receiver closed, not freed. The test is the
-// card list (127.0.0.1, then 127.0.0.2, then none, again and again) and
-// keeps the old sockets readable with multicast on loopback; after the
-// changes the levels still reach the driver.
+// that completion must find its receiver closed, not freed (under Wine the
+// heap fills freed memory, cmake/wine_prefix.sh, so such a use fails). The
+// test is the card list (127.0.0.1, then 127.0.0.2, then none, again and
+// again) and keeps the old sockets readable with multicast on loopback.
 TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
 #if defined(__linux__)
     if (!EnterPrivateNetwork()) {
@@ -432,20 +410,13 @@ TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
     using asio::ip::udp;
     int change = 0;
     auto cards = [&change] {
-        std::vector<bridge::Interface> list;
-        if (change % 3 != 2) {
-            bridge::Interface lo;
-            lo.name = "lo";
-            lo.index = 1;
-            lo.address = 0x7F000001u + static_cast<std::uint32_t>(change % 3);
-            lo.loopback = lo.multicast = true;
-            list.push_back(lo);
-        }
-        return list;
+        bridge::Interface lo;
+        lo.address = 0x7F000001u + static_cast<std::uint32_t>(change % 3);
+        lo.loopback = true;
+        return std::vector<bridge::Interface>(change % 3 == 2 ? 0 : 1, lo);
     };
     asio::io_context io;
     udp::socket driver(io, udp::endpoint(asio::ip::address_v4::loopback(), 0));
-    driver.non_blocking(true);
     bridge::Mapping mapping;
     std::string error;
     ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1", error));
@@ -459,34 +430,24 @@ TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
     udp::socket console(io, udp::v4());
     console.set_option(asio::ip::multicast::outbound_interface(asio::ip::address_v4::loopback()));
     const udp::endpoint group(asio::ip::make_address_v4("239.255.0.1"), network.SacnPort());
-    const udp::endpoint unicast(asio::ip::address_v4::loopback(), network.SacnPort());
     SacnFields f;
-    for (int i = 1; i <= 60; ++i) {
-        f.sequence = static_cast<std::uint8_t>(i);
-        f.slots[0] = static_cast<std::uint8_t>(i);
+    for (int i = 1; i <= 61; ++i) {  // the last one on the card it started with
+        f.sequence = f.slots[0] = static_cast<std::uint8_t>(i);
         console.send_to(asio::buffer(f.Build()), group);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // its completion queued
-        ++change;
+        change += i < 61 ? 1 : 0;
         network.Rescan();
         io.poll();
     }
-    f.sequence = 61;
-    f.slots[0] = 99;
-    console.send_to(asio::buffer(f.Build()), unicast);
-    std::uint8_t last = 0;
-    for (int wait = 0; wait < 100 && last != 99; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        io.poll();
-        std::uint8_t datagram[1500];
-        asio::error_code ec;
-        for (std::size_t n; (n = driver.receive(asio::buffer(datagram), 0, ec)) > 0 && !ec;) {
-            std::vector<std::uint8_t> store(kStoreSize, 0);
-            ApplyDatagram(datagram, static_cast<std::uint32_t>(n), store.data(),
-                          {nullptr, nullptr, nullptr});
-            last = store[0];
+    std::vector<std::uint8_t> store(kStoreSize, 0);
+    for (int wait = 0; wait < 200 && store[0] != 61; ++wait) {
+        io.run_for(std::chrono::milliseconds(10));
+        for (std::uint8_t datagram[1500]; driver.available() > 0;) {
+            const std::size_t n = driver.receive(asio::buffer(datagram));
+            ApplyDatagram(datagram, static_cast<std::uint32_t>(n), store.data(), {});
         }
     }
-    EXPECT_EQ(last, 99);
+    EXPECT_EQ(store[0], 61) << "the levels reach the driver after the changes";
 }
 
 }  // namespace
