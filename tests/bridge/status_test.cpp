@@ -139,30 +139,22 @@ TEST(BridgeStatus, EventLinesOfAFloodAreSummedUp) {
               "listed one by one)");
 }
 
-// The log file keeps to its bound, also where its old copy cannot be
-// replaced (a folder in the way): then it starts again and says so.
-TEST(BridgeLog, KeepsToItsBound) {
-    for (const bool blocked : {false, true}) {
-        const std::filesystem::path path = MakeTempDirectory() + "/bridge.log";
-        if (blocked) {
-            std::filesystem::create_directories(path.string() + ".old/in the way");
-        }
-        {
-            bridge::Log log;
-            ASSERT_TRUE(log.ToFile(path.string(), 1000));
-            for (int i = 0; i < 200; ++i) {
-                log.Line("line " + std::to_string(i) + std::string(20, '.'));
-            }
-        }
-        std::ifstream in(path, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        EXPECT_LE(text.size(), 1000u) << blocked;
-        EXPECT_NE(text.find("line 199"), std::string::npos);
-        EXPECT_EQ(text.find("): the log starts again here\r\n") != std::string::npos, blocked);
-        if (!blocked) {
-            EXPECT_LE(std::filesystem::file_size(path.string() + ".old"), 1000u);
+// The log file keeps to its bound also where its old copy cannot be
+// replaced (a folder in the way): it starts again and says so.
+TEST(BridgeLog, KeepsToItsBoundWhenItCannotBeMovedAside) {
+    const std::string path = MakeTempDirectory() + "/bridge.log";
+    std::filesystem::create_directories(path + ".old/in the way");
+    {
+        bridge::Log log;
+        ASSERT_TRUE(log.ToFile(path, 1000));
+        for (int i = 0; i < 200; ++i) {
+            log.Line("line " + std::to_string(i) + std::string(20, '.'));
         }
     }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_LE(text.size(), 1000u);
+    EXPECT_TRUE(text.find("): the log starts again here\r\n") < text.find("line 199")) << text;
 }
 
 }  // namespace
