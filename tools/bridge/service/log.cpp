@@ -30,6 +30,13 @@ bool Log::ToFile(const std::string& path, std::uint64_t maxBytes) {
 }
 
 void Log::Line(const std::string& text) {
+    if (file_ == nullptr && !path_.empty()) {
+        // Starting afresh failed (the file held open elsewhere): tried again
+        // with each line.
+        file_ = std::fopen(path_.c_str(), "ab");
+        const long at = file_ != nullptr ? std::ftell(file_) : 0;
+        size_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
+    }
     if (file_ == nullptr) {
         std::fprintf(stderr, "lxdravik-bridge: %s\n", text.c_str());
         return;
