@@ -291,6 +291,11 @@ std::uint16_t Network::SacnPort() const {
     return sacnBase_ ? sacnBase_->socket.local_endpoint(ec).port() : settings_.sacnPort;
 }
 
+std::uint16_t Network::ArtnetPort() const {
+    asio::error_code ec;
+    return artnet_ ? artnet_->socket.local_endpoint(ec).port() : 0;
+}
+
 void Network::Start(Bridge& bridge) {
     bridge_ = &bridge;
     for (auto& in : inUse_) {

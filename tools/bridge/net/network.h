@@ -60,6 +60,8 @@ class Network : public DatagramSink, public ReplySink {
     // The local port of the sACN sockets (the one asked for, or the one the
     // system chose for 0).
     std::uint16_t SacnPort() const;
+    // The same for Art-Net (0 when none is mapped).
+    std::uint16_t ArtnetPort() const;
 
     // The interfaces in use and the receive buffers, for the snapshot.
     const NetworkStatus& Status() const { return status_; }
