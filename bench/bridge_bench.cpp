@@ -5,8 +5,11 @@
 // the bridge's path fail the run. Then input-to-driver latency: consoles
 // send 36 universes at 44 Hz (one console, or two merged) to the bridge
 // running its own event loop on a thread, and to a bare relay, in turn; a
-// receiver stands for the driver. The program runs in a network namespace
-// of its own where it can (root), and the bridge is restricted to lo.
+// receiver stands for the driver. And the same latency while a flood of
+// ArtPoll (10,000 a second from eight pollers) reaches a bridge that maps
+// Art-Net too, against that bridge without the flood. The program runs in a
+// network namespace of its own where it can (root), and the bridge is
+// restricted to lo.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -267,6 +270,8 @@ struct LatencyRun {
     double seconds;
     int readers = 0;        // status pages open on the bridge meanwhile
     bool uncached = false;  // /status.json written for each request, on the event loop
+    int polls = 0;          // ArtPoll a second sent to the bridge meanwhile
+    int rig = 0;            // 1: the bridge that maps Art-Net too
 };
 
 // The status page on the bridge's event loop, wired as the program's runner
@@ -371,12 +376,16 @@ struct LatencyResult {
     double p50 = 0, p99 = 0;  // microseconds
     double cpuPerPacket = 0;  // nanoseconds of the forwarding thread per packet sent to it
     std::uint64_t samples = 0, packets = 0, allocations = 0;
-    std::uint64_t answers = 0;  // /status.json answers read while measuring
+    std::uint64_t answers = 0;             // /status.json answers read while measuring
+    std::uint64_t polls = 0, replies = 0;  // ArtPoll sent, ArtPollReply received
 };
 
 class LatencyRig {
   public:
-    LatencyRig() {
+    // A bridge of `universes` sACN universes from 1 on ports 0.., and with
+    // `artnet` (a --artnet list) Art-Net on the ports after them.
+    explicit LatencyRig(int universes = kUniverses, const char* artnet = nullptr)
+        : universes_(universes), artnet_(artnet) {
         sender_ = socket(AF_INET, SOCK_DGRAM, 0);
         driver_ = LoopbackSocket(driverAddress_);
         const int blocking = fcntl(driver_, F_GETFL) & ~O_NONBLOCK;
@@ -407,7 +416,9 @@ class LatencyRig {
         settings.interfaces = {"lo"};
         settings.toPort = ntohs(driverAddress_.sin_port);
         settings.sacnPort = 0;
-        if (!mapping.Add(lxd::bridge::Protocol::kSacn, "1-36", error) ||
+        settings.artnetPort = 0;
+        if (!mapping.Add(lxd::bridge::Protocol::kSacn, "1-" + std::to_string(universes_), error) ||
+            (artnet_ != nullptr && !mapping.Add(lxd::bridge::Protocol::kArtnet, artnet_, error)) ||
             !network_.Open(settings, mapping, error)) {
             std::fprintf(stderr, "set-up failed: %s\n", error.c_str());
             return false;
@@ -421,6 +432,8 @@ class LatencyRig {
         bridgeAddress_.sin_family = AF_INET;
         bridgeAddress_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bridgeAddress_.sin_port = htons(network_.SacnPort());
+        artnetAddress_ = bridgeAddress_;
+        artnetAddress_.sin_port = htons(network_.ArtnetPort());
         bridge_->Listen(lxd::host::NowMillis());
         network_.Start(*bridge_);
         Tick();
@@ -450,6 +463,11 @@ class LatencyRig {
         latencies_.clear();
         std::fill(std::begin(lastFrame_), std::end(lastFrame_), -1);
         std::thread driver([this, &run] { Drive(run.bridge); });
+        std::thread flood;
+        std::atomic<std::uint64_t> polls{0}, replies{0};
+        if (run.polls > 0) {
+            flood = std::thread([&] { Flood(run.polls, polls, replies); });
+        }
         std::thread relay;
         if (!run.bridge) {
             relay = std::thread([this] { Relay(); });
@@ -479,9 +497,9 @@ class LatencyRig {
                 packetsMeasured_ = 0;
                 result.answers = answers;
             }
-            packetsMeasured_ += f >= warmFrames ? kUniverses * run.consoles : 0;
+            packetsMeasured_ += f >= warmFrames ? universes_ * run.consoles : 0;
             std::this_thread::sleep_until(start + period * f);
-            for (int u = 0; u < kUniverses; ++u) {
+            for (int u = 0; u < universes_; ++u) {
                 for (int c = 0; c < run.consoles; ++c) {
                     Bytes& packet = packets_[c][u];
                     packet[111] = static_cast<std::uint8_t>(f);
@@ -505,6 +523,11 @@ class LatencyRig {
         if (page_ != nullptr) {
             page_->on = false;
         }
+        if (flood.joinable()) {
+            flood.join();
+        }
+        result.polls = polls;
+        result.replies = replies;
         if (relay.joinable()) {
             relay.join();
         }
@@ -541,6 +564,42 @@ class LatencyRig {
             measuring_ = false;
             cpuMeasured_ += seconds;
             allocations_ = lxd::bench::Allocations() - allocations_;
+        }
+    }
+
+    // `rate` ArtPoll a second, a burst every 10 ms, from eight pollers on
+    // loopback (127.0.0.2 to 127.0.0.9, UDP 6454, where the replies arrive),
+    // in turn, until the run stops; counts those sent and the replies while
+    // the stretch is measured.
+    void Flood(int rate, std::atomic<std::uint64_t>& sent, std::atomic<std::uint64_t>& replies) {
+        int pollers[8];
+        for (int i = 0; i < 8; ++i) {
+            pollers[i] = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_port = htons(lxd::bridge::kArtnetPort);
+            from.sin_addr.s_addr = htonl(0x7F000002 + static_cast<std::uint32_t>(i));
+            bind(pollers[i], reinterpret_cast<const sockaddr*>(&from), sizeof from);
+            fcntl(pollers[i], F_SETFL, O_NONBLOCK);
+        }
+        const Bytes poll = lxd::test::ArtPollFields{}.Build();
+        const auto start = Clock::now();
+        std::uint8_t reply[1500];
+        for (int burst = 0; !stop_; ++burst) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(10) * burst);
+            for (int i = 0; i < rate / 100; ++i) {
+                sendto(pollers[i % 8], poll.data(), poll.size(), 0,
+                       reinterpret_cast<const sockaddr*>(&artnetAddress_), sizeof artnetAddress_);
+                sent += measuring_ ? 1 : 0;
+            }
+            for (const int fd : pollers) {
+                while (recv(fd, reply, sizeof reply, 0) > 0) {
+                    replies += measuring_ ? 1 : 0;
+                }
+            }
+        }
+        for (const int fd : pollers) {
+            close(fd);
         }
     }
 
@@ -582,7 +641,7 @@ class LatencyRig {
             if (bridge) {
                 lxd::ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store_,
                                    {nullptr, nullptr, nullptr});
-                for (int p = 0; p < kUniverses; ++p) {
+                for (int p = 0; p < universes_; ++p) {
                     Arrived(p, static_cast<int>(lxd::ReadBig16(&store_[p * lxd::kChannelsPerPort])),
                             now);
                 }
@@ -594,7 +653,7 @@ class LatencyRig {
     }
 
     void Arrived(int port, int frame, Clock::time_point now) {
-        if (port < 0 || port >= kUniverses || frame == lastFrame_[port]) {
+        if (port < 0 || port >= universes_ || frame == lastFrame_[port]) {
             return;
         }
         lastFrame_[port] = frame;
@@ -605,6 +664,8 @@ class LatencyRig {
         }
     }
 
+    int universes_;
+    const char* artnet_;
     asio::io_context io_;
     lxd::bridge::Network network_{io_};
     std::unique_ptr<lxd::bridge::Bridge> bridge_;
@@ -612,7 +673,7 @@ class LatencyRig {
     asio::steady_timer tick_{io_};
     std::thread bridgeThread_;
     int sender_ = -1, driver_ = -1, relay_ = -1;
-    sockaddr_in driverAddress_{}, relayAddress_{}, bridgeAddress_{};
+    sockaddr_in driverAddress_{}, relayAddress_{}, bridgeAddress_{}, artnetAddress_{};
     Bytes packets_[2][kUniverses];
     Clock::time_point sentAt_[kFrames][kUniverses];
     std::uint8_t store_[lxd::kStoreSize] = {};
@@ -627,16 +688,24 @@ class LatencyRig {
 // Runs the latency table; writes it as JSON to `path` (when given) for
 // bench/run.sh. Returns false when a run measured nothing.
 bool MeasureLatency(const char* path) {
-    LatencyRig rig;
-    if (!rig.OpenBridge()) {
+    // The second bridge maps 32 sACN universes (1,408 packets/s) and four
+    // Art-Net port-addresses, which it announces to pollers.
+    std::unique_ptr<LatencyRig> rigs[] = {std::make_unique<LatencyRig>(),
+                                          std::make_unique<LatencyRig>(32, "0:0:0-3@32")};
+    if (!rigs[0]->OpenBridge() || !rigs[1]->OpenBridge()) {
         return false;
     }
     // The sources' first packets after a pause wait out the sampling or the
     // new source's 1.5 s: 2 s are sent before each bridge stretch.
     const LatencyRun runs[] = {
-        {"bridge/1584", 1, true, 2.0, 3},   {"bare/1584", 1, false, 0.5, 3},
-        {"bridge/3168", 2, true, 2.0, 3},   {"bare/3168", 2, false, 0.5, 3},
-        {"page8/1584", 1, true, 2.0, 3, 8}, {"page8_uncached/1584", 1, true, 2.0, 3, 8, true},
+        {"bridge/1584", 1, true, 2.0, 3},
+        {"bare/1584", 1, false, 0.5, 3},
+        {"bridge/3168", 2, true, 2.0, 3},
+        {"bare/3168", 2, false, 0.5, 3},
+        {"page8/1584", 1, true, 2.0, 3, 8},
+        {"page8_uncached/1584", 1, true, 2.0, 3, 8, true},
+        {"artpoll/quiet", 1, true, 2.0, 3, 0, false, 0, 1},
+        {"artpoll/flood", 1, true, 2.0, 3, 0, false, 10000, 1},
     };
     // The fastest of kRounds, taken in turn, as for the other figures: on a
     // shared machine the slower rounds measure the other programs.
@@ -646,14 +715,19 @@ bool MeasureLatency(const char* path) {
     for (int round = 0; round < kRounds; ++round) {
         for (std::size_t i = 0; i < std::size(runs); ++i) {
             const LatencyRun& run = runs[i];
-            const LatencyResult r = rig.Run(run);
+            const LatencyResult r = rigs[run.rig]->Run(run);
             std::printf(
-                "  %-12s p50 %7.1f  p99 %7.1f  cpu %7.0f  (%llu frames timed, %llu packets, "
+                "  %-19s p50 %7.1f  p99 %7.1f  cpu %7.0f  (%llu frames timed, %llu packets, "
                 "%llu allocations, %llu pages read)\n",
                 run.name, r.p50, r.p99, r.cpuPerPacket, static_cast<unsigned long long>(r.samples),
                 static_cast<unsigned long long>(r.packets),
                 static_cast<unsigned long long>(r.allocations),
                 static_cast<unsigned long long>(r.answers));
+            if (run.polls > 0) {
+                std::printf("  %-19s %llu polls sent, %llu replies\n", "",
+                            static_cast<unsigned long long>(r.polls),
+                            static_cast<unsigned long long>(r.replies));
+            }
             LatencyResult& b = best[i];
             if (round == 0) {
                 b = r;
@@ -664,19 +738,24 @@ bool MeasureLatency(const char* path) {
             b.samples = std::min(b.samples, r.samples);
             b.allocations = std::max(b.allocations, r.allocations);
             b.answers = std::min(b.answers, r.answers);
+            b.polls = std::min(b.polls, r.polls);
+            b.replies = std::max(b.replies, r.replies);
         }
     }
     std::string json = "{";
     bool ok = true;
     for (std::size_t i = 0; i < std::size(runs); ++i) {
         const LatencyResult& r = best[i];
-        char entry[240];
+        char entry[320];
         std::snprintf(entry, sizeof entry,
                       "%s\"%s\": {\"p50\": %.1f, \"p99\": %.1f, \"cpu\": %.0f, "
-                      "\"allocations\": %llu, \"answers\": %llu}",
+                      "\"allocations\": %llu, \"answers\": %llu, \"polls\": %llu, "
+                      "\"replies\": %llu, \"seconds\": %.1f}",
                       json.size() > 1 ? ", " : "", runs[i].name, r.p50, r.p99, r.cpuPerPacket,
                       static_cast<unsigned long long>(r.allocations),
-                      static_cast<unsigned long long>(r.answers));
+                      static_cast<unsigned long long>(r.answers),
+                      static_cast<unsigned long long>(r.polls),
+                      static_cast<unsigned long long>(r.replies), runs[i].seconds);
         json += entry;
         ok = ok && r.samples > 0 && (runs[i].readers == 0 || r.answers > 0);
         // The page's own allocations are not the forwarding path's.

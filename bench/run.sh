@@ -143,6 +143,17 @@ page, alone, uncached = latency["page8/1584"], latency["bridge/1584"], latency["
 print("\nwith 8 status pages read (levels over WebSockets, /status.json 10 times a second each)")
 print(f"  p50 {page['p50']:.1f}  p99 {page['p99']:.1f} us (none: p99 {alone['p99']:.1f}; JSON written per request: p99 {uncached['p99']:.1f})")
 check("latency 1584/s, 8 page readers: p99 x none", page["p99"] / alone["p99"], 1.5, at_least=False)
+# ArtPoll flood: the latency of a bridge that maps Art-Net too while 10,000
+# polls a second arrive from eight pollers, against the same bridge without
+# them: p50 within 1.5 x plus 100 us; replies within the bound (20 reply sets
+# a second, one reply each here; the stretch touches one second more).
+q, f = latency["artpoll/quiet"], latency["artpoll/flood"]
+print("\nArtPoll flood (10,000 polls/s from eight pollers), 32 universes at 44 Hz (us)")
+print(f"  without: p50 {q['p50']:.1f} p99 {q['p99']:.1f}   flood: p50 {f['p50']:.1f} p99 {f['p99']:.1f}; "
+      f"{f['polls']} polls, {f['replies']} replies in {f['seconds']:.0f} s")
+check("ArtPoll flood: sACN p50 - 1.5 x without (us)", f["p50"] - 1.5 * q["p50"], 100, at_least=False)
+check("ArtPoll flood: replies", f["replies"], 20 * (f["seconds"] + 1), at_least=False)
+check("ArtPoll flood: bridge allocations", f["allocations"], 0, at_least=False)
 # Dissector: CPU time of tshark with it against tshark alone, one capture.
 if os.path.exists(sys.argv[5]):
     d = json.load(open(sys.argv[5]))

@@ -4,7 +4,8 @@
 // driver loaded by the monitor; bad packets are counted; bad command lines
 // and busy ports give one line and the documented exit code. Rigs of veth
 // pairs stand for show networks: no default route, two cards, a card that
-// comes up late, --interface; and a terminal that stops reading.
+// comes up late, --interface; the sampling period at start-up and on a late
+// card; and a terminal that stops reading.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -273,9 +274,12 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
     const struct {
         const char* name;
         std::string rig;
-        std::string later;  // run 0.5 s after the bridge started
+        std::string later;  // run 0.5 s after the bridge started (2 s with `backup`)
         std::vector<std::string> options;
         bool fromOtherNetwork;  // W also sends universe 1, by unicast and multicast
+        // A desk at priority 150 joins 0.7 s after the console (100): sampled
+        // together, so the console's levels never reach the driver.
+        bool backup = false;
     } cases[] = {
         {"one card, no default route", std::string(kShowNetwork) + kShowCardUp, "", {}, false},
         {"two cards, the show one without a route",
@@ -296,20 +300,25 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
          "",
          {"--interface", "vl"},
          true},
+        {"sampling at start-up", std::string(kShowNetwork) + kShowCardUp, "", {}, false, true},
+        {"sampling on a card that comes up later", kShowNetwork, kShowCardUp, {}, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         ASSERT_TRUE(rig.Run(c.rig));
         ChildProcess monitor;
-        ASSERT_TRUE(monitor.Start(rig.In('L', {kMonitor, "--duration", "5", "--json"})));
+        const bool late = c.backup && !c.later.empty();
+        ASSERT_TRUE(
+            monitor.Start(rig.In('L', {kMonitor, "--duration", late ? "6.5" : "5", "--json"})));
         ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
-        std::vector<std::string> arguments = {kBridge, "--sacn", "1-2", "--duration", "4"};
+        std::vector<std::string> arguments = {kBridge, "--sacn", "1-2", "--duration",
+                                              late ? "5.5" : "4"};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         ChildProcess bridge;
         ASSERT_TRUE(bridge.Start(rig.In('L', arguments)));
         ASSERT_TRUE(bridge.WaitForError("listening", std::chrono::seconds(10)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(late ? 2000 : 500));
         if (!c.later.empty()) {
             ASSERT_TRUE(rig.Run(c.later));
         }
@@ -324,9 +333,15 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         intruder.cidByte = 9;
         intruder.priority = 200;
         intruder.slots = {99, 99};
+        SacnFields backup = intruder;
+        backup.priority = 150;
+        backup.slots = {66, 67};
         for (int i = 0; i < 30; ++i) {
-            f.sequence = intruder.sequence = static_cast<std::uint8_t>(i);
+            f.sequence = intruder.sequence = backup.sequence = static_cast<std::uint8_t>(i);
             console->SendTo(f.Build(), "239.255.0.1", 5568);
+            if (c.backup && i >= 7) {
+                console->SendTo(backup.Build(), "239.255.0.1", 5568);
+            }
             if (other != nullptr) {
                 other->SendTo(intruder.Build(), "239.255.0.1", 5568);
                 other->SendTo(intruder.Build(), "192.168.77.5", 5568);
@@ -339,7 +354,11 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(10));
         const std::map<int, Levels> ports = PortsInReport(snapshot.out);
         ASSERT_EQ(ports.count(0), 1u) << snapshot.out;
-        EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 3), (Levels{44, 45, 0}));
+        EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 3),
+                  (c.backup ? Levels{66, 67, 0} : Levels{44, 45, 0}));
+        if (c.backup) {  // the levels changed once, to the merge of both desks
+            EXPECT_EQ(nlohmann::json::parse(snapshot.out)["ports"][0]["changes"], 1);
+        }
     }
 }
 

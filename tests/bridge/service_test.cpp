@@ -216,9 +216,9 @@ class Driver {
     int fd_;
 };
 
-// The bridge on the namespace's loopback, its only interface.
+// The bridge in the namespace, whose only interface is loopback: it counts as a card.
 std::unique_ptr<ChildProcess> StartBridge(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {kBridge, "--interface", "lo"});
+    arguments.insert(arguments.begin(), kBridge);
     auto bridge = std::make_unique<ChildProcess>();
     if (!bridge->Start(arguments) || !bridge->WaitForError("status page on", milliseconds(10000))) {
         return nullptr;
@@ -253,6 +253,7 @@ TEST(BridgeStatusPage, JsonAndHealthShowSourcesUnmappedUniversesAndTrouble) {
     });
     ASSERT_TRUE(s.is_object());
     const json& port0 = s["universes"][0];
+    EXPECT_EQ(s["network"]["interfaces"][0]["joined"], json::array({1, 2})) << "on loopback";
     EXPECT_EQ(port0["label"], "sACN 1");
     ASSERT_EQ(port0["sources"].size(), 1u) << s.dump();
     EXPECT_EQ(port0["sources"][0]["name"], "Desk 7");
@@ -524,6 +525,59 @@ TEST(BridgeConfigReload, OneUniverseChangesWhileTheOtherKeepsItsLevels) {
         << "a source that appears is one line";
     std::remove(config.c_str());
     std::remove(dir.c_str());
+}
+
+// A reload never holds the levels up on DNS: one that keeps `to` resolves
+// nothing, and a new host name for `to` is resolved off the event loop, the
+// levels going on to the old address meanwhile. The bridge's name service is
+// the test's: a hosts file it edits, and a DNS server on loopback that never
+// answers (each lookup there takes 2 s, twice where the machine has a domain
+// to search).
+TEST(BridgeConfigReload, TheLevelsNeverWaitForTheDriversName) {
+    if (!EnterPrivateNetwork(true) || access("/usr/bin/unshare", X_OK) != 0) {
+        GTEST_SKIP() << "needs root and unshare for namespaces of its own";
+    }
+    const int dns = Socket(SOCK_DGRAM);
+    sockaddr_in at = Loopback(53);
+    at.sin_addr.s_addr = htonl(0x7F000035);
+    ASSERT_EQ(bind(dns, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    const std::string dir = MakeTempDirectory();
+    auto write = [&](const std::string& file, const std::string& text) {
+        std::ofstream(dir + "/" + file) << text;
+    };
+    write("resolv.conf", "nameserver 127.0.0.53\noptions timeout:2 attempts:1\n");
+    write("nsswitch.conf", "hosts: files dns\n");
+    write("hosts", "127.0.0.1 localhost lxd-driver\n");
+    write("bridge.toml",
+          "sacn = [\"1\"]\nto = \"lxd-driver:2601\"\nhttp = \"" + kPageAddress + "\"\n");
+    Driver driver;
+    ChildProcess bridge;
+    ASSERT_TRUE(bridge.Start({"/usr/bin/unshare", "-m", "sh", "-c",
+                              "for f in hosts resolv.conf nsswitch.conf; do mount --bind "
+                              "\"$0/$f\" /etc/$f || exit 1; done; exec \"$@\"",
+                              dir, kBridge, "--config", dir + "/bridge.toml", "--duration", "20"}));
+    ASSERT_TRUE(bridge.WaitForError("status page on", milliseconds(10000)));
+    Console console;
+    StatusWhen([&](const json& s) {
+        console.Sacn(1, Bytes(512, 11));
+        return s["universes"][0]["levels"][0] == 11;
+    });
+    write("hosts", "127.0.0.1 localhost\n");  // from now on lxd-driver takes 2 s, in vain
+    for (const char* config : {"sacn = [\"1,2\"]\nto = \"lxd-driver:2601\"\n",
+                               "sacn = [\"1,2\"]\nto = \"lxd-elsewhere:2601\"\n"}) {
+        write("bridge.toml", config);
+        bridge.Hangup();
+        EXPECT_LT(driver.Receive(milliseconds(2500), 0).count(), 1000) << config;
+        EXPECT_EQ(driver.store[0], 11);
+    }
+    EXPECT_TRUE(
+        bridge.WaitForError("reload: cannot resolve lxd-elsewhere:2601", milliseconds(9000)));
+    EXPECT_LT(driver.Receive(milliseconds(1500), 0).count(), 1000);
+    bridge.Interrupt();
+    const ProcessResult run = bridge.Finish(milliseconds(5000));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("reload failed"), std::string::npos) << run.err;
+    close(dns);
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 // What the status outputs make of a snapshot, without a bridge or sockets:
-// /healthz's verdict, /status.json, the status view and the summary at the
-// end of a run.
+// /healthz's verdict, /status.json, the status view, the summary at the
+// end of a run and the event lines; and the log file those lines go to.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/test_support.h"
 #include "tools/bridge/console/view.h"
+#include "tools/bridge/service/log.h"
+#include "tools/bridge/status/events.h"
 #include "tools/bridge/status/health.h"
 #include "tools/bridge/status/json.h"
 #include "tools/bridge/status/summary.h"
@@ -116,6 +121,46 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
          }) {
         EXPECT_NE(summary.find(line), std::string::npos) << line << "\nin:\n" << summary;
     }
+}
+
+// Sources that come and go by the dozen (a flood of random CIDs): a few
+// lines, then one that sums up the rest, every 10 s.
+TEST(BridgeStatus, EventLinesOfAFloodAreSummedUp) {
+    bridge::EventWatch events;
+    std::vector<std::string> lines;
+    for (int n = 0; n <= 40; ++n) {  // a new source in every snapshot, for 20 s
+        Snapshot s = OnePort(SourceState::kLive, 0.1);
+        s.seconds = n * 0.5;
+        s.ports[0].sources[0].cid = std::to_string(n);
+        const std::vector<std::string> changed = events.Changes(s);
+        lines.insert(lines.end(), changed.begin(), changed.end());
+    }
+    ASSERT_EQ(lines.size(), 24u);
+    EXPECT_EQ(lines[9], "port 0 (sACN 1): source \"Desk\" from , CID 5 appeared");
+    EXPECT_EQ(lines[10],
+              "14 more sources appeared and 15 were lost in the last 10 s (not "
+              "listed one by one)");
+    EXPECT_EQ(lines[21],
+              "15 more sources appeared and 15 were lost in the last 10 s (not "
+              "listed one by one)");
+}
+
+// The log file keeps to its bound also where its old copy cannot be
+// replaced (a folder in the way): it starts again and says so.
+TEST(BridgeLog, KeepsToItsBoundWhenItCannotBeMovedAside) {
+    const std::string path = MakeTempDirectory() + "/bridge.log";
+    std::filesystem::create_directories(path + ".old/in the way");
+    {
+        bridge::Log log;
+        ASSERT_TRUE(log.ToFile(path, 1000));
+        for (int i = 0; i < 200; ++i) {
+            log.Line("line " + std::to_string(i) + std::string(20, '.'));
+        }
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_LE(text.size(), 1000u);
+    EXPECT_TRUE(text.find("): the log starts again here\r\n") < text.find("line 199")) << text;
 }
 
 }  // namespace

@@ -260,6 +260,11 @@ check_wine_install() {
     grep -q 'Start.*0x2' "$tmp/service" || fail "the service does not start automatically: $(cat "$tmp/service")"
     grep -qF 'tools\lxdravik-bridge.exe" --config "C:\ProgramData\Dravik Lighting\lxdravik\bridge.toml"' \
       "$tmp/service" || fail "the service's command line: $(cat "$tmp/service")"
+    # Its own virtual account, not LocalSystem. (Wine's sc sets no failure
+    # actions, failureflag or sidtype, and its icacls changes nothing: those
+    # cannot be checked here.)
+    grep -qE 'ObjectName +REG_SZ +NT SERVICE\\lxdravik-bridge\s*$' "$tmp/service" ||
+      fail "the service's account: $(grep ObjectName "$tmp/service")"
     cmp -s "$config_dir/bridge.toml" <(sed 's/$/\r/' "$LXD_BRIDGE_CONFIG") ||
       fail "the default configuration is not in ProgramData"
     tr -d '\r' <"$link" 2>/dev/null | grep -qx 'URL=http://127.0.0.1:8250/' ||

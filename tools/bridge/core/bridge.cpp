@@ -192,7 +192,7 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
     const ArtnetParse parsed = ParseArtnet(data, size, dmx, poll);
     ++artnetCounts_.parsed[static_cast<int>(parsed)];
     if (parsed == ArtnetParse::kPoll) {
-        AnswerPoll(poll, from, replies);
+        AnswerPoll(poll, from, now, replies);
         return;
     }
     if (parsed != ArtnetParse::kDmx) {
@@ -213,7 +213,7 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
     TakeChange(port, universe.Output());
 }
 
-void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies) {
+void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, ReplySink& replies) {
     std::uint16_t addresses[kNumPorts];
     int ports[kNumPorts];
     int count = 0;
@@ -230,10 +230,15 @@ void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& repl
     if (count == 0) {
         return;
     }
-    ReplyGroup groups[kNumPorts];
-    const int replyCount = GroupPollReplies(addresses, count, groups);
     NodeIdentity node = node_;
     node.address = replies.OwnAddressFor(from);
+    // Pollers on no network of ours, and polls beyond the bounds, get nothing.
+    if (node.address == 0 || !pollLimit_.Allow(from, now)) {
+        ++artnetCounts_.pollsIgnored;
+        return;
+    }
+    ReplyGroup groups[kNumPorts];
+    const int replyCount = GroupPollReplies(addresses, count, groups);
     replies.MacFor(node.address, node.mac);
     std::uint8_t reply[kArtPollReplySize];
     for (int r = 0; r < replyCount; ++r) {

@@ -13,6 +13,7 @@
 #include "tools/bridge/core/forwarder.h"
 #include "tools/bridge/core/io.h"
 #include "tools/bridge/core/mapping.h"
+#include "tools/bridge/core/poll_limit.h"
 #include "tools/bridge/core/sacn.h"
 #include "tools/bridge/core/sacn_universe.h"
 #include "tools/bridge/core/unmapped.h"
@@ -65,7 +66,7 @@ class Bridge {
 
   private:
     void TakeChange(int port, MergedOutput& output);
-    void AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies);
+    void AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, ReplySink& replies);
 
     Mapping mapping_;
     Forwarder forwarder_;
@@ -77,6 +78,7 @@ class Bridge {
     SacnCounts sacnCounts_;
     ArtnetCounts artnetCounts_;
     NodeIdentity node_;
+    PollLimit pollLimit_;
     UnmappedSeen unmappedSacn_;
     UnmappedSeen unmappedArtnet_;
 };

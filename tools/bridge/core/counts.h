@@ -46,6 +46,7 @@ struct ArtnetCounts {
     std::uint64_t parsed[kArtnetParseResults] = {};  // by ArtnetParse
     std::uint64_t unmapped = 0;                      // ArtDmx of port-addresses not mapped
     std::uint64_t replies = 0;                       // ArtPollReply packets sent
+    std::uint64_t pollsIgnored = 0;  // ArtPoll from another network, or beyond the bounds
 };
 
 }  // namespace lxd::bridge

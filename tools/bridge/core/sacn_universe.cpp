@@ -145,6 +145,9 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival fr
         return SacnVerdict::kSourceLimit;
     }
     source->sequence = packet.sequence;
+    if (source->state == SourceState::kLost && packet.startCode != kStartCodeLevels) {
+        return SacnVerdict::kPriorities;  // only levels bring a lost source back
+    }
     source->from = from;
     source->lastHeard = now;
     ++source->packets;

@@ -64,9 +64,8 @@ void Name(Bridge& bridge, RunInfo& run, const std::string& name) {
     }
 }
 
-bool SameNetwork(const Options& a, const Options& b) {
-    return a.mapping == b.mapping && a.network.interfaces == b.network.interfaces &&
-           a.network.toHost == b.network.toHost && a.network.toPort == b.network.toPort;
+bool SameSockets(const Options& a, const Options& b) {
+    return a.mapping == b.mapping && a.network.interfaces == b.network.interfaces;
 }
 
 }  // namespace
@@ -210,11 +209,12 @@ void Runner::Reload() {
         log_.Line("reload failed, the running configuration stays: " + error);
         return;
     }
-    if (!SameNetwork(options_, next)) {
+    if (!SameSockets(options_, next)) {
         // The new sockets open beside the old ones (both share the ports),
-        // so nothing is missed while the mapping changes.
+        // so nothing is missed while the mapping changes. They send where
+        // the old ones did: nothing is resolved again.
         auto network = std::make_unique<Network>(io_);
-        if (!network->Open(next.network, next.mapping, error)) {
+        if (!network->Open(next.network, next.mapping, error, &network_->Destination())) {
             log_.Line("reload failed, the running configuration stays: " + error);
             return;
         }
@@ -226,6 +226,10 @@ void Runner::Reload() {
         network_ = std::move(network);
     } else {
         bridge_.Remap(next.mapping, next.holdOnLoss, host::NowMillis());
+    }
+    if (next.network.toHost != options_.network.toHost ||
+        next.network.toPort != options_.network.toPort) {
+        Retarget(next.network);
     }
     if (next.name != options_.name) {
         Name(bridge_, views_->run, next.name);
@@ -239,6 +243,36 @@ void Runner::Reload() {
     views_->run.to = next.network.toHost + ":" + std::to_string(next.network.toPort);
     options_ = next;
     log_.Line("reloaded " + options_.configPath + ": " + Listening(options_));
+}
+
+void Runner::Retarget(const NetworkSettings& settings) {
+    using asio::ip::udp;
+    resolver_.cancel();  // a name an earlier reload brought is not waited for
+    asio::error_code ec;
+    const asio::ip::address_v4 address = asio::ip::make_address_v4(settings.toHost, ec);
+    if (!ec) {
+        network_->SendTo(udp::endpoint(address, settings.toPort));
+        return;
+    }
+    const std::string to = settings.toHost + ":" + std::to_string(settings.toPort);
+    log_.Line("reload: resolving " + settings.toHost + "; the levels go on to " +
+              network_->Destination().address().to_string() + " meanwhile");
+    resolver_.async_resolve(
+        udp::v4(), settings.toHost, std::to_string(settings.toPort),
+        [this, to](const asio::error_code& ec, const udp::resolver::results_type& found) {
+            if (ec == asio::error::operation_aborted) {
+                return;
+            }
+            if (ec || found.empty()) {
+                log_.Line("reload: cannot resolve " + to +
+                          " to an IPv4 address; the levels go on to " +
+                          network_->Destination().address().to_string());
+                return;
+            }
+            network_->SendTo(found.begin()->endpoint());
+            log_.Line("sending to " + to + " (" + found.begin()->endpoint().address().to_string() +
+                      ")");
+        });
 }
 
 std::string Runner::Run() {

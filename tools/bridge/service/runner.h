@@ -46,6 +46,9 @@ class Runner {
     struct Views;
 
     void Reload();
+    // Sends to the driver at HOST:PORT of `settings` from now on: at once for
+    // an address, after resolving it off the event loop for a host name.
+    void Retarget(const NetworkSettings& settings);
 
     asio::io_context io_;
     Options options_;
@@ -56,6 +59,8 @@ class Runner {
     // The sockets a reload replaced: closed, and kept until the next reload
     // so that completions already queued for them find them.
     std::unique_ptr<Network> retired_;
+    // Resolves a driver's host name that a reload brought, off the event loop.
+    asio::ip::udp::resolver resolver_{io_};
     Bridge bridge_;
     std::unique_ptr<Views> views_;
 };

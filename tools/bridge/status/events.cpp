@@ -2,8 +2,32 @@
 
 namespace lxd::bridge {
 
+void EventWatch::Source(std::vector<std::string>& lines, const std::string& line, int& untold) {
+    if (told_ < kSourceLines) {
+        lines.push_back(line);
+        ++told_;
+    } else {
+        ++untold;
+    }
+}
+
 std::vector<std::string> EventWatch::Changes(const Snapshot& s) {
     std::vector<std::string> lines;
+    if (s.seconds - windowStart_ >= kEventWindow) {
+        const std::string seconds = std::to_string(static_cast<int>(kEventWindow));
+        const std::string more = " more source" + std::string(appeared_ == 1 ? "" : "s");
+        if (appeared_ > 0) {
+            lines.push_back(std::to_string(appeared_) + more + " appeared" +
+                            (lost_ > 0 ? " and " + std::to_string(lost_) + " were lost" : "") +
+                            " in the last " + seconds + " s (not listed one by one)");
+        } else if (lost_ > 0) {
+            lines.push_back(std::to_string(lost_) + " more source" +
+                            (lost_ == 1 ? " was" : "s were") + " lost in the last " + seconds +
+                            " s (not listed one by one)");
+        }
+        windowStart_ = s.seconds;
+        told_ = appeared_ = lost_ = 0;
+    }
     std::map<std::string, std::string> live;  // key -> its description
     for (const PortStatus& port : s.ports) {
         for (const SourceStatus& src : port.sources) {
@@ -22,12 +46,12 @@ std::vector<std::string> EventWatch::Changes(const Snapshot& s) {
     }
     for (const auto& [key, what] : live) {
         if (sources_.count(key) == 0) {
-            lines.push_back(what + " appeared");
+            Source(lines, what + " appeared", appeared_);
         }
     }
     for (const auto& [key, what] : sources_) {
         if (live.count(key) == 0) {
-            lines.push_back(what + " lost");
+            Source(lines, what + " lost", lost_);
         }
     }
     sources_ = std::move(live);

@@ -48,7 +48,11 @@ std::string SummaryText(const Snapshot& s) {
         const ArtnetCounts& a = s.artnetCounts;
         out += "  Art-Net: " + Number(a.datagrams) + " datagrams, " + Number(s.artnetMalformed) +
                " malformed, " + Number(a.unmapped) + " for port-addresses not mapped, " +
-               Number(s.pollsAnswered) + " polls answered with " + Number(a.replies) + " replies\n";
+               Number(s.pollsAnswered) + " polls answered with " + Number(a.replies) + " replies" +
+               (a.pollsIgnored > 0
+                    ? ", " + Number(a.pollsIgnored) + " not (from another network, or too many)"
+                    : "") +
+               "\n";
     }
     for (const PortStatus& port : s.ports) {
         out += "  port " + std::to_string(port.port) + " " + port.description + ": " +

@@ -63,7 +63,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.sacnMalformed = SacnMalformed(bridge.Sacn());
     s.artnetDatagrams = bridge.Artnet().datagrams;
     s.artnetMalformed = ArtnetMalformed(bridge.Artnet());
-    s.pollsAnswered = bridge.Artnet().parsed[static_cast<int>(ArtnetParse::kPoll)];
+    s.pollsAnswered =
+        bridge.Artnet().parsed[static_cast<int>(ArtnetParse::kPoll)] - bridge.Artnet().pollsIgnored;
     s.sacn = map.Count(Protocol::kSacn) > 0;
     s.artnet = map.Count(Protocol::kArtnet) > 0;
     s.network = network;
@@ -111,7 +112,9 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
                 source.cid = CidText(src.cid);
                 source.priority = src.priority;
                 source.perAddress = src.hasPriorities;
-                source.state = src.state;
+                // Until its first levels a source drives nothing, whatever
+                // the merge made of it: it waits.
+                source.state = src.hasLevels ? src.state : SourceState::kWaiting;
                 source.packets = src.packets;
                 source.sequenceErrors = src.sequenceErrors;
                 source.lastSeen = Seconds(now - src.lastHeard);
