@@ -32,7 +32,11 @@ TEST(SacnParse, SaysWhatEachPacketIs) {
          P::kData},
         {"universe 63999", [](F& f) { f.universe = 63999; }, P::kData},
         {"priority 200", [](F& f) { f.priority = 200; }, P::kData},
-        {"synchronisation", [](F& f) { f.rootVector = 8; }, P::kNotData},
+        // Under the extended root vector, a data packet's framing vector is
+        // discovery's, and its DMP layer no universe list.
+        {"data layout, extended root", [](F& f) { f.rootVector = 8; }, P::kDiscoveryLayer},
+        {"extended, unknown framing", [](F& f) { f.rootVector = 8, f.framingVector = 9; },
+         P::kNotData},
         {"empty", [](F& f) { f.keep = 0; }, P::kTruncated},
         {"root header only", [](F& f) { f.keep = 38; }, P::kTruncated},
         {"last slot cut", [](F& f) { f.keep = 637; }, P::kTruncated},
@@ -107,6 +111,107 @@ TEST(SacnParse, ReadsTheFieldsOfAPacketSpelledOutByteByByte) {
     EXPECT_EQ(bridge::SacnMulticastGroup(63999), 0xEFFFF9FFu);
 }
 
+Bytes Cut(Bytes b, std::size_t size) {
+    b.resize(size);
+    return b;
+}
+
+// Synchronisation packets and discovery pages, each with one field set right
+// or wrong; one synchronisation packet spelled out from the layout table.
+TEST(SacnParse, ReadsSynchronisationAndDiscoveryPages) {
+    using Sy = SacnSyncFields;
+    using Di = SacnDiscoveryFields;
+    Bytes literal = {0x00, 0x10, 0x00, 0x00, 'A', 'S',  'C',  '-',  'E',  '1',  '.',
+                     '1',  '7',  0,    0,    0,   0x70, 0x21, 0x00, 0x00, 0x00, 0x08};  // root: 33
+    literal.insert(literal.end(), 16, 0xC1);                                            // CID
+    const Bytes framing = {0x70, 0x0B, 0x00, 0x00, 0x00, 0x01, 9, 0x01, 0x2C, 0, 0};    // 11; 300
+    literal.insert(literal.end(), framing.begin(), framing.end());
+    auto sync = [](void (*change)(Sy&)) {
+        Sy f;
+        change(f);
+        return f.Build();
+    };
+    auto page = [](void (*change)(Di&)) {
+        Di f;
+        change(f);
+        return f.Build();
+    };
+    std::vector<std::uint16_t> all(512);
+    for (int i = 0; i < 512; ++i) {
+        all[i] = static_cast<std::uint16_t>(i * 100 + 1);
+    }
+    const struct {
+        const char* name;
+        Bytes packet;
+        P expected;
+    } cases[] = {
+        {"sync, byte by byte", literal, P::kSync},
+        {"sync", sync([](Sy&) {}), P::kSync},
+        {"sync address 0", sync([](Sy& f) { f.address = 0; }), P::kSyncLayer},
+        {"sync address 64000", sync([](Sy& f) { f.address = 64000; }), P::kSyncLayer},
+        {"sync framing length", sync([](Sy& f) { f.framingLength = 12; }), P::kSyncLayer},
+        {"sync cut", Bytes(literal.begin(), literal.end() - 1), P::kTruncated},
+        {"page", page([](Di&) {}), P::kDiscovery},
+        {"empty page", page([](Di& f) { f.universes.clear(); }), P::kDiscovery},
+        {"page 2 of 2", page([](Di& f) { f.page = 2, f.lastPage = 2; }), P::kDiscovery},
+        {"page after the last", page([](Di& f) { f.page = 2, f.lastPage = 1; }),
+         P::kDiscoveryLayer},
+        {"list flags", page([](Di& f) { f.listFlags = 0x3; }), P::kDiscoveryLayer},
+        {"list vector", page([](Di& f) { f.listVector = 2; }), P::kDiscoveryLayer},
+        {"unsorted", page([](Di& f) {
+             f.universes = {3, 2};
+         }),
+         P::kDiscoveryLayer},
+        {"twice", page([](Di& f) {
+             f.universes = {3, 3};
+         }),
+         P::kDiscoveryLayer},
+        {"universe 0", page([](Di& f) {
+             f.universes = {0, 3};
+         }),
+         P::kDiscoveryLayer},
+        {"universe 64000", page([](Di& f) {
+             f.universes = {3, 64000};
+         }),
+         P::kDiscoveryLayer},
+        {"512 universes",
+         [&] {
+             Di f;
+             f.universes = all;
+             return f.Build();
+         }(),
+         P::kDiscovery},
+        {"513 universes",
+         [&] {
+             Di f;
+             f.universes = all;
+             f.universes.push_back(63999);
+             return f.Build();
+         }(),
+         P::kDiscoveryLayer},
+        {"page cut", Cut(page([](Di&) {}), 119), P::kTruncated},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[c.packet.size() + 1]);
+        std::copy(c.packet.begin(), c.packet.end(), exact.get());
+        bridge::SacnPacket data{};
+        bridge::SacnSync parsedSync{};
+        bridge::SacnDiscovery parsedPage{};
+        ASSERT_EQ(bridge::ParseSacn(exact.get(), c.packet.size(), data, parsedSync, parsedPage),
+                  c.expected);
+        if (c.expected == P::kSync && c.packet == literal) {
+            EXPECT_EQ(parsedSync.address, 300);
+            EXPECT_EQ(parsedSync.sequence, 9);
+            EXPECT_EQ(Bytes(parsedSync.cid, parsedSync.cid + 16), Bytes(16, 0xC1));
+        }
+        if (c.expected == P::kDiscovery) {
+            const Bytes list(parsedPage.universes, parsedPage.universes + 2 * parsedPage.count);
+            EXPECT_EQ(list, Bytes(c.packet.begin() + 120, c.packet.end()));
+        }
+    }
+}
+
 ArtDmxFields Dmx(std::uint16_t portAddress, int dataLength, int lengthField = -1,
                  std::uint16_t version = 14) {
     ArtDmxFields f;
@@ -116,16 +221,14 @@ ArtDmxFields Dmx(std::uint16_t portAddress, int dataLength, int lengthField = -1
     f.version = version;
     return f;
 }
-Bytes Cut(Bytes b, std::size_t size) {
-    b.resize(size);
-    return b;
-}
 
 TEST(ArtnetParse, SaysWhatEachPacketIs) {
     using A = ArtnetParse;
     const Bytes sync = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x52, 0, 14, 0, 0};
     Bytes badId = sync;
     badId[5] = 'E';
+    Bytes pollReply = sync;
+    pollReply[9] = 0x21;
     const std::pair<Bytes, A> cases[] = {
         {Dmx(0x7FFF, 512).Build(), A::kDmx},
         {Dmx(0, 2).Build(), A::kDmx},
@@ -141,7 +244,11 @@ TEST(ArtnetParse, SaysWhatEachPacketIs) {
         {Dmx(0x8000, 2).Build(), A::kBadAddress},
         {badId, A::kNotArtnet},
         {Cut(sync, 3), A::kNotArtnet},
-        {sync, A::kOther},
+        {sync, A::kSync},
+        {ArtSync(), A::kSync},
+        {Cut(sync, 13), A::kTruncated},
+        {ArtSync(13), A::kOldVersion},
+        {pollReply, A::kOther},
         {ArtPollFields{}.Build(), A::kPoll},
         {Cut(ArtPollFields{}.Build(), 13), A::kTruncated},
         {ArtPollFields{13}.Build(), A::kOldVersion},

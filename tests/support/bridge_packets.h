@@ -39,6 +39,30 @@ struct SacnFields {
     Bytes Build() const;
 };
 
+// An E1.31 synchronisation packet: root layer, framing layer (49 bytes).
+struct SacnSyncFields {
+    std::uint8_t cidByte = 1;
+    int framingLength = -1;  // -1: the true length
+    std::uint32_t framingVector = 0x00000001;
+    std::uint8_t sequence = 0;
+    std::uint16_t address = 100;  // the synchronisation universe
+
+    Bytes Build() const;
+};
+
+// One page of an E1.31 universe discovery packet: root layer, framing layer,
+// universe discovery layer with the list.
+struct SacnDiscoveryFields {
+    std::uint8_t cidByte = 1;
+    std::string sourceName = "Console";
+    std::uint8_t listFlags = 0x7;
+    std::uint32_t listVector = 0x00000001;
+    std::uint8_t page = 0, lastPage = 0;
+    std::vector<std::uint16_t> universes = {1, 2};
+
+    Bytes Build() const;
+};
+
 struct ArtDmxFields {
     std::string id = std::string("Art-Net\0", 8);
     std::uint16_t opCode = 0x5000;
@@ -51,6 +75,24 @@ struct ArtDmxFields {
 
     Bytes Build() const;
 };
+
+// ArtSync: OpCode 0x5200, version, two bytes of 0.
+inline Bytes ArtSync(std::uint16_t version = 14) {
+    return {'A',
+            'r',
+            't',
+            '-',
+            'N',
+            'e',
+            't',
+            0,
+            0x00,
+            0x52,
+            static_cast<std::uint8_t>(version >> 8),
+            static_cast<std::uint8_t>(version),
+            0,
+            0};
+}
 
 struct ArtPollFields {
     std::uint16_t version = 14;
