@@ -1,5 +1,6 @@
 #include "tools/bridge/core/bridge.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tools/bridge/core/printable.h"
@@ -333,7 +334,7 @@ void Bridge::OnSync(const SacnSync& sync, Arrival from, Millis now) {
         case SyncVerdict::kDuplicate:
             return;
     }
-    lastSacnSync_ = now;
+    holdAllUntil_ = std::max(holdAllUntil_, now + kSacnSyncTimeout);
     Release(sync.cid, sync.address, 0);
 }
 
@@ -357,7 +358,7 @@ void Bridge::OnArtSync(std::uint32_t from, Millis now) {
         return;
     }
     artSync_.OnSync(from, now);
-    lastArtSync_ = now;
+    holdAllUntil_ = std::max(holdAllUntil_, now + kArtSyncTimeout);
     Release(nullptr, 0, from);
 }
 
@@ -424,8 +425,7 @@ void Bridge::ExpireSyncs(Millis now) {
             u.ReleaseHeld(artLost[i], false);
         }
     }
-    if (holdingAll_ && now - lastSacnSync_ >= kSacnSyncTimeout &&
-        now - lastArtSync_ >= kArtSyncTimeout) {
+    if (holdingAll_ && now >= holdAllUntil_) {
         holdingAll_ = false;
         Release(nullptr, 0, 0);
     }

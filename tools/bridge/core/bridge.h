@@ -107,11 +107,10 @@ class Bridge {
     SyncMode sync_ = SyncMode::kAuto;
     SacnSyncStreams sacnSync_;
     ArtSyncSources artSync_;
-    // sync = "all": a synchronisation was taken within its time-out, so other
-    // inputs wait for the next one.
+    // sync = "all": a synchronisation was taken within its time-out (until
+    // then), so other inputs wait for the next one.
     bool holdingAll_ = false;
-    Millis lastSacnSync_{0};
-    Millis lastArtSync_{0};
+    Millis holdAllUntil_{0};
     std::unique_ptr<DiscoveredSources> discovered_;
 };
 
