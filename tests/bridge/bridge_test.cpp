@@ -81,6 +81,11 @@ TEST(BridgeMapping, ListsGoOntoConsecutivePortsOrAreRefused) {
 struct StoreSink : bridge::DatagramSink {
     std::vector<std::uint8_t> store = std::vector<std::uint8_t>(kStoreSize, 0);
     std::vector<Bytes> sent;
+    int bursts = 0;
+    int SendBurst(const bridge::Datagram* datagrams, int count) override {
+        ++bursts;
+        return DatagramSink::SendBurst(datagrams, count);
+    }
     bool Send(const std::uint8_t* data, std::size_t size) override {
         sent.emplace_back(data, data + size);
         ApplyDatagram(data, static_cast<std::uint32_t>(size), store.data(),
@@ -297,6 +302,265 @@ struct ReplyRecorder : bridge::ReplySink {
         replies.emplace_back(data, data + size);
     }
 };
+
+// Synchronisation as steps in time: sACN data and synchronisation packets
+// of source A (CID 1; B: CID 2), ArtDmx and ArtSync from 10.0.0.N, and ticks.
+// After each step (and a Flush), the first level of each mapped port at the
+// driver; every Flush is one burst.
+enum SyncKind { kData, kDataForce, kSync, kSyncB, kArt, kArtSync, kTick };
+struct SyncStep {
+    int at;
+    SyncKind kind;
+    int a;  // sACN: universe or synchronisation universe; Art-Net: port-address or source
+    int b;  // level, or the synchronisation packet's sequence number
+    int c;  // kData*: synchronisation universe; kArt: source
+    const char* levels;
+};
+struct SyncScenario {
+    const char* name;
+    bridge::SyncMode mode;
+    const char* sacn;  // mapped from port 0, then the Art-Net port-addresses
+    const char* artnet;
+    std::vector<SyncStep> steps;
+    const char* end;  // port 0's synchronisation and its syncs that stopped, at the end
+};
+
+TEST(BridgeSync, LevelsWaitForTheirSynchronisationAsTheStepsSay) {
+    using M = bridge::SyncMode;
+    const SyncScenario scenarios[] = {
+        {"sACN: after the first sync, data that names it waits and goes with the next",
+         M::kAuto,
+         "1-3",
+         "",
+         {{0, kData, 1, 10, 100, "10 0 0"},  // no sync seen yet: as it comes
+          {5, kSync, 100, 1, 0, "10 0 0"},
+          {10, kData, 1, 11, 100, "10 0 0"},
+          {11, kData, 2, 21, 100, "10 0 0"},
+          {12, kData, 3, 31, 0, "10 0 31"},  // no synchronisation address: at once
+          {20, kSync, 100, 2, 0, "11 21 31"}},
+         "sacn 100 /0"},
+        {"a sync of another source or universe, or out of order, releases nothing",
+         M::kAuto,
+         "1",
+         "",
+         {{0, kData, 1, 10, 100, "10"},
+          {1, kSync, 100, 5, 0, "10"},
+          {2, kData, 1, 11, 100, "10"},
+          {3, kSyncB, 100, 6, 0, "10"},
+          {4, kSync, 101, 6, 0, "10"},
+          {5, kSync, 100, 5, 0, "10"},
+          {6, kSync, 100, 250, 0, "10"},  // 11 behind
+          {7, kSync, 100, 6, 0, "11"}},
+         "sacn 100 /0"},
+        {"sync stops, Force_Synchronization set: as it comes after 2.5 s, then synchronised "
+         "again",
+         M::kAuto,
+         "1",
+         "",
+         {{0, kDataForce, 1, 10, 100, "10"},
+          {0, kSync, 100, 1, 0, "10"},
+          {100, kDataForce, 1, 11, 100, "10"},
+          {2499, kTick, 0, 0, 0, "10"},
+          {2500, kTick, 0, 0, 0, "11"},
+          {2600, kDataForce, 1, 12, 100, "12"},
+          {2700, kSync, 100, 2, 0, "12"},
+          {2710, kDataForce, 1, 13, 100, "12"},
+          {2720, kSync, 100, 3, 0, "13"}},
+         "sacn 100 /1"},
+        {"sync stops, Force_Synchronization clear: the synchronised look stays until it returns",
+         M::kAuto,
+         "1",
+         "",
+         {{0, kData, 1, 10, 100, "10"},
+          {0, kSync, 100, 1, 0, "10"},
+          {100, kData, 1, 11, 100, "10"},
+          {2500, kTick, 0, 0, 0, "10"},
+          {2600, kData, 1, 12, 100, "10"},
+          {5000, kData, 1, 13, 100, "10"},
+          {5001, kTick, 0, 0, 0, "10"},
+          {5100, kSync, 100, 2, 0, "13"}},
+         "sacn 100 /1"},
+        {"sync = off: everything as it comes",
+         M::kOff,
+         "1",
+         "",
+         {{0, kData, 1, 10, 100, "10"}, {1, kSync, 100, 1, 0, "10"}, {2, kData, 1, 11, 100, "11"}},
+         "none 0 /0"},
+        {"ArtSync: its source's ArtDmx waits for the next, on every port it feeds; others' "
+         "ArtSync is ignored",
+         M::kAuto,
+         "",
+         "0-1",
+         {{0, kArt, 0, 10, 1, "10 0"},
+          {1, kArtSync, 1, 0, 0, "10 0"},
+          {2, kArt, 0, 11, 1, "10 0"},
+          {3, kArt, 1, 21, 1, "10 0"},
+          {4, kArtSync, 2, 0, 0, "10 0"},
+          {5, kArtSync, 1, 0, 0, "11 21"}},
+         "artsync 0 /0"},
+        {"4 s without ArtSync: as it comes again",
+         M::kAuto,
+         "",
+         "0",
+         {{0, kArt, 0, 10, 1, "10"},
+          {0, kArtSync, 1, 0, 0, "10"},
+          {100, kArt, 0, 11, 1, "10"},
+          {3999, kTick, 0, 0, 0, "10"},
+          {4000, kTick, 0, 0, 0, "11"},
+          {4100, kArt, 0, 12, 1, "12"}},
+         "none 0 /1"},
+        {"two Art-Net sources merging on a port ignore ArtSync",
+         M::kAuto,
+         "",
+         "0",
+         {{0, kArt, 0, 10, 1, "10"},
+          {1, kArtSync, 1, 0, 0, "10"},
+          {2, kArt, 0, 11, 1, "10"},
+          {3, kArt, 0, 5, 2, "11"},  // a second source: what waited goes
+          {4, kArt, 0, 12, 1, "12"},
+          {5, kArtSync, 1, 0, 0, "12"}},
+         "none 0 /0"},
+        {"sync = all: Art-Net and sACN without an address wait for the rig's sync, and flow "
+         "again 2.5 s after it stops",
+         M::kAll,
+         "1-2",
+         "0",
+         {{0, kData, 1, 10, 100, "10 0 0"},
+          {1, kSync, 100, 1, 0, "10 0 0"},
+          {2, kData, 1, 11, 100, "10 0 0"},
+          {3, kData, 2, 21, 0, "10 0 0"},
+          {4, kArt, 0, 31, 1, "10 0 0"},
+          {5, kSync, 100, 2, 0, "11 21 31"},
+          {1000, kTick, 0, 0, 0, "11 21 31"},
+          {2000, kData, 1, 12, 100, "11 21 31"},
+          {2000, kData, 2, 22, 0, "11 21 31"},
+          {2000, kArt, 0, 32, 1, "11 21 31"},
+          {2505, kTick, 0, 0, 0, "11 22 32"},  // universe 1 keeps its synchronised look
+          {2600, kArt, 0, 33, 1, "11 22 33"}},
+         "sacn 100 locked /1"},
+    };
+    for (const SyncScenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        bridge::Mapping mapping;
+        std::string error;
+        ASSERT_TRUE(!*scenario.sacn || mapping.Add(Protocol::kSacn, scenario.sacn, error));
+        ASSERT_TRUE(!*scenario.artnet ||
+                    mapping.Add(Protocol::kArtnet,
+                                scenario.artnet + std::string("@") +
+                                    std::to_string(mapping.Count(Protocol::kSacn)),
+                                error));
+        StoreSink sink;
+        bridge::Bridge b(mapping, true, sink);
+        b.SetSync(scenario.mode);
+        ReplyRecorder replies;
+        std::uint8_t sequence = 0;
+        for (const SyncStep& step : scenario.steps) {
+            SCOPED_TRACE("step at " + std::to_string(step.at) + " ms");
+            const Millis at(step.at);
+            Bytes packet;
+            if (step.kind == kData || step.kind == kDataForce) {
+                SacnFields f;
+                f.universe = static_cast<std::uint16_t>(step.a);
+                f.slots = {static_cast<std::uint8_t>(step.b)};
+                f.syncAddress = static_cast<std::uint16_t>(step.c);
+                f.options = step.kind == kDataForce ? 0x20 : 0;
+                f.sequence = ++sequence;
+                packet = f.Build();
+            } else if (step.kind == kSync || step.kind == kSyncB) {
+                packet = SacnSyncFields{static_cast<std::uint8_t>(step.kind == kSync ? 1 : 2), -1,
+                                        1, static_cast<std::uint8_t>(step.b),
+                                        static_cast<std::uint16_t>(step.a)}
+                             .Build();
+            } else if (step.kind == kArt) {
+                ArtDmxFields f;
+                f.portAddress = static_cast<std::uint16_t>(step.a);
+                f.data = {static_cast<std::uint8_t>(step.b)};
+                packet = f.Build();
+            }
+            const int bursts = sink.bursts;
+            if (step.kind == kTick) {
+                b.Tick(at);
+            } else if (step.kind == kArt || step.kind == kArtSync) {
+                const Bytes sync = ArtSync();
+                const std::uint32_t from = 0x0A000000u + (step.kind == kArt ? step.c : step.a);
+                b.OnArtnet(step.kind == kArt ? packet.data() : sync.data(),
+                           step.kind == kArt ? packet.size() : sync.size(), from, at, replies);
+            } else {
+                b.OnSacn(packet.data(), packet.size(), at, {0x0A000001, 1});
+            }
+            b.Flush(at);
+            EXPECT_LE(sink.bursts - bursts, 1);
+            std::string levels;
+            for (int p = 0; p < kNumPorts; ++p) {
+                if (mapping.Mapped(p)) {
+                    levels += (levels.empty() ? "" : " ") + std::to_string(sink.Port(p)[0]);
+                }
+            }
+            EXPECT_EQ(levels, step.levels);
+        }
+        const bridge::PortSync sync = b.SyncOf(0);
+        EXPECT_EQ(std::string(bridge::SyncKindName(sync.kind)) + " " +
+                      std::to_string(sync.address) + (sync.locked ? " locked" : "") + " /" +
+                      std::to_string(b.Counts(0).syncFallbacks),
+                  scenario.end);
+        std::uint16_t groups[4];
+        const int named = b.SyncGroups(groups, 4);
+        EXPECT_EQ(named, *scenario.sacn && scenario.mode != M::kOff ? 1 : 0);
+        EXPECT_TRUE(named == 0 || groups[0] == 100);
+    }
+}
+
+// Discovery pages from sources A and B (CID 1 and 2) at `at` ms (a tick
+// when `page` is -1): the lists the bridge keeps after each.
+TEST(BridgeDiscovery, PagesMakeEachSourcesListUntilItFallsSilent) {
+    const struct {
+        int at;
+        std::uint8_t cid;
+        int page, last;
+        std::vector<std::uint16_t> universes;
+        std::string lists;  // "name:universes" of each source kept
+    } steps[] = {
+        {0, 1, 0, 1, {1, 2}, "A:1,2"},
+        {1, 1, 1, 1, {7}, "A:1,2,7"},
+        {2, 1, 1, 1, {8}, "A:1,2,7"},  // page 1 again: out of turn
+        {3, 2, 1, 1, {9}, "A:1,2,7"},  // a new source's list starts with page 0
+        {4, 2, 0, 0, {}, "A:1,2,7 B:"},
+        {10000, 1, 0, 0, {5}, "A:5 B:"},  // a new round replaces the list
+        {30003, 0, -1, 0, {}, "A:5 B:"},
+        {30004, 0, -1, 0, {}, "A:5"},  // B silent for 30 s
+    };
+    bridge::Mapping mapping;
+    std::string error;
+    ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1", error));
+    StoreSink sink;
+    bridge::Bridge b(mapping, true, sink);
+    for (const auto& step : steps) {
+        if (step.page < 0) {
+            b.Tick(Millis(step.at));
+        } else {
+            SacnDiscoveryFields f;
+            f.cidByte = step.cid;
+            f.sourceName = step.cid == 1 ? "A" : "B";
+            f.page = static_cast<std::uint8_t>(step.page);
+            f.lastPage = static_cast<std::uint8_t>(step.last);
+            f.universes = step.universes;
+            const Bytes p = f.Build();
+            b.OnSacn(p.data(), p.size(), Millis(step.at), {0x0A000000u + step.cid, 1});
+        }
+        std::string lists;
+        for (int i = 0; i < bridge::DiscoveredSources::kSources; ++i) {
+            const auto& d = b.Discovered().Slot(i);
+            if (d.used) {
+                lists += std::string(lists.empty() ? "" : " ") + d.name + ":";
+                for (int u = 0; u < d.count; ++u) {
+                    lists += (u ? "," : "") + std::to_string(d.universes[u]);
+                }
+                EXPECT_EQ(d.address, 0x0A000000u + d.cid[0]);
+            }
+        }
+        EXPECT_EQ(lists, step.lists) << "at " << step.at;
+    }
+}
 
 TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
     bridge::Mapping mapping;

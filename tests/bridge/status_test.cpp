@@ -83,6 +83,11 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     port.counts.dropped[static_cast<int>(bridge::Drop::kOutOfOrder)] = 2;
     port.drops = 2;
     port.levels[511] = 255;
+    port.sync = {bridge::SyncKind::kSacn, 100, true};
+    port.counts.syncs = 12;
+    port.counts.syncFallbacks = 1;
+    s.sacnCounts.parsed[static_cast<int>(bridge::SacnParse::kSync)] = 12;
+    s.discovered.push_back({"Media server", "01", "10.0.0.9", {1, 7}, false, 2.0});
 
     const nlohmann::json j = nlohmann::json::parse(bridge::StatusJson(s));
     EXPECT_EQ(j["universes"][0]["label"], "sACN 1");
@@ -92,6 +97,12 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     EXPECT_EQ(j["universes"][0]["levels"][511], 255);
     EXPECT_EQ(j["sacn"]["malformed"]["truncated"], 2);
     EXPECT_EQ(j["artnet"]["replies"], 6);
+    EXPECT_EQ(j["universes"][0]["sync"],
+              nlohmann::json::parse(R"({"kind": "sacn", "universe": 100, "locked": true, )"
+                                    R"("syncs": 12, "fallbacks": 1})"));
+    EXPECT_EQ(j["discovered"][0]["universes"], nlohmann::json::array({1, 7}));
+    EXPECT_EQ(j["discovered"][0]["address"], "10.0.0.9");
+    EXPECT_EQ(j["sacn"]["syncs"], 12);
     EXPECT_NE(j["unmapped"]["sacn"][0]["near"].get<std::string>().find("one away from sACN 1"),
               std::string::npos);
     EXPECT_FALSE(
@@ -106,6 +117,10 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
              "answered with 6 replies\n",
              "  port 0 universe 1: 7 packets, 2 dropped, 0 datagrams forwarded",
              "    dropped: 2 out_of_order\n",
+             "  sync auto: 12 sACN synchronisation packets (0 out of order, 0 for no stream "
+             "received), 0 ArtSync (0 ignored)\n",
+             "  discovered: 1 sources announce 2 universes\n",
+             "    synchronised 12 times, 1 syncs stopped\n",
          }) {
         EXPECT_NE(summary.find(line), std::string::npos) << line << "\nin:\n" << summary;
     }
