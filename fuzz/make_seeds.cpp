@@ -194,13 +194,10 @@ void SacnSeeds() {
     seed("text-start-code", 1, [](SacnFields& f) { f.startCode = 0x17; });
     seed("data-layout-extended", 1, [](SacnFields& f) { f.rootVector = 8, f.slots.clear(); });
     seed("names-sync-100", 1, [](SacnFields& f) { f.syncAddress = 100, f.sequence = 4; });
-    BridgeSeed(t, "sync-100", 1, 0, lxd::test::SacnSyncFields{}.Build());
-    BridgeSeed(t, "sync-100-all", 1, 1, lxd::test::SacnSyncFields{1, -1, 1, 1, 100}.Build());
-    BridgeSeed(t, "discovery-page", 1, 0, lxd::test::SacnDiscoveryFields{}.Build());
-    lxd::test::SacnDiscoveryFields second;
-    second.page = second.lastPage = 1;
-    second.universes = {3, 63999};
-    BridgeSeed(t, "discovery-second-page", 0, 0, second.Build());
+    BridgeSeed(t, "sync-100", 1, 0, lxd::test::SacnSync(100));
+    BridgeSeed(t, "sync-100-all", 1, 1, lxd::test::SacnSync(100, 1));
+    BridgeSeed(t, "discovery-page", 1, 0, lxd::test::SacnDiscoveryPage({1, 2}, 0, 1));
+    BridgeSeed(t, "discovery-second-page", 0, 0, lxd::test::SacnDiscoveryPage({3, 63999}, 1, 1));
     seed("unmapped", 1, [](SacnFields& f) { f.universe = 63999; });
     seed("after-timeout", 130, [](SacnFields& f) { f.sequence = 3; });
     seed("truncated", 0, [](SacnFields& f) { f.keep = 200; });

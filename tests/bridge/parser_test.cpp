@@ -119,95 +119,54 @@ Bytes Cut(Bytes b, std::size_t size) {
 // Synchronisation packets and discovery pages, each with one field set right
 // or wrong; one synchronisation packet spelled out from the layout table.
 TEST(SacnParse, ReadsSynchronisationAndDiscoveryPages) {
-    using Sy = SacnSyncFields;
-    using Di = SacnDiscoveryFields;
     Bytes literal = {0x00, 0x10, 0x00, 0x00, 'A', 'S',  'C',  '-',  'E',  '1',  '.',
                      '1',  '7',  0,    0,    0,   0x70, 0x21, 0x00, 0x00, 0x00, 0x08};  // root: 33
     literal.insert(literal.end(), 16, 0xC1);                                            // CID
     const Bytes framing = {0x70, 0x0B, 0x00, 0x00, 0x00, 0x01, 9, 0x01, 0x2C, 0, 0};    // 11; 300
     literal.insert(literal.end(), framing.begin(), framing.end());
-    auto sync = [](void (*change)(Sy&)) {
-        Sy f;
-        change(f);
-        return f.Build();
-    };
-    auto page = [](void (*change)(Di&)) {
-        Di f;
-        change(f);
-        return f.Build();
-    };
-    std::vector<std::uint16_t> all(512);
-    for (int i = 0; i < 512; ++i) {
-        all[i] = static_cast<std::uint16_t>(i * 100 + 1);
+    std::vector<std::uint16_t> many(513);
+    for (int i = 0; i < 513; ++i) {
+        many[i] = static_cast<std::uint16_t>(i * 100 + 1);
     }
-    const struct {
-        const char* name;
-        Bytes packet;
-        P expected;
-    } cases[] = {
-        {"sync, byte by byte", literal, P::kSync},
-        {"sync", sync([](Sy&) {}), P::kSync},
-        {"sync address 0", sync([](Sy& f) { f.address = 0; }), P::kSyncLayer},
-        {"sync address 64000", sync([](Sy& f) { f.address = 64000; }), P::kSyncLayer},
-        {"sync framing length", sync([](Sy& f) { f.framingLength = 12; }), P::kSyncLayer},
-        {"sync cut", Bytes(literal.begin(), literal.end() - 1), P::kTruncated},
-        {"page", page([](Di&) {}), P::kDiscovery},
-        {"empty page", page([](Di& f) { f.universes.clear(); }), P::kDiscovery},
-        {"page 2 of 2", page([](Di& f) { f.page = 2, f.lastPage = 2; }), P::kDiscovery},
-        {"page after the last", page([](Di& f) { f.page = 2, f.lastPage = 1; }),
-         P::kDiscoveryLayer},
-        {"list flags", page([](Di& f) { f.listFlags = 0x3; }), P::kDiscoveryLayer},
-        {"list vector", page([](Di& f) { f.listVector = 2; }), P::kDiscoveryLayer},
-        {"unsorted", page([](Di& f) {
-             f.universes = {3, 2};
-         }),
-         P::kDiscoveryLayer},
-        {"twice", page([](Di& f) {
-             f.universes = {3, 3};
-         }),
-         P::kDiscoveryLayer},
-        {"universe 0", page([](Di& f) {
-             f.universes = {0, 3};
-         }),
-         P::kDiscoveryLayer},
-        {"universe 64000", page([](Di& f) {
-             f.universes = {3, 64000};
-         }),
-         P::kDiscoveryLayer},
-        {"512 universes",
-         [&] {
-             Di f;
-             f.universes = all;
-             return f.Build();
-         }(),
+    const std::pair<Bytes, P> cases[] = {
+        {literal, P::kSync},
+        {SacnSync(100), P::kSync},
+        {SacnSync(0), P::kSyncLayer},
+        {SacnSync(64000), P::kSyncLayer},
+        {SacnSync(100, 0, 1, 12), P::kSyncLayer},  // framing length
+        {Cut(literal, 48), P::kTruncated},
+        {SacnDiscoveryPage({1, 2}), P::kDiscovery},
+        {SacnDiscoveryPage({}), P::kDiscovery},
+        {SacnDiscoveryPage({7}, 2, 2), P::kDiscovery},
+        {SacnDiscoveryPage({7}, 2, 1), P::kDiscoveryLayer},  // after the last page
+        {SacnDiscoveryPage({7}, 0, 0, 1, "Desk", 3), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({7}, 0, 0, 1, "Desk", 7, 2), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({3, 2}), P::kDiscoveryLayer},  // out of order
+        {SacnDiscoveryPage({3, 3}), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({0, 3}), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({3, 64000}), P::kDiscoveryLayer},
+        {SacnDiscoveryPage(std::vector<std::uint16_t>(many.begin(), many.end() - 1)),
          P::kDiscovery},
-        {"513 universes",
-         [&] {
-             Di f;
-             f.universes = all;
-             f.universes.push_back(63999);
-             return f.Build();
-         }(),
-         P::kDiscoveryLayer},
-        {"page cut", Cut(page([](Di&) {}), 119), P::kTruncated},
+        {SacnDiscoveryPage(many), P::kDiscoveryLayer},
+        {Cut(SacnDiscoveryPage({}), 119), P::kTruncated},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[c.packet.size() + 1]);
-        std::copy(c.packet.begin(), c.packet.end(), exact.get());
+    int n = 0;
+    for (const auto& [packet, expected] : cases) {
+        SCOPED_TRACE(n++);
+        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[packet.size() + 1]);
+        std::copy(packet.begin(), packet.end(), exact.get());
         bridge::SacnPacket data{};
-        bridge::SacnSync parsedSync{};
-        bridge::SacnDiscovery parsedPage{};
-        ASSERT_EQ(bridge::ParseSacn(exact.get(), c.packet.size(), data, parsedSync, parsedPage),
-                  c.expected);
-        if (c.expected == P::kSync && c.packet == literal) {
-            EXPECT_EQ(parsedSync.address, 300);
-            EXPECT_EQ(parsedSync.sequence, 9);
-            EXPECT_EQ(Bytes(parsedSync.cid, parsedSync.cid + 16), Bytes(16, 0xC1));
+        bridge::SacnSync sync{};
+        bridge::SacnDiscovery page{};
+        ASSERT_EQ(bridge::ParseSacn(exact.get(), packet.size(), data, sync, page), expected);
+        if (packet == literal) {
+            EXPECT_EQ(sync.address, 300);
+            EXPECT_EQ(sync.sequence, 9);
+            EXPECT_EQ(Bytes(sync.cid, sync.cid + 16), Bytes(16, 0xC1));
         }
-        if (c.expected == P::kDiscovery) {
-            const Bytes list(parsedPage.universes, parsedPage.universes + 2 * parsedPage.count);
-            EXPECT_EQ(list, Bytes(c.packet.begin() + 120, c.packet.end()));
+        if (expected == P::kDiscovery) {
+            EXPECT_EQ(Bytes(page.universes, page.universes + 2 * page.count),
+                      Bytes(packet.begin() + 120, packet.end()));
         }
     }
 }

@@ -27,25 +27,27 @@ Bytes Extended(std::size_t size, std::uint8_t cidByte, int framingLength) {
 
 }  // namespace
 
-Bytes SacnSyncFields::Build() const {
+Bytes SacnSync(std::uint16_t address, std::uint8_t sequence, std::uint8_t cidByte,
+               int framingLength) {
     Bytes b = Extended(49, cidByte, framingLength);
-    WriteBig32(&b[40], framingVector);
+    WriteBig32(&b[40], 0x00000001);
     b[44] = sequence;
     WriteBig16(&b[45], address);
     b[47] = b[48] = 0;
     return b;
 }
 
-Bytes SacnDiscoveryFields::Build() const {
+Bytes SacnDiscoveryPage(const std::vector<std::uint16_t>& universes, int page, int lastPage,
+                        std::uint8_t cidByte, const std::string& name, std::uint8_t listFlags,
+                        std::uint32_t listVector) {
     Bytes b = Extended(120 + 2 * universes.size(), cidByte, -1);
     WriteBig32(&b[40], 0x00000002);
     std::fill(b.begin() + 44, b.begin() + 112, 0);
-    std::copy(sourceName.begin(), sourceName.begin() + std::min<std::size_t>(64, sourceName.size()),
-              b.begin() + 44);
+    std::copy(name.begin(), name.begin() + std::min<std::size_t>(64, name.size()), b.begin() + 44);
     PutFlagsLength(b, 112, listFlags, -1, b.size() - 112);
     WriteBig32(&b[114], listVector);
-    b[118] = page;
-    b[119] = lastPage;
+    b[118] = static_cast<std::uint8_t>(page);
+    b[119] = static_cast<std::uint8_t>(lastPage);
     for (std::size_t i = 0; i < universes.size(); ++i) {
         WriteBig16(&b[120 + 2 * i], universes[i]);
     }

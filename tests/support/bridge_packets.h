@@ -39,29 +39,15 @@ struct SacnFields {
     Bytes Build() const;
 };
 
-// An E1.31 synchronisation packet: root layer, framing layer (49 bytes).
-struct SacnSyncFields {
-    std::uint8_t cidByte = 1;
-    int framingLength = -1;  // -1: the true length
-    std::uint32_t framingVector = 0x00000001;
-    std::uint8_t sequence = 0;
-    std::uint16_t address = 100;  // the synchronisation universe
-
-    Bytes Build() const;
-};
-
-// One page of an E1.31 universe discovery packet: root layer, framing layer,
-// universe discovery layer with the list.
-struct SacnDiscoveryFields {
-    std::uint8_t cidByte = 1;
-    std::string sourceName = "Console";
-    std::uint8_t listFlags = 0x7;
-    std::uint32_t listVector = 0x00000001;
-    std::uint8_t page = 0, lastPage = 0;
-    std::vector<std::uint16_t> universes = {1, 2};
-
-    Bytes Build() const;
-};
+// An E1.31 synchronisation packet for synchronisation universe `address`
+// (49 bytes; the CID is 16 copies of `cidByte`).
+Bytes SacnSync(std::uint16_t address, std::uint8_t sequence = 0, std::uint8_t cidByte = 1,
+               int framingLength = -1);
+// One page of an E1.31 universe discovery packet: root layer, framing layer
+// with the source's name, universe discovery layer with the list.
+Bytes SacnDiscoveryPage(const std::vector<std::uint16_t>& universes, int page = 0, int lastPage = 0,
+                        std::uint8_t cidByte = 1, const std::string& name = "Desk",
+                        std::uint8_t listFlags = 0x7, std::uint32_t listVector = 1);
 
 struct ArtDmxFields {
     std::string id = std::string("Art-Net\0", 8);
