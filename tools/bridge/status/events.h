@@ -1,5 +1,6 @@
 // The events worth one log line, found by comparing status snapshots: a
-// source appears or is lost, a multicast join fails. Nothing per packet.
+// source appears or is lost, a multicast join fails, a port's
+// synchronisation starts, stops or ends. Nothing per packet.
 #pragma once
 
 #include <map>
@@ -19,6 +20,7 @@ class EventWatch {
   private:
     std::map<std::string, std::string> sources_;  // live sources by port and CID or address
     std::set<std::string> failures_;              // failed joins: interface and universe
+    std::map<int, std::string> syncs_;            // how each port is synchronised
 };
 
 }  // namespace lxd::bridge
