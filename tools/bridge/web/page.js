@@ -79,6 +79,7 @@ function show(s) {
     if (d.cut) line.appendChild(document.createTextNode(" and more"));
     return line;
   }));
+  found.className = s.discovered.length ? "" : "muted";
   if (!s.discovered.length) found.textContent = "nothing";
 }
 async function poll() {
