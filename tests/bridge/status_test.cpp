@@ -88,6 +88,7 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     port.counts.syncFallbacks = 1;
     s.sacnCounts.parsed[static_cast<int>(bridge::SacnParse::kSync)] = 12;
     s.discovered.push_back({"Media server", "01", "10.0.0.9", {1, 7}, false, 2.0});
+    s.syncStreams.push_back({"01", 100, bridge::SyncState::kLocked, 12, 1, 2});
 
     const nlohmann::json j = nlohmann::json::parse(bridge::StatusJson(s));
     EXPECT_EQ(j["universes"][0]["label"], "sACN 1");
@@ -103,6 +104,8 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     EXPECT_EQ(j["discovered"][0]["universes"], nlohmann::json::array({1, 7}));
     EXPECT_EQ(j["discovered"][0]["address"], "10.0.0.9");
     EXPECT_EQ(j["sacn"]["syncs"], 12);
+    EXPECT_EQ(j["sync_streams"][0]["state"], "locked");
+    EXPECT_EQ(j["sync_streams"][0]["sequence_errors"], 2);
     EXPECT_NE(j["unmapped"]["sacn"][0]["near"].get<std::string>().find("one away from sACN 1"),
               std::string::npos);
     EXPECT_FALSE(

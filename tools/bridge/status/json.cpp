@@ -92,6 +92,19 @@ json Port(const PortStatus& port) {
             {"levels", port.levels}};
 }
 
+json SyncStreams(const std::vector<SyncStreamStatus>& streams) {
+    json list = json::array();
+    for (const SyncStreamStatus& y : streams) {
+        list.push_back({{"cid", y.cid},
+                        {"universe", y.universe},
+                        {"state", SyncStateName(y.state)},
+                        {"syncs", y.syncs},
+                        {"fallbacks", y.fallbacks},
+                        {"sequence_errors", y.sequenceErrors}});
+    }
+    return list;
+}
+
 json Discovered(const std::vector<DiscoveredStatus>& sources) {
     json list = json::array();
     for (const DiscoveredStatus& d : sources) {
@@ -165,6 +178,7 @@ std::string StatusJson(const Snapshot& s, bool levels) {
           {"syncs", s.artnetCounts.parsed[static_cast<int>(ArtnetParse::kSync)]},
           {"sync_ignored", s.artnetCounts.syncIgnored}}},
         {"sync_mode", SyncModeName(s.syncMode)},
+        {"sync_streams", SyncStreams(s.syncStreams)},
         {"network",
          {{"restricted", s.network.restricted},
           {"interfaces", Interfaces(s.network)},

@@ -50,6 +50,17 @@ struct PortStatus {
     PortSync sync;            // how its levels are synchronised now
 };
 
+// An sACN source's synchronisation stream: its data names a synchronisation
+// universe.
+struct SyncStreamStatus {
+    std::string cid;             // 8-4-4-4-12 hex digits
+    std::uint16_t universe = 0;  // the synchronisation universe
+    SyncState state = SyncState::kFree;
+    std::uint64_t syncs = 0;      // synchronisation packets taken
+    std::uint64_t fallbacks = 0;  // times they stopped
+    std::uint64_t sequenceErrors = 0;
+};
+
 // A source that announces its universes (sACN universe discovery).
 struct DiscoveredStatus {
     std::string name;     // controls replaced
@@ -88,6 +99,7 @@ struct Snapshot {
     std::vector<UnmappedStatus> unmappedSacn;  // most recently seen first
     std::vector<UnmappedStatus> unmappedArtnet;
     SyncMode syncMode = SyncMode::kAuto;
+    std::vector<SyncStreamStatus> syncStreams;
     std::vector<DiscoveredStatus> discovered;  // by name
 };
 

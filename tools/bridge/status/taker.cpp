@@ -74,6 +74,13 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.unmappedSacn = Unmapped(bridge.UnmappedSacn(), now);
     s.unmappedArtnet = Unmapped(bridge.UnmappedArtnet(), now);
     s.syncMode = bridge.Sync();
+    for (int i = 0; i < SacnSyncStreams::kStreams; ++i) {
+        const SyncStream& y = bridge.SyncStreams().At(i);
+        if (y.used) {
+            s.syncStreams.push_back(
+                {CidText(y.cid), y.address, y.state, y.syncs, y.fallbacks, y.sequenceErrors});
+        }
+    }
     for (int i = 0; i < DiscoveredSources::kSources; ++i) {
         const DiscoveredSources::Source& d = bridge.Discovered().Slot(i);
         if (d.used) {
