@@ -68,10 +68,11 @@ std::string RenderStatus(const Snapshot& s, int columns) {
         for (const DiscoveredStatus& d : s.discovered) {
             announced += d.universes.size();
         }
-        line(Format(
-            " sACN UDP %u: %llu datagrams, %llu malformed, %zu sources announce %zu "
-            "universes",
-            kSacnPort, U(s.sacnDatagrams), U(s.sacnMalformed), s.discovered.size(), announced));
+        line(
+            Format(" sACN UDP %u: %llu datagrams, %llu malformed, %llu sources announce %llu "
+                   "universes",
+                   kSacnPort, U(s.sacnDatagrams), U(s.sacnMalformed), U(s.discovered.size()),
+                   U(announced)));
     }
     if (s.artnet) {
         line(Format(" Art-Net UDP %u: %llu datagrams, %llu malformed, %llu polls answered",
