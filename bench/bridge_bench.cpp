@@ -10,6 +10,10 @@
 // Art-Net too, against that bridge without the flood. The program runs in a
 // network namespace of its own where it can (root), and the bridge is
 // restricted to lo.
+// receiver stands for the driver. The program runs in a network namespace
+// of its own where it can (root), and the bridge is restricted to lo. Last,
+// whole looks (bridge_sync.h): synchronisation bursts, torn reads at a host
+// reading the real driver, and the synchronisation's delays.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -32,6 +36,7 @@
 #include <vector>
 
 #include "bench/alloc_counter.h"
+#include "bench/bridge_sync.h"
 #include "bench/min_statistic.h"
 #include "bench/thread_clock.h"
 #include "intake/datagram.h"
@@ -772,12 +777,13 @@ bool MeasureLatency(const char* path) {
 
 // Root: a network namespace of the bench's own with lo up, so that nothing it
 // does reaches a real interface. Otherwise the bridge is restricted to lo.
-void EnterOwnNetwork() {
+bool EnterOwnNetwork() {
     if (lxd::test::EnterPrivateNetwork()) {
         std::printf("running in a network namespace of its own\n");
-    } else {
-        std::printf("not root: running on the host's loopback, the bridge restricted to lo\n");
+        return true;
     }
+    std::printf("not root: running on the host's loopback, the bridge restricted to lo\n");
+    return false;
 }
 
 }  // namespace
@@ -786,12 +792,15 @@ int main(int argc, char** argv) {
     using lxd::bench::WithMin;
     benchmark::Initialize(&argc, argv);
     const char* latencyOut = nullptr;
+    const char* syncOut = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--latency_out=", 14) == 0) {
             latencyOut = argv[i] + 14;
+        } else if (std::strncmp(argv[i], "--sync_out=", 11) == 0) {
+            syncOut = argv[i] + 11;
         }
     }
-    EnterOwnNetwork();
+    const bool own = EnterOwnNetwork();
     if (!SetUp()) {
         return 1;
     }
@@ -809,6 +818,10 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     if (!MeasureLatency(latencyOut)) {
         std::fprintf(stderr, "FAIL: the latency runs measured nothing\n");
+        return 1;
+    }
+    if (!lxd::bench::MeasureSync(own, syncOut)) {
+        std::fprintf(stderr, "FAIL: a synchronisation measurement did not run\n");
         return 1;
     }
     if (lxd::bench::HotPathAllocations() != 0) {

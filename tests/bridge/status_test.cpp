@@ -91,6 +91,12 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     port.drops = 2;
     port.levels[511] = 255;
     s.page = {"10.9.9.9:8250", false, 3, "cannot serve the status page on 10.9.9.9:8250: why"};
+    port.sync = {bridge::SyncKind::kSacn, 100, true};
+    port.counts.syncs = 12;
+    port.counts.syncFallbacks = 1;
+    s.sacnCounts.parsed[static_cast<int>(bridge::SacnParse::kSync)] = 12;
+    s.discovered.push_back({"Media server", "01", "10.0.0.9", {1, 7}, false, 2.0});
+    s.syncStreams.push_back({"01", 100, bridge::SyncState::kLocked, 12, 1, 2});
 
     const nlohmann::json j = nlohmann::json::parse(bridge::StatusJson(s));
     EXPECT_EQ(j["universes"][0]["label"], "sACN 1");
@@ -104,6 +110,14 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
     EXPECT_EQ(j["page"]["attempts"], 3);
     EXPECT_NE(bridge::RenderStatus(s, 200).find(" " + s.page.error + " (3 tries; trying again)\n"),
               std::string::npos);
+    EXPECT_EQ(j["universes"][0]["sync"],
+              nlohmann::json::parse(R"({"kind": "sacn", "universe": 100, "locked": true, )"
+                                    R"("syncs": 12, "fallbacks": 1})"));
+    EXPECT_EQ(j["discovered"][0]["universes"], nlohmann::json::array({1, 7}));
+    EXPECT_EQ(j["discovered"][0]["address"], "10.0.0.9");
+    EXPECT_EQ(j["sacn"]["syncs"], 12);
+    EXPECT_EQ(j["sync_streams"][0]["state"], "locked");
+    EXPECT_EQ(j["sync_streams"][0]["sequence_errors"], 2);
     EXPECT_NE(j["unmapped"]["sacn"][0]["near"].get<std::string>().find("one away from sACN 1"),
               std::string::npos);
     EXPECT_FALSE(
@@ -118,6 +132,10 @@ TEST(BridgeStatus, JsonAndSummaryTellTheSameSnapshot) {
              "answered with 6 replies\n",
              "  port 0 universe 1: 7 packets, 2 dropped, 0 datagrams forwarded",
              "    dropped: 2 out_of_order\n",
+             "  sync auto: 12 sACN synchronisation packets (0 out of order, 0 for no stream "
+             "received), 0 ArtSync (0 ignored)\n",
+             "  discovered: 1 sources announce 2 universes\n",
+             "    synchronised 12 times, 1 syncs stopped\n",
          }) {
         EXPECT_NE(summary.find(line), std::string::npos) << line << "\nin:\n" << summary;
     }

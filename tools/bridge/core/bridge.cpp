@@ -1,5 +1,8 @@
 #include "tools/bridge/core/bridge.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "tools/bridge/core/printable.h"
 
 namespace lxd::bridge {
@@ -30,7 +33,7 @@ std::unique_ptr<T[]> MakeUniverses(int count, bool holdOnLoss) {
 }  // namespace
 
 Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
-    : mapping_(mapping), forwarder_(sink) {
+    : mapping_(mapping), forwarder_(sink), discovered_(std::make_unique<DiscoveredSources>()) {
     sacn_ = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
     artnet_ = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
     int sacnUsed = 0;
@@ -147,11 +150,48 @@ void Bridge::TakeChange(int port, MergedOutput& output) {
     }
 }
 
+void Bridge::SetSync(SyncMode mode) {
+    sync_ = mode;
+    if (mode != SyncMode::kAll && holdingAll_) {
+        holdingAll_ = false;
+        Release(nullptr, 0, 0);
+    }
+    if (mode != SyncMode::kOff) {
+        return;
+    }
+    // Everything that waits goes now.
+    for (int p = 0; p < kNumPorts; ++p) {
+        if (mapping_.Port(p).protocol == Protocol::kSacn) {
+            SacnUniverse& u = sacn_[slot_[p]];
+            for (int i = 0; i < kSacnMaxSources; ++i) {
+                u.ReleaseHeld(u.Slot(i).cid, u.Slot(i).heldFor, true);
+            }
+            TakeChange(p, u.Output());
+        } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
+            ArtnetUniverse& u = artnet_[slot_[p]];
+            for (int i = 0; i < kArtnetMaxSources; ++i) {
+                u.ReleaseHeld(u.Slot(i).address, true);
+            }
+            TakeChange(p, u.Output());
+        }
+    }
+}
+
 void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from) {
     ++sacnCounts_.datagrams;
     SacnPacket packet;
-    const SacnParse parsed = ParseSacn(data, size, packet);
+    SacnSync sync;
+    SacnDiscovery discovery;
+    const SacnParse parsed = ParseSacn(data, size, packet, sync, discovery);
     ++sacnCounts_.parsed[static_cast<int>(parsed)];
+    if (parsed == SacnParse::kSync) {
+        OnSync(sync, from, now);
+        return;
+    }
+    if (parsed == SacnParse::kDiscovery) {
+        discovered_->Note(discovery, from.address, now);
+        return;
+    }
     if (parsed != SacnParse::kData) {
         return;
     }
@@ -163,12 +203,27 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     }
     SacnUniverse& universe = sacn_[slot_[port]];
     UniverseCounts& counts = counts_[port];
-    const SacnVerdict verdict = universe.Apply(packet, now, from);
+    // Levels that name a synchronisation wait for it while its packets
+    // arrive; under sync = "all" the others wait for any synchronisation.
+    const bool named = sync_ != SyncMode::kOff && packet.syncAddress != 0;
+    Hold hold = Hold::kNo;
+    if (named && sacnSync_.Holds(packet.cid, packet.syncAddress)) {
+        hold = Hold::kForSync;
+    } else if (HoldingAll()) {
+        hold = Hold::kForAny;
+    }
+    const SacnVerdict verdict = universe.Apply(packet, now, from, hold);
     switch (verdict) {
         case SacnVerdict::kDuplicate:
             ++counts.duplicates;
             break;
         case SacnVerdict::kLevels:
+        case SacnVerdict::kHeld:
+            if (named) {
+                sacnSync_.NoteData(packet.cid, packet.syncAddress, !packet.forceSync, now);
+            }
+            ++counts.packets;
+            break;
         case SacnVerdict::kPriorities:
         case SacnVerdict::kEnded:
             ++counts.packets;
@@ -195,6 +250,10 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
         AnswerPoll(poll, from, now, replies);
         return;
     }
+    if (parsed == ArtnetParse::kSync) {
+        OnArtSync(from, now);
+        return;
+    }
     if (parsed != ArtnetParse::kDmx) {
         return;
     }
@@ -205,7 +264,14 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
         return;
     }
     ArtnetUniverse& universe = artnet_[slot_[port]];
-    if (universe.Apply(dmx, from, now) == ArtnetVerdict::kThirdSource) {
+    // ArtDmx waits for its source's ArtSync, unless two sources merge here.
+    Hold hold = Hold::kNo;
+    if (sync_ != SyncMode::kOff && artSync_.Synced(from) && !universe.OtherThan(from)) {
+        hold = Hold::kForSync;
+    } else if (HoldingAll()) {
+        hold = Hold::kForAny;
+    }
+    if (universe.Apply(dmx, from, now, hold) == ArtnetVerdict::kThirdSource) {
         ++counts_[port].dropped[static_cast<int>(Drop::kThirdSource)];
         return;
     }
@@ -257,11 +323,155 @@ void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, Rep
     }
 }
 
+void Bridge::OnSync(const SacnSync& sync, Arrival from, Millis now) {
+    if (sync_ == SyncMode::kOff) {
+        return;
+    }
+    switch (sacnSync_.OnSync(sync.cid, sync.address, sync.sequence, from.via, now)) {
+        case SyncVerdict::kRelease:
+            break;
+        case SyncVerdict::kOutOfOrder:
+            ++sacnCounts_.syncOutOfOrder;
+            return;
+        case SyncVerdict::kUnknown:
+            ++sacnCounts_.syncUnknown;
+            return;
+        case SyncVerdict::kDuplicate:
+            return;
+    }
+    holdAllUntil_ = std::max(holdAllUntil_, now + kSacnSyncTimeout);
+    Release(sync.cid, sync.address, 0);
+}
+
+void Bridge::OnArtSync(std::uint32_t from, Millis now) {
+    if (sync_ == SyncMode::kOff) {
+        return;
+    }
+    // Only the source of the ArtDmx it releases synchronises, and only where
+    // it is the one source of a port.
+    bool alone = false;
+    for (int p = 0; p < kNumPorts && !alone; ++p) {
+        if (const ArtnetUniverse* u = ArtnetAt(p)) {
+            for (int i = 0; i < kArtnetMaxSources; ++i) {
+                alone =
+                    alone || (u->Slot(i).used && u->Slot(i).address == from && !u->OtherThan(from));
+            }
+        }
+    }
+    if (!alone) {
+        ++artnetCounts_.syncIgnored;
+        return;
+    }
+    artSync_.OnSync(from, now);
+    holdAllUntil_ = std::max(holdAllUntil_, now + kArtSyncTimeout);
+    Release(nullptr, 0, from);
+}
+
+void Bridge::Release(const std::uint8_t* cid, std::uint16_t address, std::uint32_t artFrom) {
+    // Without a synchronisation (cid and artFrom unset): what waits for any.
+    const bool stopped = cid == nullptr && artFrom == 0;
+    const bool any = sync_ == SyncMode::kAll || stopped;
+    holdingAll_ = holdingAll_ || (sync_ == SyncMode::kAll && !stopped);
+    for (int p = 0; p < kNumPorts; ++p) {
+        MergedOutput* output = nullptr;
+        bool released = false;
+        if (mapping_.Port(p).protocol == Protocol::kSacn) {
+            SacnUniverse& u = sacn_[slot_[p]];
+            released = u.ReleaseHeld(cid, address, any);
+            output = &u.Output();
+        } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
+            ArtnetUniverse& u = artnet_[slot_[p]];
+            released = u.ReleaseHeld(artFrom, any);
+            output = &u.Output();
+        }
+        if (released) {
+            counts_[p].syncs += stopped ? 0 : 1;
+            TakeChange(p, *output);
+        }
+    }
+}
+
+void Bridge::ExpireSyncs(Millis now) {
+    int lost[SacnSyncStreams::kStreams];
+    const int streams = sacnSync_.Expire(now, lost);
+    for (int i = 0; i < streams; ++i) {
+        const SyncStream& stream = sacnSync_.At(lost[i]);
+        for (int p = 0; p < kNumPorts; ++p) {
+            if (mapping_.Port(p).protocol != Protocol::kSacn) {
+                continue;
+            }
+            SacnUniverse& u = sacn_[slot_[p]];
+            for (int s = 0; s < kSacnMaxSources; ++s) {
+                const SacnSource& src = u.Slot(s);
+                if (src.used && src.syncAddress == stream.address &&
+                    std::memcmp(src.cid, stream.cid, sizeof src.cid) == 0) {
+                    ++counts_[p].syncFallbacks;
+                }
+            }
+            // Falling back, the latest levels go at once; a locked look stays.
+            if (stream.state == SyncState::kFree) {
+                u.ReleaseHeld(stream.cid, stream.address, false);
+            }
+        }
+    }
+    std::uint32_t artLost[ArtSyncSources::kSources];
+    const int sources = artSync_.Expire(now, artLost);
+    for (int i = 0; i < sources; ++i) {
+        for (int p = 0; p < kNumPorts; ++p) {
+            if (mapping_.Port(p).protocol != Protocol::kArtnet) {
+                continue;
+            }
+            ArtnetUniverse& u = artnet_[slot_[p]];
+            for (int s = 0; s < kArtnetMaxSources; ++s) {
+                if (u.Slot(s).used && u.Slot(s).address == artLost[i]) {
+                    ++counts_[p].syncFallbacks;
+                }
+            }
+            u.ReleaseHeld(artLost[i], false);
+        }
+    }
+    if (holdingAll_ && now >= holdAllUntil_) {
+        holdingAll_ = false;
+        Release(nullptr, 0, 0);
+    }
+}
+
+PortSync Bridge::SyncOf(int port) const {
+    PortSync sync;
+    if (sync_ == SyncMode::kOff) {
+        return sync;
+    }
+    if (const SacnUniverse* u = SacnAt(port)) {
+        for (int i = 0; i < kSacnMaxSources; ++i) {
+            const SacnSource& src = u->Slot(i);
+            const SyncStream* stream = src.used && src.syncAddress != 0
+                                           ? sacnSync_.Find(src.cid, src.syncAddress)
+                                           : nullptr;
+            if (stream != nullptr && stream->state != SyncState::kFree) {
+                return {SyncKind::kSacn, stream->address, stream->state == SyncState::kLocked};
+            }
+        }
+    } else if (const ArtnetUniverse* a = ArtnetAt(port)) {
+        for (int i = 0; i < kArtnetMaxSources; ++i) {
+            const ArtnetSource& src = a->Slot(i);
+            if (src.used && artSync_.Synced(src.address) && !a->OtherThan(src.address)) {
+                return {SyncKind::kArtSync, 0, false};
+            }
+        }
+    }
+    if (HoldingAll()) {
+        sync.kind = SyncKind::kAll;
+    }
+    return sync;
+}
+
 void Bridge::Flush(Millis now) {
     forwarder_.Flush(now);
 }
 
 void Bridge::Tick(Millis now) {
+    ExpireSyncs(now);
+    discovered_->Expire(now);
     // Every port that has had a source is sent again, held or zeroed ones
     // too, so that a host started later gets the look.
     bool due[kNumPorts];

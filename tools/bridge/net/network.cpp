@@ -17,6 +17,8 @@ namespace {
 constexpr std::size_t kGroupsPerSocket = 20;
 // Receives handled before the levels they changed are sent.
 constexpr int kDrainLimit = 256;
+// Synchronisation universes joined at most, besides the mapped ones.
+constexpr std::size_t kSyncGroupsJoined = SacnSyncStreams::kStreams;
 
 std::string Text(std::uint32_t address) {
     return asio::ip::address_v4(address).to_string();
@@ -144,6 +146,9 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
         }
     }
     if (!universes_.empty()) {
+        // Sources announce their universes to discovery's group.
+        universes_.push_back(kSacnDiscoveryUniverse);
+        mappedGroups_ = universes_.size();
         // Unicast sACN, and the port held while no interface is up.
         sacnBase_ = std::make_shared<Receiver>(io_, true);
         if (!OpenReceiver(*sacnBase_, settings.sacnPort, "sACN", error)) {
@@ -341,6 +346,7 @@ int Network::DrainSacn() {
         received += Receive(*sacnBase_, now);
     }
     bridge_->Flush(now);
+    JoinSyncGroups();
     return received;
 }
 
@@ -348,7 +354,31 @@ int Network::Drain(Receiver& receiver) {
     const Millis now = host::NowMillis();
     const int received = Receive(receiver, now);
     bridge_->Flush(now);
+    JoinSyncGroups();
     return received;
+}
+
+void Network::JoinSyncGroups() {
+    if (bridge_->SyncGroupsVersion() == syncGroupsVersion_ || mappedGroups_ == 0) {
+        return;
+    }
+    syncGroupsVersion_ = bridge_->SyncGroupsVersion();
+    std::uint16_t named[SacnSyncStreams::kStreams];
+    const int count = bridge_->SyncGroups(named, SacnSyncStreams::kStreams);
+    bool added = false;
+    for (int i = 0; i < count; ++i) {
+        if (universes_.size() < mappedGroups_ + kSyncGroupsJoined &&
+            std::find(universes_.begin(), universes_.end(), named[i]) == universes_.end()) {
+            universes_.push_back(named[i]);
+            added = true;
+        }
+    }
+    if (added) {
+        for (auto& in : inUse_) {
+            Join(*in);
+        }
+        UpdateStatus();
+    }
 }
 
 bool Network::Accepted(std::uint32_t via) {

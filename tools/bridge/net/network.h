@@ -1,8 +1,9 @@
 // The bridge's sockets (standalone Asio): sACN and Art-Net received with
-// address reuse, the multicast group of every mapped sACN universe joined on
-// every interface in use (followed as interfaces come, go and change), the
-// arrival interface of every datagram, levels sent to the driver, poll
-// replies sent back to the poller.
+// address reuse, the multicast groups of every mapped sACN universe, of
+// universe discovery and of the synchronisation universes that data names
+// joined on every interface in use (followed as interfaces come, go and
+// change), the arrival interface of every datagram, levels sent to the
+// driver, poll replies sent back to the poller.
 #pragma once
 
 #include <asio.hpp>
@@ -82,6 +83,9 @@ class Network : public DatagramSink, public ReplySink {
     int Drain(Receiver& receiver);
     bool Accepted(std::uint32_t via);
     void Join(InUse& in);
+    // Joins the synchronisation universes the bridge learned from data since
+    // the last look (a count compare when nothing changed).
+    void JoinSyncGroups();
     void AfterRescan();
     void UpdateStatus();
 
@@ -89,7 +93,11 @@ class Network : public DatagramSink, public ReplySink {
     std::function<std::vector<Interface>()> list_;
     Bridge* bridge_ = nullptr;
     NetworkSettings settings_;
-    std::vector<std::uint16_t> universes_;  // mapped sACN universes
+    // Groups joined: the mapped sACN universes, discovery's, then the
+    // synchronisation universes learned (never left while the sockets live).
+    std::vector<std::uint16_t> universes_;
+    std::size_t mappedGroups_ = 0;  // the mapped universes and discovery's
+    std::uint32_t syncGroupsVersion_ = 0;
     asio::ip::udp::socket out_;
     asio::ip::udp::endpoint to_;
     std::shared_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing

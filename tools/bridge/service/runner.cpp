@@ -169,6 +169,7 @@ Runner::Runner(const Options& options, Log& log, bool console)
       bridge_(options.mapping, options.holdOnLoss, relay_),
       views_(std::make_unique<Views>(*this)) {
     bridge_.SetVersion(kVersionFirst, kVersionSecond);
+    bridge_.SetSync(options.sync);
     Name(bridge_, views_->run, options.name);
 }
 
@@ -231,6 +232,7 @@ void Runner::Reload() {
         next.network.toPort != options_.network.toPort) {
         Retarget(next.network);
     }
+    bridge_.SetSync(next.sync);
     if (next.name != options_.name) {
         Name(bridge_, views_->run, next.name);
     }

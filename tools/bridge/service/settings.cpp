@@ -58,8 +58,9 @@ void SettingsText::OverrideWith(const SettingsText& over) {
     if (!over.interfaces.empty()) {
         interfaces = over.interfaces;
     }
-    for (auto [mine, theirs] : {std::pair{&to, &over.to}, std::pair{&onLoss, &over.onLoss},
-                                std::pair{&name, &over.name}, std::pair{&http, &over.http}}) {
+    for (auto [mine, theirs] :
+         {std::pair{&to, &over.to}, std::pair{&onLoss, &over.onLoss}, std::pair{&name, &over.name},
+          std::pair{&http, &over.http}, std::pair{&sync, &over.sync}}) {
         if (theirs->has_value()) {
             *mine = *theirs;
         }
@@ -107,9 +108,12 @@ bool ReadConfig(const std::string& path, SettingsText& settings, std::string& er
             ok = One(node, where, read.name, error);
         } else if (name == "http") {
             ok = One(node, where, read.http, error);
+        } else if (name == "sync") {
+            ok = One(node, where, read.sync, error);
         } else {
             error =
-                where + ": unknown key (known: sacn, artnet, to, interfaces, on_loss, name, http)";
+                where +
+                ": unknown key (known: sacn, artnet, to, interfaces, on_loss, name, http, sync)";
             ok = false;
         }
         if (!ok) {

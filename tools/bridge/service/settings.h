@@ -22,6 +22,7 @@ struct SettingsText {
     std::optional<Setting> onLoss;
     std::optional<Setting> name;
     std::optional<Setting> http;
+    std::optional<Setting> sync;
 
     // Takes what `over` sets. Mappings go as a whole: a command line with
     // --sacn or --artnet replaces both lists of the file.

@@ -68,6 +68,24 @@ std::vector<std::string> EventWatch::Changes(const Snapshot& s) {
         }
     }
     failures_ = std::move(failures);
+
+    for (const PortStatus& port : s.ports) {
+        const PortSync& y = port.sync;
+        std::string how = "applied as it comes";
+        if (y.kind == SyncKind::kSacn) {
+            how = "synchronised by universe " + std::to_string(y.address) +
+                  (y.locked ? ", whose sync stopped: the look stays until it returns" : "");
+        } else if (y.kind == SyncKind::kArtSync) {
+            how = "synchronised by ArtSync";
+        } else if (y.kind == SyncKind::kAll) {
+            how = "held for any synchronisation (sync = all)";
+        }
+        std::string& before = syncs_[port.port];
+        if (how != before && !(before.empty() && y.kind == SyncKind::kNone)) {
+            lines.push_back("port " + std::to_string(port.port) + " (" + port.label + "): " + how);
+        }
+        before = how;
+    }
     return lines;
 }
 

@@ -1,7 +1,8 @@
 // The events worth one log line, found by comparing status snapshots: a
-// source appears or is lost, a multicast join fails. Nothing per packet, and
-// no flood: beyond a few source lines in a while the rest are counted and
-// told in one line.
+// source appears or is lost, a multicast join fails, a port's
+// synchronisation starts, stops or ends. Nothing per packet, and no flood:
+// beyond a few source lines in a while the rest are counted and told in one
+// line.
 #pragma once
 
 #include <map>
@@ -32,6 +33,7 @@ class EventWatch {
     int told_ = 0;                                // source lines in this window
     int appeared_ = 0;                            // and those not written
     int lost_ = 0;
+    std::map<int, std::string> syncs_;  // how each port is synchronised
 };
 
 }  // namespace lxd::bridge

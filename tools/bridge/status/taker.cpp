@@ -74,6 +74,24 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.artnetCounts = bridge.Artnet();
     s.unmappedSacn = Unmapped(bridge.UnmappedSacn(), now);
     s.unmappedArtnet = Unmapped(bridge.UnmappedArtnet(), now);
+    s.syncMode = bridge.Sync();
+    for (int i = 0; i < SacnSyncStreams::kStreams; ++i) {
+        const SyncStream& y = bridge.SyncStreams().At(i);
+        if (y.used) {
+            s.syncStreams.push_back(
+                {CidText(y.cid), y.address, y.state, y.syncs, y.fallbacks, y.sequenceErrors});
+        }
+    }
+    for (int i = 0; i < DiscoveredSources::kSources; ++i) {
+        const DiscoveredSources::Source& d = bridge.Discovered().Slot(i);
+        if (d.used) {
+            s.discovered.push_back({d.name, CidText(d.cid), IpText(d.address),
+                                    std::vector<std::uint16_t>(d.universes, d.universes + d.count),
+                                    d.cut, Seconds(now - d.last)});
+        }
+    }
+    std::sort(s.discovered.begin(), s.discovered.end(),
+              [](const DiscoveredStatus& a, const DiscoveredStatus& b) { return a.name < b.name; });
     for (int p = 0; p < kNumPorts; ++p) {
         if (!map.Mapped(p)) {
             continue;
@@ -91,6 +109,7 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
         port.lost = c.lost;
         port.counts = c;
         port.datagramsForwarded = bridge.Output().Datagrams(p);
+        port.sync = bridge.SyncOf(p);
         const std::uint64_t arrived = c.packets + port.drops;
         port.packetsPerSecond = Rate(arrived, before.port, seconds);
         before.port = arrived;

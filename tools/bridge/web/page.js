@@ -20,6 +20,13 @@ function row(values, cls) {
 }
 function fill(id, rows) { const body = $(id).tBodies[0]; body.replaceChildren(...rows); }
 function rate(x) { return Math.round(x); }
+// "universe 100", "universe 100 (kept)" when its sync stopped, "ArtSync" or
+// "all", and how many syncs stopped.
+function syncText(y) {
+  const what = y.kind === "sacn" ? "universe " + y.universe + (y.locked ? " (kept)" : "") :
+    y.kind === "artsync" ? "ArtSync" : y.kind === "all" ? "all" : "-";
+  return what + (y.fallbacks ? ", " + y.fallbacks + " stopped" : "");
+}
 function choose(port) {
   chosen = port; $("choose").value = String(port);
   if (socket && socket.readyState === 1) socket.send(String(port));
@@ -34,7 +41,7 @@ function show(s) {
   const ports = [], sources = [];
   for (const u of s.universes) {
     const tr = row([u.port, u.protocol === "sacn" ? "sACN" : "Art-Net", u.label, u.priority < 0 ? null : u.priority + (u.per_address ? "+" : ""),
-      rate(u.packets_per_second), u.drops, u.sources.length], "port" + (u.port === chosen ? " chosen" : ""));
+      rate(u.packets_per_second), u.drops, syncText(u.sync), u.sources.length], "port" + (u.port === chosen ? " chosen" : ""));
     tr.dataset.port = String(u.port); tr.onclick = () => choose(u.port); ports.push(tr);
     for (const src of u.sources) {
       sources.push(row([u.port, src.name, src.address, src.cid || null, src.priority < 0 ? null : src.priority,
@@ -58,6 +65,22 @@ function show(s) {
     return d;
   }));
   if (!seen.length) box.textContent = "nothing";
+  const mapped = new Set(s.universes.filter((u) => u.protocol === "sacn").map((u) => u.universe));
+  const found = $("discovered");
+  found.replaceChildren(...s.discovered.map((d) => {
+    const line = document.createElement("div");
+    line.textContent = d.name + " (" + d.address + "): ";
+    d.universes.forEach((n, i) => {
+      const span = document.createElement("span");
+      span.textContent = (i ? ", " : "") + n;
+      if (mapped.has(n)) span.className = "mapped";
+      line.appendChild(span);
+    });
+    if (d.cut) line.appendChild(document.createTextNode(" and more"));
+    return line;
+  }));
+  found.className = s.discovered.length ? "" : "muted";
+  if (!s.discovered.length) found.textContent = "nothing";
 }
 async function poll() {
   try { const r = await fetch("/status.json", {cache: "no-store"}); show(await r.json()); }
