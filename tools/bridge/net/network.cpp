@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/bridge/net/datagram_io.h"
-
 namespace lxd::bridge {
 
 using asio::ip::udp;
@@ -15,7 +13,8 @@ namespace {
 // Linux allows 20 group memberships per socket by default; more universes
 // get further sockets on the same port.
 constexpr std::size_t kGroupsPerSocket = 20;
-// Receives handled before the levels they changed are sent.
+// Datagrams received from one socket before the others (and the timers) get
+// their turn.
 constexpr int kDrainLimit = 256;
 // Synchronisation universes joined at most, besides the mapped ones.
 constexpr std::size_t kSyncGroupsJoined = SacnSyncStreams::kStreams;
@@ -40,7 +39,6 @@ struct Network::Receiver {
     bool sacn;
     bool armed = false;
     bool closed = false;
-    std::uint8_t buffer[1500];
 };
 
 // An interface the bridge receives on: its sockets and the groups joined.
@@ -263,6 +261,11 @@ bool Network::Rescan() {
 }
 
 void Network::UpdateStatus() {
+    std::vector<std::uint32_t> accepted;
+    for (const auto& in : inUse_) {
+        accepted.push_back(in->at.index);
+    }
+    delivery_.Accept(status_.restricted, std::move(accepted));
     status_.interfaces.clear();
     for (const auto& in : inUse_) {
         InterfaceStatus s;
@@ -329,37 +332,58 @@ void Network::Arm(const std::shared_ptr<Receiver>& receiver) {
         if (ec || receiver->closed) {
             return;  // closed: the network may be gone too
         }
-        Drain(*receiver);
+        Drain(receiver);
+    });
+}
+
+void Network::Drain(const std::shared_ptr<Receiver>& receiver) {
+    int taken = 0;
+    const bool empty = Receive(*receiver, host::NowMillis(), taken);
+    FlushLater();
+    JoinSyncGroups();
+    if (empty) {
         Arm(receiver);
+        return;
+    }
+    // The rest after what else is ready: a wait would see no new datagram.
+    asio::post(io_, [this, receiver] {
+        if (!receiver->closed) {
+            Drain(receiver);
+        }
+    });
+}
+
+void Network::FlushLater() {
+    if (flushPosted_ || !bridge_->Output().Due()) {
+        return;
+    }
+    // Handlers of sockets readable in the same turn run before this one: all
+    // that they changed goes in one burst.
+    flushPosted_ = true;
+    asio::post(io_, [this] {
+        flushPosted_ = false;
+        bridge_->Flush(host::NowMillis());
     });
 }
 
 int Network::DrainSacn() {
     const Millis now = host::NowMillis();
-    int received = 0;
+    int taken = 0;
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
-            received += Receive(*receiver, now);
+            Receive(*receiver, now, taken);
         }
     }
     if (sacnBase_) {
-        received += Receive(*sacnBase_, now);
+        Receive(*sacnBase_, now, taken);
     }
     bridge_->Flush(now);
     JoinSyncGroups();
-    return received;
-}
-
-int Network::Drain(Receiver& receiver) {
-    const Millis now = host::NowMillis();
-    const int received = Receive(receiver, now);
-    bridge_->Flush(now);
-    JoinSyncGroups();
-    return received;
+    return taken;
 }
 
 void Network::JoinSyncGroups() {
-    if (bridge_->SyncGroupsVersion() == syncGroupsVersion_ || mappedGroups_ == 0) {
+    if (closed_ || bridge_->SyncGroupsVersion() == syncGroupsVersion_ || mappedGroups_ == 0) {
         return;
     }
     syncGroupsVersion_ = bridge_->SyncGroupsVersion();
@@ -381,41 +405,23 @@ void Network::JoinSyncGroups() {
     }
 }
 
-bool Network::Accepted(std::uint32_t via) {
-    if (!status_.restricted || via == 0) {
-        return true;
-    }
-    for (const auto& in : inUse_) {
-        if (in->at.index == via) {
+bool Network::Receive(Receiver& receiver, Millis now, int& taken) {
+    for (int read = 0; read < kDrainLimit;) {
+        const int count = batch_.Receive(receiver.socket);
+        if (count == ReceiveBatch::kFault) {
+            ++read;  // e.g. Windows reporting an earlier reply as unreachable
+            continue;
+        }
+        read += count;
+        taken += receiver.sacn ? delivery_.Sacn(*bridge_, batch_.Datagrams(), count, now)
+                               : delivery_.Artnet(*bridge_, batch_.Datagrams(), count, now, *this);
+        if (count < kMaxBatch) {
+            status_.foreignDatagrams = delivery_.Foreign();
             return true;
         }
     }
-    ++status_.foreignDatagrams;
+    status_.foreignDatagrams = delivery_.Foreign();
     return false;
-}
-
-int Network::Receive(Receiver& receiver, Millis now) {
-    int received = 0;
-    for (int i = 0; i < kDrainLimit; ++i) {
-        std::size_t size = 0;
-        Arrival from;
-        const Got got =
-            ReceiveOne(receiver.socket, receiver.buffer, sizeof receiver.buffer, size, from);
-        if (got == Got::kNothing) {
-            break;
-        }
-        if (got == Got::kFault || !Accepted(from.via)) {
-            continue;  // e.g. Windows reporting an earlier reply as unreachable
-        }
-        ++received;
-        if (receiver.sacn) {
-            bridge_->OnSacn(receiver.buffer, size, now, from);
-        } else {
-            lastArtnetInterface_ = from.via;
-            bridge_->OnArtnet(receiver.buffer, size, from.address, now, *this);
-        }
-    }
-    return received;
 }
 
 bool Network::Send(const std::uint8_t* data, std::size_t size) {
@@ -430,10 +436,11 @@ int Network::SendBurst(const Datagram* datagrams, int count) {
 // A poll is answered from the cards in use as the last look found them:
 // nothing is read from the system per poll.
 std::uint32_t Network::OwnAddressFor(std::uint32_t poller) {
-    const Interface* card = ReplyCard(cards_, lastArtnetInterface_, poller);
+    const std::uint32_t arrival = delivery_.ArtnetVia();
+    const Interface* card = ReplyCard(cards_, arrival, poller);
     // Out of the card the poll came in by; a console on this machine is
     // reached as the routing table says (through loopback).
-    replyVia_ = card != nullptr && card->index == lastArtnetInterface_ ? card->index : 0;
+    replyVia_ = card != nullptr && card->index == arrival ? card->index : 0;
     replyFrom_ = card != nullptr ? card->address : 0;
     return replyFrom_;
 }
