@@ -179,6 +179,13 @@ void Bridge::SetSync(SyncMode mode) {
 
 void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from) {
     ++sacnCounts_.datagrams;
+    // Data of a universe nobody maps goes no further than its number.
+    std::uint16_t number = 0;
+    if (PeekSacnUniverse(data, size, number) && mapping_.PortOf(Protocol::kSacn, number) < 0) {
+        ++sacnCounts_.unmapped;
+        unmappedSacn_.Note(number, now);
+        return;
+    }
     SacnPacket packet;
     SacnSync sync;
     SacnDiscovery discovery;
