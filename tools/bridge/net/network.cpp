@@ -39,6 +39,14 @@ struct Network::Receiver {
     bool sacn;
     bool armed = false;
     bool closed = false;
+    HandlerRoom again;  // for the drain posted when it stopped at the limit
+};
+
+// The flush posted for the turn, shared with it: its memory is given back
+// into the room before the handler lets go of it.
+struct Network::PostedFlush {
+    HandlerRoom room;
+    bool posted = false;
 };
 
 // An interface the bridge receives on: its sockets and the groups joined.
@@ -51,7 +59,11 @@ struct Network::InUse {
 };
 
 Network::Network(asio::io_context& io, std::function<std::vector<Interface>()> list)
-    : io_(io), list_(std::move(list)), out_(io), watch_(io) {}
+    : io_(io),
+      list_(std::move(list)),
+      flush_(std::make_shared<PostedFlush>()),
+      out_(io),
+      watch_(io) {}
 
 Network::~Network() {
     Close();
@@ -346,24 +358,24 @@ void Network::Drain(const std::shared_ptr<Receiver>& receiver) {
         return;
     }
     // The rest after what else is ready: a wait would see no new datagram.
-    asio::post(io_, [this, receiver] {
-        if (!receiver->closed) {
-            Drain(receiver);
-        }
-    });
+    asio::post(io_, asio::bind_allocator(RoomAllocator<void>(receiver->again), [this, receiver] {
+                   if (!receiver->closed) {
+                       Drain(receiver);
+                   }
+               }));
 }
 
 void Network::FlushLater() {
-    if (flushPosted_ || !bridge_->Output().Due()) {
+    if (flush_->posted || !bridge_->Output().Due()) {
         return;
     }
     // Handlers of sockets readable in the same turn run before this one: all
     // that they changed goes in one burst.
-    flushPosted_ = true;
-    asio::post(io_, [this] {
-        flushPosted_ = false;
-        bridge_->Flush(host::NowMillis());
-    });
+    flush_->posted = true;
+    asio::post(io_, asio::bind_allocator(RoomAllocator<void>(flush_->room), [this, f = flush_] {
+                   f->posted = false;
+                   bridge_->Flush(host::NowMillis());
+               }));
 }
 
 int Network::DrainSacn() {

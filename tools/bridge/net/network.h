@@ -17,6 +17,7 @@
 #include "tools/bridge/core/bridge.h"
 #include "tools/bridge/net/datagram_io.h"
 #include "tools/bridge/net/delivery.h"
+#include "tools/bridge/net/handler_room.h"
 #include "tools/bridge/net/interfaces.h"
 #include "tools/bridge/net/network_settings.h"
 #include "tools/bridge/net/network_status.h"
@@ -78,6 +79,7 @@ class Network : public DatagramSink, public ReplySink {
   private:
     struct Receiver;
     struct InUse;
+    struct PostedFlush;
     bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
     void Arm(const std::shared_ptr<Receiver>& receiver);
     // Hands what waits on `receiver` to the bridge, a batch at a time, at
@@ -101,7 +103,7 @@ class Network : public DatagramSink, public ReplySink {
     // One batch for every socket: the event loop receives on one at a time.
     ReceiveBatch batch_;
     Delivery delivery_;
-    bool flushPosted_ = false;
+    std::shared_ptr<PostedFlush> flush_;
     NetworkSettings settings_;
     // Groups joined: the mapped sACN universes, discovery's, then the
     // synchronisation universes learned (never left while the sockets live).
