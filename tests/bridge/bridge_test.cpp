@@ -16,10 +16,13 @@
 #include "protocol/layout.h"
 #include "tests/support/bridge_packets.h"
 #if defined(__linux__)
+#include <net/if.h>
+
 #include "tests/support/netns.h"
 #endif
 #include "tools/bridge/console/view.h"
 #include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/datagram_io.h"
 #include "tools/bridge/net/network.h"
 #include "tools/bridge/status/display_text.h"
 #include "tools/bridge/status/taker.h"
@@ -260,6 +263,50 @@ TEST_F(BridgeForwarding, NothingIsSentWhileSamplingThenTheSourcesFoundTogether) 
     ASSERT_EQ(sink_.sent.size(), 1u);
     EXPECT_EQ(sink_.Port(0)[0], 10);
     EXPECT_EQ(bridge_->LiveSources(0), 1);
+}
+
+// Data of a universe nobody maps goes no further than its number: counted and
+// noted as not mapped, even when the rest is malformed. All else is parsed.
+TEST(BridgeUnmapped, DataOfAUniverseNotMappedIsDroppedAtItsNumber) {
+    using P = bridge::SacnParse;
+    const auto I = [](P p) { return static_cast<int>(p); };
+    const struct {
+        const char* name;
+        void (*change)(SacnFields&);
+        std::uint64_t unmapped;
+        int counted;  // the parse result counted once (-1: none)
+    } cases[] = {
+        {"mapped", [](SacnFields&) {}, 0, I(P::kData)},
+        {"not mapped", [](SacnFields& f) { f.universe = 9; }, 1, -1},
+        {"not mapped, DMP layer wrong", [](SacnFields& f) { f.universe = 9, f.dmpVector = 1; }, 1,
+         -1},
+        {"mapped, DMP layer wrong", [](SacnFields& f) { f.dmpVector = 1; }, 0, I(P::kDmpLayer)},
+        {"universe 0", [](SacnFields& f) { f.universe = 0; }, 0, I(P::kFramingLayer)},
+        {"extended root", [](SacnFields& f) { f.universe = 9, f.rootVector = 8; }, 0,
+         I(P::kDiscoveryLayer)},
+        {"framing vector", [](SacnFields& f) { f.universe = 9, f.framingVector = 4; }, 0,
+         I(P::kFramingLayer)},
+        {"cut inside the universe", [](SacnFields& f) { f.universe = 9, f.keep = 114; }, 0,
+         I(P::kTruncated)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge::Mapping mapping;
+        std::string error;
+        ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1", error));
+        StoreSink sink;
+        bridge::Bridge b(mapping, true, sink);
+        SacnFields f;
+        c.change(f);
+        const Bytes p = f.Build();
+        b.OnSacn(p.data(), p.size(), Millis(0));
+        EXPECT_EQ(b.Sacn().unmapped, c.unmapped);
+        EXPECT_EQ(b.UnmappedSacn().Count(), static_cast<int>(c.unmapped));
+        EXPECT_TRUE(c.unmapped == 0 || b.UnmappedSacn().At(0).universe == 9);
+        for (int r = 0; r < bridge::kSacnParseResults; ++r) {
+            EXPECT_EQ(b.Sacn().parsed[r], r == c.counted ? 1u : 0u) << r;
+        }
+    }
 }
 
 // The snapshot that the views read: sources with their state, rates and
@@ -617,6 +664,119 @@ TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
         io.run_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(b.SacnAt(0)->Output().Levels()[0], 61) << "the levels arrive after the changes";
+}
+
+// One receive takes what waits, up to 64 datagrams, each with its sender and
+// the interface it arrived on; a datagram longer than the room is cut to it.
+TEST(BridgeNetwork, AReceiveTakesABatchWithSendersAndArrival) {
+    using asio::ip::udp;
+    const struct {
+        const char* name;
+        std::vector<std::size_t> sizes;  // sent in turn from 127.0.0.2
+        std::vector<int> batches;        // what each receive takes
+    } cases[] = {
+        {"three", {10, 638, 2000}, {3, 0}},
+        {"more than a batch", std::vector<std::size_t>(70, 100), {64, 6, 0}},
+        {"none", {}, {0}},
+    };
+    asio::io_context io;
+    udp::socket in(io, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    in.non_blocking(true);
+    bridge::AskForPacketInfo(in);
+    bridge::GrowReceiveBuffer(in, bridge::kReceiveBuffer);
+    udp::socket out(io, udp::endpoint(asio::ip::make_address_v4("127.0.0.2"), 0));
+    bridge::ReceiveBatch batch;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+            out.send_to(asio::buffer(Bytes(c.sizes[i], static_cast<std::uint8_t>(i))),
+                        in.local_endpoint());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::size_t next = 0;
+        for (const int expected : c.batches) {
+            ASSERT_EQ(batch.Receive(in), expected);
+            for (int i = 0; i < expected; ++i, ++next) {
+                const bridge::Received& d = batch.Datagrams()[i];
+                EXPECT_EQ(d.size, std::min(c.sizes[next], bridge::kDatagramRoom));
+                EXPECT_EQ(d.data[d.size - 1], static_cast<std::uint8_t>(next));
+                EXPECT_EQ(d.from.address, 0x7F000002u);
+#if defined(__linux__)
+                EXPECT_EQ(d.from.via, if_nametoindex("lo"));
+#endif
+            }
+        }
+    }
+}
+
+// The event loop reads all that waits, also past the 256 datagrams one
+// socket hands over in a turn (the rest in the next turn, without waiting for
+// another to arrive), and sends what the sockets readable in one turn changed
+// in one burst: here universes 1 and 21, which arrive on two sockets (20
+// groups each), share one block packet.
+TEST(BridgeNetwork, ReadsAllThatWaitsAndSendsOnceATurn) {
+#if defined(__linux__)
+    if (!EnterPrivateNetwork(true)) {
+        GTEST_SKIP() << "the bridge's sockets are opened only in a network namespace (root)";
+    }
+#endif
+    using asio::ip::udp;
+    const struct {
+        const char* name;
+        std::vector<std::uint16_t> universes;  // one datagram each, in turn
+        bool multicast;
+        int sent;  // block packets at the driver
+    } cases[] = {
+        {"two sockets", {1, 21}, true, 1},
+        {"300 waiting on one", std::vector<std::uint16_t>(300, 1), false, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        asio::io_context io{1};
+        udp::socket driver(io, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+        driver.non_blocking(true);
+        bridge::Interface lo;
+        lo.address = 0x7F000001;
+        lo.loopback = true;
+        bridge::Network network(io, [lo] { return std::vector<bridge::Interface>{lo}; });
+        bridge::Mapping mapping;
+        std::string error;
+        ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1-21", error));
+        bridge::NetworkSettings settings;
+        settings.sacnPort = 0;
+        settings.toPort = driver.local_endpoint().port();
+        ASSERT_TRUE(network.Open(settings, mapping, error)) << error;
+        bridge::Bridge b(mapping, true, network);
+        network.Start(b);
+        udp::socket console(io, udp::v4());
+        console.set_option(
+            asio::ip::multicast::outbound_interface(asio::ip::address_v4::loopback()));
+        for (std::size_t i = 0; i < c.universes.size(); ++i) {
+            SacnFields f;
+            f.universe = c.universes[i];
+            f.sequence = static_cast<std::uint8_t>(i);
+            f.slots = {static_cast<std::uint8_t>(i + 1)};
+            const auto to = c.multicast
+                                ? asio::ip::address_v4(bridge::SacnMulticastGroup(f.universe))
+                                : asio::ip::address_v4::loopback();
+            console.send_to(asio::buffer(f.Build()), udp::endpoint(to, network.SacnPort()));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        io.poll();
+        EXPECT_EQ(b.Sacn().datagrams, c.universes.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::vector<std::uint8_t> store(kStoreSize, 0);
+        std::uint8_t buffer[kLargestDatagram];
+        int sent = 0;
+        asio::error_code ec;
+        for (std::size_t n; (n = driver.receive(asio::buffer(buffer), 0, ec)) > 0 && !ec; ++sent) {
+            ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store.data(),
+                          {nullptr, nullptr, nullptr});
+        }
+        EXPECT_EQ(sent, c.sent);
+        EXPECT_EQ(store[0], c.universes.size() == 2 ? 1 : 300 % 256);
+        EXPECT_EQ(store[20 * 512], c.universes.size() == 2 ? 2 : 0);
+    }
 }
 
 }  // namespace

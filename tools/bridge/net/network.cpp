@@ -39,7 +39,6 @@ struct Network::Receiver {
     bool sacn;
     bool armed = false;
     bool closed = false;
-    HandlerRoom again;  // for the drain posted when it stopped at the limit
 };
 
 // The flush posted for the turn, shared with it: its memory is given back
@@ -349,20 +348,12 @@ void Network::Arm(const std::shared_ptr<Receiver>& receiver) {
 }
 
 void Network::Drain(const std::shared_ptr<Receiver>& receiver) {
-    int taken = 0;
-    const bool empty = Receive(*receiver, host::NowMillis(), taken);
+    Receive(*receiver, host::NowMillis());
     FlushLater();
     JoinSyncGroups();
-    if (empty) {
-        Arm(receiver);
-        return;
-    }
-    // The rest after what else is ready: a wait would see no new datagram.
-    asio::post(io_, asio::bind_allocator(RoomAllocator<void>(receiver->again), [this, receiver] {
-                   if (!receiver->closed) {
-                       Drain(receiver);
-                   }
-               }));
+    // A wait looks at the socket again when it is armed: what the limit left
+    // is read in the next turn, after the other sockets had theirs.
+    Arm(receiver);
 }
 
 void Network::FlushLater() {
@@ -383,11 +374,11 @@ int Network::DrainSacn() {
     int taken = 0;
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
-            Receive(*receiver, now, taken);
+            taken += Receive(*receiver, now);
         }
     }
     if (sacnBase_) {
-        Receive(*sacnBase_, now, taken);
+        taken += Receive(*sacnBase_, now);
     }
     bridge_->Flush(now);
     JoinSyncGroups();
@@ -417,7 +408,8 @@ void Network::JoinSyncGroups() {
     }
 }
 
-bool Network::Receive(Receiver& receiver, Millis now, int& taken) {
+int Network::Receive(Receiver& receiver, Millis now) {
+    int taken = 0;
     for (int read = 0; read < kDrainLimit;) {
         const int count = batch_.Receive(receiver.socket);
         if (count == ReceiveBatch::kFault) {
@@ -428,12 +420,11 @@ bool Network::Receive(Receiver& receiver, Millis now, int& taken) {
         taken += receiver.sacn ? delivery_.Sacn(*bridge_, batch_.Datagrams(), count, now)
                                : delivery_.Artnet(*bridge_, batch_.Datagrams(), count, now, *this);
         if (count < kMaxBatch) {
-            status_.foreignDatagrams = delivery_.Foreign();
-            return true;
+            break;  // none was left
         }
     }
     status_.foreignDatagrams = delivery_.Foreign();
-    return false;
+    return taken;
 }
 
 bool Network::Send(const std::uint8_t* data, std::size_t size) {

@@ -83,9 +83,8 @@ class Network : public DatagramSink, public ReplySink {
     bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
     void Arm(const std::shared_ptr<Receiver>& receiver);
     // Hands what waits on `receiver` to the bridge, a batch at a time, at
-    // most kDrainLimit datagrams; adds those taken to `taken`. False when it
-    // stopped at the limit (more may wait).
-    bool Receive(Receiver& receiver, Millis now, int& taken);
+    // most kDrainLimit datagrams; returns how many it took.
+    int Receive(Receiver& receiver, Millis now);
     // Receives on a readable socket; what changed is sent once the other
     // sockets readable in this turn of the event loop had theirs.
     void Drain(const std::shared_ptr<Receiver>& receiver);
