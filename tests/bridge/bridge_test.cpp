@@ -681,8 +681,8 @@ TEST(BridgeNetwork, AReceiveTakesABatchWithSendersAndArrival) {
                 const bridge::Received& d = batch.Datagrams()[i];
                 EXPECT_EQ(d.size, std::min(sizes[next], bridge::kDatagramRoom));
                 EXPECT_EQ(d.data[d.size - 1], static_cast<std::uint8_t>(next));
+#if defined(__linux__)  // (under Wine they leave from 127.0.0.1)
                 EXPECT_EQ(d.from.address, 0x7F000002u);
-#if defined(__linux__)
                 EXPECT_EQ(d.from.via, if_nametoindex("lo"));
 #endif
             }
@@ -742,8 +742,12 @@ TEST(BridgeNetwork, ReadsAllThatWaitsAndSendsOnceATurn) {
             console.send_to(asio::buffer(f.Build()), udp::endpoint(to, network.SacnPort()));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        io.poll();
+        io.run_for(std::chrono::milliseconds(200));
+#if defined(_WIN32)  // which hands a group's datagrams to every socket on the port
+        EXPECT_GE(b.Sacn().datagrams, c.universes.size());
+#else
         EXPECT_EQ(b.Sacn().datagrams, c.universes.size());
+#endif
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::vector<std::uint8_t> store(kStoreSize, 0);
         std::uint8_t buffer[kLargestDatagram];

@@ -67,8 +67,12 @@ int ReceiveBatch::Receive(asio::ip::udp::socket& socket) {
         DWORD received = 0;
         if (recvMsg(socket.native_handle(), &message, &received, nullptr, nullptr) ==
             SOCKET_ERROR) {
-            // A fault after datagrams is the next call's.
-            return count > 0 || WSAGetLastError() == WSAEWOULDBLOCK ? count : kFault;
+            const int error = WSAGetLastError();
+            if (error != WSAEMSGSIZE) {
+                // A fault after datagrams is the next call's.
+                return count > 0 || error == WSAEWOULDBLOCK ? count : kFault;
+            }
+            received = kDatagramRoom;  // longer than the room: cut to it, as on Linux
         }
         Received& got = got_[count];
         got.data = room_->buffers[count];
