@@ -31,7 +31,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -45,6 +44,7 @@
 #include "protocol/pack.h"
 #include "tests/support/bridge_packets.h"
 #include "tests/support/netns.h"
+#include "tools/bridge/net/handler_room.h"
 #include "tools/bridge/net/network.h"
 #include "tools/bridge/status/json.h"
 #include "tools/bridge/status/taker.h"
@@ -752,11 +752,20 @@ class LatencyRig {
         }
     }
 
-    // The datagrams the bridge took on its sACN port, read on its own thread.
+    // The datagrams the bridge took on its sACN port, read on its own thread
+    // by a handler that allocates nothing there (asio's recycled handler
+    // memory of that thread stays as the bridge's own handlers leave it).
     std::uint64_t BridgeDatagrams() {
-        std::promise<std::uint64_t> count;
-        asio::post(io_, [this, &count] { count.set_value(bridge_->Sacn().datagrams); });
-        return count.get_future().get();
+        std::atomic<bool> read{false};
+        std::uint64_t count = 0;
+        asio::post(io_, asio::bind_allocator(lxd::bridge::RoomAllocator<void>(countRoom_), [&] {
+                       count = bridge_->Sacn().datagrams;
+                       read = true;
+                   }));
+        while (!read) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return count;
     }
 
     // The driver's stand-in: applies block packets to a store (or reads the
@@ -801,6 +810,7 @@ class LatencyRig {
     lxd::bridge::Network network_{io_};
     std::unique_ptr<lxd::bridge::Bridge> bridge_;
     std::unique_ptr<PageOnTheLoop> page_;
+    lxd::bridge::HandlerRoom countRoom_;
     asio::steady_timer tick_{io_};
     std::thread bridgeThread_;
     int sender_ = -1, driver_ = -1, relay_ = -1, drain_ = -1;
