@@ -181,7 +181,9 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     ++sacnCounts_.datagrams;
     // Data of a universe nobody maps goes no further than its number.
     std::uint16_t number = 0;
-    if (PeekSacnUniverse(data, size, number) && mapping_.PortOf(Protocol::kSacn, number) < 0) {
+    const bool peeked = PeekSacnUniverse(data, size, number);
+    const int early = peeked ? mapping_.PortOf(Protocol::kSacn, number) : -1;
+    if (peeked && early < 0) {
         ++sacnCounts_.unmapped;
         unmappedSacn_.Note(number, now);
         return;
@@ -202,7 +204,8 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     if (parsed != SacnParse::kData) {
         return;
     }
-    const int port = mapping_.PortOf(Protocol::kSacn, packet.universe);
+    // (A data packet's universe is the one read first.)
+    const int port = peeked ? early : mapping_.PortOf(Protocol::kSacn, packet.universe);
     if (port < 0) {
         ++sacnCounts_.unmapped;
         unmappedSacn_.Note(packet.universe, now);
