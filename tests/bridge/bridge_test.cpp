@@ -748,7 +748,6 @@ TEST(BridgeNetwork, ReadsAllThatWaitsAndSendsOnceATurn) {
 #else
         EXPECT_EQ(b.Sacn().datagrams, c.universes.size());
 #endif
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::vector<std::uint8_t> store(kStoreSize, 0);
         std::uint8_t buffer[kLargestDatagram];
         int sent = 0;
