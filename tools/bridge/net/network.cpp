@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/bridge/net/handler_room.h"
+
 namespace lxd::bridge {
 
 using asio::ip::udp;

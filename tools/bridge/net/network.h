@@ -17,7 +17,6 @@
 #include "tools/bridge/core/bridge.h"
 #include "tools/bridge/net/datagram_io.h"
 #include "tools/bridge/net/delivery.h"
-#include "tools/bridge/net/handler_room.h"
 #include "tools/bridge/net/interfaces.h"
 #include "tools/bridge/net/network_settings.h"
 #include "tools/bridge/net/network_status.h"
