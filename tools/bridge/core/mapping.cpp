@@ -112,11 +112,57 @@ bool ParseItem(Protocol protocol, const std::string& item, std::size_t limit,
     return true;
 }
 
+bool InRange(std::uint32_t value, std::uint32_t low, std::uint32_t high) {
+    return value >= low && value <= high;
+}
+
 const char* ProtocolOption(Protocol protocol) {
     return protocol == Protocol::kSacn ? "--sacn" : "--artnet";
 }
 
 }  // namespace
+
+bool ParseInput(const std::string& text, PortSource& input, std::string& error) {
+    const std::size_t space = text.find(' ');
+    const std::string protocol = text.substr(0, space);
+    const std::string universe = space == std::string::npos ? "" : text.substr(space + 1);
+    if (protocol != "sacn" && protocol != "artnet") {
+        error = "'" + text + "': expected \"sacn N\" or \"artnet N\" (or \"artnet NET:SUB:UNI\")";
+        return false;
+    }
+    std::vector<std::uint32_t> universes;
+    const Protocol p = protocol == "sacn" ? Protocol::kSacn : Protocol::kArtnet;
+    if (universe.empty() || universe.find_first_of(",-") != std::string::npos ||
+        !ParseItem(p, universe, 1, universes, error)) {
+        error = "'" + text + "': " + (error.empty() ? "expected one universe" : error);
+        return false;
+    }
+    input = {p, static_cast<std::uint16_t>(universes[0])};
+    return true;
+}
+
+bool ParseChannels(const std::string& text, std::uint16_t& first, std::uint16_t& count,
+                   std::string& error) {
+    const std::size_t dash = text.find('-');
+    std::uint32_t from = 0;
+    std::uint32_t to = 0;
+    if (!ParseNumber(text.substr(0, dash), from) ||
+        !ParseNumber(dash == std::string::npos ? text.substr(0, dash) : text.substr(dash + 1),
+                     to) ||
+        !InRange(from, 1, kChannelsPerPort) || !InRange(to, from, kChannelsPerPort)) {
+        error = "'" + text + "': expected channels as FIRST-LAST within 1-512";
+        return false;
+    }
+    first = static_cast<std::uint16_t>(from);
+    count = static_cast<std::uint16_t>(to - from + 1);
+    return true;
+}
+
+bool Route::operator==(const Route& other) const {
+    return from.protocol == other.from.protocol && from.universe == other.from.universe &&
+           first == other.first && count == other.count && port == other.port && at == other.at &&
+           priority == other.priority;
+}
 
 std::string ArtnetAddressText(std::uint16_t address) {
     return std::to_string(address >> 8) + ":" + std::to_string(address >> 4 & 0xF) + ":" +
@@ -191,6 +237,46 @@ bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error
     return true;
 }
 
+bool Mapping::AddRoute(const Route& route, std::string& error) {
+    if (route.port >= kNumPorts) {
+        error = "port " + std::to_string(route.port) + " is outside 0..35";
+    } else if (!InRange(route.at, 1, kChannelsPerPort) ||
+               route.at + route.count - 1 > kChannelsPerPort) {
+        error = "channels " + std::to_string(route.first) + "-" +
+                std::to_string(route.first + route.count - 1) + " at " + std::to_string(route.at) +
+                " run past channel 512";
+    } else if (route.priority != kPriorityNotGiven &&
+               !InRange(route.priority, 0, kSacnMaxPriority)) {
+        error = "priority " + std::to_string(route.priority) + " is outside 0..200";
+    } else {
+        routes_.push_back(route);
+        return true;
+    }
+    return false;
+}
+
+bool Mapping::SetRules(int port, const PortRules& rules, std::string& error) {
+    if (ruled_[port]) {
+        error = "port " + std::to_string(port) + " has a [[port]] table already";
+        return false;
+    }
+    ruled_[port] = true;
+    rules_[port] = rules;
+    return true;
+}
+
+std::vector<Route> Mapping::Routes() const {
+    std::vector<Route> all;
+    for (int p = 0; p < kNumPorts; ++p) {
+        if (ports_[p].protocol != Protocol::kNone) {
+            all.push_back({ports_[p], 1, kChannelsPerPort, static_cast<std::uint8_t>(p), 1,
+                           kPriorityNotGiven});
+        }
+    }
+    all.insert(all.end(), routes_.begin(), routes_.end());
+    return all;
+}
+
 int Mapping::Count(Protocol protocol) const {
     int n = 0;
     for (const PortSource& source : ports_) {
@@ -201,12 +287,11 @@ int Mapping::Count(Protocol protocol) const {
 
 bool Mapping::operator==(const Mapping& other) const {
     for (int p = 0; p < kNumPorts; ++p) {
-        if (ports_[p].protocol != other.ports_[p].protocol ||
-            ports_[p].universe != other.ports_[p].universe) {
+        if (!(rules_[p] == other.rules_[p])) {
             return false;
         }
     }
-    return true;
+    return Routes() == other.Routes();
 }
 
 int Mapping::PortOf(Protocol protocol, std::uint16_t universe) const {
