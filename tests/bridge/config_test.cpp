@@ -23,7 +23,7 @@ std::string Join(const std::vector<std::string>& list) {
 std::string Describe(const bridge::Options& o) {
     std::string out;
     for (int p = 0; p < kNumPorts; ++p) {
-        if (o.mapping.Mapped(p)) {
+        if (o.mapping.Port(p).protocol != bridge::Protocol::kNone) {
             out += std::to_string(p) + ":" +
                    (o.mapping.Port(p).protocol == bridge::Protocol::kSacn ? "S" : "A") +
                    std::to_string(o.mapping.Port(p).universe) + " ";
@@ -31,8 +31,9 @@ std::string Describe(const bridge::Options& o) {
     }
     const std::vector<bridge::Route> routes = o.mapping.Routes();
     for (const bridge::Route& r : routes) {
+        const bridge::PortSource& listed = o.mapping.Port(r.port);
         if (r.first != 1 || r.count != 512 || r.at != 1 || r.priority >= 0 ||
-            !o.mapping.Mapped(r.port)) {
+            listed.protocol != r.from.protocol || listed.universe != r.from.universe) {
             out += "R" + std::to_string(r.from.universe) + ":" + std::to_string(r.first) + "+" +
                    std::to_string(r.count) + ">" + std::to_string(r.port) + "@" +
                    std::to_string(r.at) + "p" + std::to_string(r.priority) + " ";

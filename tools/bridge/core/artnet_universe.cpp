@@ -22,13 +22,14 @@ ArtnetVerdict ArtnetUniverse::Apply(const ArtDmx& dmx, std::uint32_t from, Milli
         source->used = true;
         source->address = from;
         source->packets = 0;
+        std::memset(source->levels, 0, sizeof source->levels);
+        std::memset(source->changes, 0, sizeof source->changes);
         ++source->generation;
         ++seen_;
     }
     source->last = now;
     ++source->packets;
-    std::memcpy(source->levels, dmx.data, dmx.length);
-    std::memset(source->levels + dmx.length, 0, kChannelsPerPort - dmx.length);
+    TakeLevels(dmx.data, dmx.length, source->levels, source->changes, clock_);
     Remerge();
     return ArtnetVerdict::kLevels;
 }
@@ -48,14 +49,23 @@ int ArtnetUniverse::Expire(Millis now) {
 }
 
 void ArtnetUniverse::Remerge(bool afterLoss) {
-    MergeInput inputs[kArtnetMaxSources];
-    int n = 0;
+    levels_.count = 0;
     for (const ArtnetSource& s : sources_) {
         if (s.used) {
-            inputs[n++] = {s.levels, nullptr, 0};
+            levels_.sources[levels_.count++] = {s.levels, nullptr, s.changes,
+                                                kArtnetDefaultPriority};
         }
     }
-    output_.Update(inputs, n, afterLoss);
+    changed_ = true;
+    lost_ = lost_ || afterLoss;
+}
+
+bool ArtnetUniverse::TakeChange(bool& afterLoss) {
+    const bool changed = changed_;
+    afterLoss = lost_;
+    changed_ = false;
+    lost_ = false;
+    return changed;
 }
 
 int ArtnetUniverse::LiveSources() const {

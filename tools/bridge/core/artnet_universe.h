@@ -1,11 +1,14 @@
-// The sources of one Art-Net port-address: at most two, merged highest level
-// first; a third is ignored while two are live.
+// The sources of one Art-Net port-address: at most two; a third is ignored
+// while two are live. The ports it feeds merge them (Levels()), at Art-Net's
+// priority unless a route gives one.
 #pragma once
 
 #include <cstdint>
 
 #include "tools/bridge/core/artnet.h"
-#include "tools/bridge/core/merge.h"
+#include "tools/bridge/core/counts.h"
+#include "tools/bridge/core/io.h"
+#include "tools/bridge/core/port_merge.h"
 
 namespace lxd::bridge {
 
@@ -24,18 +27,28 @@ struct ArtnetSource {
     std::uint64_t packets = 0;
     std::uint32_t generation = 0;  // changes when the slot takes a new source
     std::uint8_t levels[kChannelsPerPort] = {};
+    std::uint32_t changes[kChannelsPerPort] = {};  // when each level last changed
 };
 
 class ArtnetUniverse {
   public:
-    explicit ArtnetUniverse(bool holdOnLoss = true) : output_(holdOnLoss) {}
+    ArtnetUniverse() = default;
+    // The ports' merge reads the sources in place: a universe stays where it is.
+    ArtnetUniverse(const ArtnetUniverse&) = delete;
+    ArtnetUniverse& operator=(const ArtnetUniverse&) = delete;
 
     ArtnetVerdict Apply(const ArtDmx& dmx, std::uint32_t from, Millis now);
     // Forgets sources silent for 10 s; returns how many.
     int Expire(Millis now);
 
-    MergedOutput& Output() { return output_; }
-    const MergedOutput& Output() const { return output_; }
+    // The live sources, for the ports this port-address feeds.
+    const InputLevels& Levels() const { return levels_; }
+    // True once after the sources or their levels changed; `afterLoss` is set
+    // when sources left.
+    bool TakeChange(bool& afterLoss);
+    // Each source stamps every level that changes with the next value of
+    // `clock` (for ports that merge latest-takes-precedence).
+    void StampChanges(std::uint32_t* clock) { clock_ = clock; }
     int LiveSources() const;
     std::uint32_t SourcesSeen() const { return seen_; }
     const ArtnetSource& Slot(int i) const { return sources_[i]; }
@@ -44,7 +57,10 @@ class ArtnetUniverse {
     void Remerge(bool afterLoss = false);
 
     ArtnetSource sources_[kArtnetMaxSources];
-    MergedOutput output_;
+    InputLevels levels_;
+    bool changed_ = false;
+    bool lost_ = false;
+    std::uint32_t* clock_ = nullptr;
     std::uint32_t seen_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "tools/bridge/core/mapping.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "host/arguments.h"
@@ -248,6 +249,12 @@ bool Mapping::AddRoute(const Route& route, std::string& error) {
     } else if (route.priority != kPriorityNotGiven &&
                !InRange(route.priority, 0, kSacnMaxPriority)) {
         error = "priority " + std::to_string(route.priority) + " is outside 0..200";
+    } else if (std::count_if(routes_.begin(), routes_.end(),
+                             [&](const Route& r) { return r.port == route.port; }) +
+                   (ports_[route.port].protocol != Protocol::kNone ? 1 : 0) >=
+               kMaxRoutesPerPort) {
+        error = "port " + std::to_string(route.port) + " has " + std::to_string(kMaxRoutesPerPort) +
+                " routes already";
     } else {
         routes_.push_back(route);
         return true;
@@ -277,10 +284,28 @@ std::vector<Route> Mapping::Routes() const {
     return all;
 }
 
+bool Mapping::Mapped(int port) const {
+    return ports_[port].protocol != Protocol::kNone ||
+           std::any_of(routes_.begin(), routes_.end(),
+                       [port](const Route& r) { return r.port == port; });
+}
+
+std::vector<PortSource> Mapping::Inputs() const {
+    std::vector<PortSource> inputs;
+    for (const Route& r : Routes()) {
+        if (std::none_of(inputs.begin(), inputs.end(), [&](const PortSource& i) {
+                return i.protocol == r.from.protocol && i.universe == r.from.universe;
+            })) {
+            inputs.push_back(r.from);
+        }
+    }
+    return inputs;
+}
+
 int Mapping::Count(Protocol protocol) const {
     int n = 0;
-    for (const PortSource& source : ports_) {
-        n += source.protocol == protocol ? 1 : 0;
+    for (const PortSource& input : Inputs()) {
+        n += input.protocol == protocol ? 1 : 0;
     }
     return n;
 }
@@ -292,15 +317,6 @@ bool Mapping::operator==(const Mapping& other) const {
         }
     }
     return Routes() == other.Routes();
-}
-
-int Mapping::PortOf(Protocol protocol, std::uint16_t universe) const {
-    for (int p = 0; p < kNumPorts; ++p) {
-        if (ports_[p].protocol == protocol && ports_[p].universe == universe) {
-            return p;
-        }
-    }
-    return -1;
 }
 
 }  // namespace lxd::bridge

@@ -31,6 +31,7 @@ struct Route {
     bool operator==(const Route& other) const;
 };
 inline constexpr int kPriorityNotGiven = -1;
+inline constexpr int kMaxRoutesPerPort = 8;
 // Art-Net has no priority: its inputs merge at this one unless a route says.
 inline constexpr int kArtnetDefaultPriority = 100;
 
@@ -73,11 +74,14 @@ class Mapping {
     std::vector<Route> Routes() const;
     const PortRules& Rules(int port) const { return rules_[port]; }
 
+    // The whole universe a list put on `port` (kNone for none).
     const PortSource& Port(int port) const { return ports_[port]; }
-    bool Mapped(int port) const { return ports_[port].protocol != Protocol::kNone; }
+    // Whether any route feeds `port`.
+    bool Mapped(int port) const;
+    // Every universe or port-address routed, once, in the order routes name them.
+    std::vector<PortSource> Inputs() const;
+    // How many of those are of `protocol`.
     int Count(Protocol protocol) const;
-    // The driver port fed by this universe, or -1.
-    int PortOf(Protocol protocol, std::uint16_t universe) const;
     bool operator==(const Mapping& other) const;
 
   private:

@@ -5,6 +5,22 @@
 
 namespace lxd::bridge {
 
+void TakeLevels(const std::uint8_t* data, int count, std::uint8_t* levels, std::uint32_t* changes,
+                std::uint32_t* clock) {
+    if (clock == nullptr) {
+        std::memcpy(levels, data, static_cast<std::size_t>(count));
+        std::memset(levels + count, 0, static_cast<std::size_t>(kChannelsPerPort - count));
+        return;
+    }
+    for (int c = 0; c < kChannelsPerPort; ++c) {
+        const std::uint8_t level = c < count ? data[c] : 0;
+        if (level != levels[c]) {
+            levels[c] = level;
+            changes[c] = ++*clock;
+        }
+    }
+}
+
 void PortMerge::Configure(const PortRoute* routes, int count, Merge merge, bool hold) {
     count_ = std::min(count, kMaxRoutesPerPort);
     std::copy(routes, routes + count_, routes_);
@@ -71,6 +87,13 @@ void PortMerge::Update(int first, int count, bool afterLoss) {
         levels_[c] = next;
     }
     changed_ = changed_ || changed;
+}
+
+void PortMerge::Reset() {
+    std::fill(std::begin(levels_), std::end(levels_), std::uint8_t{0});
+    std::fill(std::begin(held_), std::end(held_), false);
+    std::fill(std::begin(winners_), std::end(winners_), std::int8_t{-1});
+    started_ = false;
 }
 
 bool PortMerge::TakeChange() {

@@ -12,7 +12,6 @@
 namespace lxd::bridge {
 
 inline constexpr int kMaxSourcesPerInput = 8;
-inline constexpr int kMaxRoutesPerPort = 8;
 
 // One merged source of an input, as the ports read it.
 struct SourceLevels {
@@ -27,6 +26,11 @@ struct InputLevels {
     SourceLevels sources[kMaxSourcesPerInput];
     int count = 0;
 };
+
+// A source's new levels: `count` (up to 512) taken from `data`, the rest 0.
+// With `clock`, each level that changed gets the next stamp in `changes`.
+void TakeLevels(const std::uint8_t* data, int count, std::uint8_t* levels, std::uint32_t* changes,
+                std::uint32_t* clock);
 
 // A route as a port's merge reads it: channels [from, from + count) of
 // `input` onto [to, to + count) of the port (0-based).
@@ -45,6 +49,8 @@ class PortMerge {
     // keeps its level until an input drives it again; otherwise it falls to 0.
     void Configure(const PortRoute* routes, int count, Merge merge, bool hold);
     void SetHold(bool hold) { hold_ = hold; }
+    // Forgets the levels: the port starts again from zero.
+    void Reset();
 
     // Merges channels [first, first + count) again; `afterLoss` when inputs
     // or sources were just removed.

@@ -8,12 +8,6 @@
 namespace lxd::bridge {
 namespace {
 
-// Copies `count` values and zeroes the rest of the 512.
-void CopySlots(const std::uint8_t* slots, std::uint16_t count, std::uint8_t* to) {
-    std::memcpy(to, slots, count);
-    std::memset(to + count, 0, kChannelsPerPort - count);
-}
-
 // Per-address priorities: values above 200 are reserved and count as 200.
 void CopyPriorities(const std::uint8_t* slots, std::uint16_t count, std::uint8_t* to) {
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -53,6 +47,8 @@ SacnSource* SacnUniverse::Add(const SacnPacket& packet, Millis now) {
             CopyPrintable(packet.sourceName, 64, s.name, sizeof s.name);
             s.hasLevels = false;
             s.hasPriorities = false;
+            std::memset(s.levels, 0, sizeof s.levels);
+            std::memset(s.changes, 0, sizeof s.changes);
             s.packets = 0;
             s.sequenceErrors = 0;
             if (!listening_) {
@@ -159,7 +155,7 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival fr
             source->waitUntil = now;  // its priorities came: no need to wait longer
         }
     } else {
-        CopySlots(packet.slots, packet.slotCount, source->levels);
+        TakeLevels(packet.slots, packet.slotCount, source->levels, source->changes, clock_);
         source->priority = packet.priority;
         source->hasLevels = true;
         source->lastLevels = now;
@@ -237,14 +233,23 @@ int SacnUniverse::Expire(Millis now) {
 }
 
 void SacnUniverse::Remerge(bool afterLoss) {
-    MergeInput inputs[kSacnMaxSources];
-    int n = 0;
+    levels_.count = 0;
     for (const SacnSource& s : sources_) {
         if (Merged(s)) {
-            inputs[n++] = {s.levels, s.hasPriorities ? s.priorities : nullptr, s.priority};
+            levels_.sources[levels_.count++] = {s.levels, s.hasPriorities ? s.priorities : nullptr,
+                                                s.changes, s.priority};
         }
     }
-    output_.Update(inputs, n, afterLoss);
+    changed_ = true;
+    lost_ = lost_ || afterLoss;
+}
+
+bool SacnUniverse::TakeChange(bool& afterLoss) {
+    const bool changed = changed_;
+    afterLoss = lost_;
+    changed_ = false;
+    lost_ = false;
+    return changed;
 }
 
 int SacnUniverse::LiveSources() const {
