@@ -65,6 +65,8 @@ class PortMerge {
     // Whether any input has driven the port yet: before that nothing is sent.
     bool Started() const { return started_; }
     int RouteCount() const { return count_; }
+    Merge MergeRule() const { return merge_; }
+    bool Hold() const { return hold_; }
     const PortRoute& Route(int i) const { return routes_[i]; }
 
   private:

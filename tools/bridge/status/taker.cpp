@@ -90,8 +90,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
         port.label = ShortSourceText(first) +
                      (merge.RouteCount() > 1 ? " +" + std::to_string(merge.RouteCount() - 1) : "");
         port.datagramsForwarded = bridge.Output().Datagrams(p);
-        port.ltp = map.Rules(p).merge == Merge::kLtp;
-        port.hold = map.Rules(p).hold < 0 ? port.hold : map.Rules(p).hold == 1;
+        port.ltp = merge.MergeRule() == Merge::kLtp;
+        port.hold = merge.Hold();
         std::copy(merge.Levels(), merge.Levels() + kChannelsPerPort, port.levels.begin());
         std::copy(merge.Winners(), merge.Winners() + kChannelsPerPort, port.winners.begin());
         std::vector<int> seen;
