@@ -76,9 +76,10 @@ class PortMerge {
     bool hold_ = true;
     std::uint8_t levels_[kChannelsPerPort] = {};
     std::int8_t winners_[kChannelsPerPort] = {};
-    bool held_[kChannelsPerPort] = {};
+    std::uint8_t held_[kChannelsPerPort] = {};  // 1: kept at its level after a loss
     bool started_ = false;
     bool changed_ = false;
+    bool allWon_ = false;  // every channel won by route 0, none held
 };
 
 }  // namespace lxd::bridge
