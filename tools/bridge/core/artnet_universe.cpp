@@ -56,16 +56,7 @@ void ArtnetUniverse::Remerge(bool afterLoss) {
                                                 kArtnetDefaultPriority};
         }
     }
-    changed_ = true;
-    lost_ = lost_ || afterLoss;
-}
-
-bool ArtnetUniverse::TakeChange(bool& afterLoss) {
-    const bool changed = changed_;
-    afterLoss = lost_;
-    changed_ = false;
-    lost_ = false;
-    return changed;
+    change_.Mark(afterLoss);
 }
 
 int ArtnetUniverse::LiveSources() const {

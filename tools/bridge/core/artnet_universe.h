@@ -45,7 +45,7 @@ class ArtnetUniverse {
     const InputLevels& Levels() const { return levels_; }
     // True once after the sources or their levels changed; `afterLoss` is set
     // when sources left.
-    bool TakeChange(bool& afterLoss);
+    bool TakeChange(bool& afterLoss) { return change_.Take(afterLoss); }
     // Each source stamps every level that changes with the next value of
     // `clock` (for ports that merge latest-takes-precedence).
     void StampChanges(std::uint32_t* clock) { clock_ = clock; }
@@ -58,8 +58,7 @@ class ArtnetUniverse {
 
     ArtnetSource sources_[kArtnetMaxSources];
     InputLevels levels_;
-    bool changed_ = false;
-    bool lost_ = false;
+    InputChange change_;
     std::uint32_t* clock_ = nullptr;
     std::uint32_t seen_ = 0;
 };

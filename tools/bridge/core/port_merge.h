@@ -32,6 +32,27 @@ struct InputLevels {
 void TakeLevels(const std::uint8_t* data, int count, std::uint8_t* levels, std::uint32_t* changes,
                 std::uint32_t* clock);
 
+// An input's change since the ports last merged it: set by the input, taken
+// by the bridge.
+class InputChange {
+  public:
+    void Mark(bool afterLoss) {
+        changed_ = true;
+        lost_ = lost_ || afterLoss;
+    }
+    // True once after a change; `afterLoss` set when sources left.
+    bool Take(bool& afterLoss) {
+        const bool changed = changed_;
+        afterLoss = lost_;
+        changed_ = lost_ = false;
+        return changed;
+    }
+
+  private:
+    bool changed_ = false;
+    bool lost_ = false;
+};
+
 // A route as a port's merge reads it: channels [from, from + count) of
 // `input` onto [to, to + count) of the port (0-based).
 struct PortRoute {

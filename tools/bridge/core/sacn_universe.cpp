@@ -240,16 +240,7 @@ void SacnUniverse::Remerge(bool afterLoss) {
                                                 s.changes, s.priority};
         }
     }
-    changed_ = true;
-    lost_ = lost_ || afterLoss;
-}
-
-bool SacnUniverse::TakeChange(bool& afterLoss) {
-    const bool changed = changed_;
-    afterLoss = lost_;
-    changed_ = false;
-    lost_ = false;
-    return changed;
+    change_.Mark(afterLoss);
 }
 
 int SacnUniverse::LiveSources() const {

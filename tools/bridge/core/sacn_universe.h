@@ -83,7 +83,7 @@ class SacnUniverse {
     const InputLevels& Levels() const { return levels_; }
     // True once after those sources or their levels changed; `afterLoss`
     // is set when sources left.
-    bool TakeChange(bool& afterLoss);
+    bool TakeChange(bool& afterLoss) { return change_.Take(afterLoss); }
     // From now on each source stamps every level that changes with the next
     // value of `clock` (for ports that merge latest-takes-precedence).
     void StampChanges(std::uint32_t* clock) { clock_ = clock; }
@@ -118,8 +118,7 @@ class SacnUniverse {
     SacnSource sources_[kSacnMaxSources];
     Ending ended_[kSacnMaxSources] = {};
     InputLevels levels_;
-    bool changed_ = false;
-    bool lost_ = false;  // sources left since the last TakeChange
+    InputChange change_;
     std::uint32_t* clock_ = nullptr;
     std::uint32_t seen_ = 0;
     bool listening_ = false;
