@@ -5,8 +5,15 @@
 // the bridge's path fail the run. Then input-to-driver latency: consoles
 // send 36 universes at 44 Hz (one console, or two merged) to the bridge
 // running its own event loop on a thread, and to a bare relay, in turn; a
+// receiver stands for the driver. And the same latency while a flood of
+// ArtPoll (10,000 a second from eight pollers) reaches a bridge that maps
+// Art-Net too, against that bridge without the flood. The program runs in a
+// network namespace of its own where it can (root), and the bridge is
+// restricted to lo.
 // receiver stands for the driver. The program runs in a network namespace
-// of its own where it can (root), and the bridge is restricted to lo.
+// of its own where it can (root), and the bridge is restricted to lo. Last,
+// whole looks (bridge_sync.h): synchronisation bursts, torn reads at a host
+// reading the real driver, and the synchronisation's delays.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -29,6 +36,7 @@
 #include <vector>
 
 #include "bench/alloc_counter.h"
+#include "bench/bridge_sync.h"
 #include "bench/min_statistic.h"
 #include "bench/thread_clock.h"
 #include "intake/datagram.h"
@@ -37,6 +45,10 @@
 #include "tests/support/bridge_packets.h"
 #include "tests/support/netns.h"
 #include "tools/bridge/net/network.h"
+#include "tools/bridge/status/json.h"
+#include "tools/bridge/status/taker.h"
+#include "tools/bridge/web/server.h"
+#include "tools/bridge/web/status_cache.h"
 
 namespace {
 
@@ -290,6 +302,8 @@ std::uint64_t PathAllocations() {
 // levels that arrive and looks up when that frame left.
 constexpr int kFrames = 1024;      // frame numbers kept (a run sends fewer)
 constexpr double kFrameRate = 44;  // frames a second per console
+// A page reader's pause between two answers of /status.json.
+constexpr std::chrono::milliseconds kReadPause{100};
 
 using lxd::host::Clock;
 
@@ -299,17 +313,124 @@ struct LatencyRun {
     bool bridge;    // or the bare relay
     double warmUp;  // seconds sent before measuring (the bridge's sampling and wait)
     double seconds;
+    int readers = 0;        // status pages open on the bridge meanwhile
+    bool uncached = false;  // /status.json written for each request, on the event loop
+    int polls = 0;          // ArtPoll a second sent to the bridge meanwhile
+    int rig = 0;            // 1: the bridge that maps Art-Net too
 };
+
+// The status page on the bridge's event loop, wired as the program's runner
+// wires it: a snapshot every 500 ms into the page's cache (which writes the
+// JSON on a thread of its own), the WebSockets' levels from a snapshot taken
+// at most every 40 ms. `uncached` writes the JSON for each request instead.
+struct PageOnTheLoop : lxd::bridge::WebSource {
+    PageOnTheLoop(asio::io_context& io, lxd::bridge::Bridge& bridge, lxd::bridge::Network& network)
+        : bridge(bridge), network(network), server(io, *this), timer(io) {}
+
+    lxd::bridge::Snapshot Take(lxd::bridge::SnapshotTaker& taker) {
+        return taker.Take(bridge, network.Status(), {}, lxd::host::NowMillis());
+    }
+    // Every 500 ms while `on`: the page's work stays out of the other runs.
+    void Update() {
+        latest = Take(status);
+        cache.Post(latest);
+        timer.expires_after(std::chrono::milliseconds(500));
+        timer.async_wait([this](asio::error_code ec) {
+            if (!ec && on) {
+                Update();
+            }
+        });
+    }
+    std::shared_ptr<const std::string> StatusJson() override {
+        return uncached ? std::make_shared<const std::string>(lxd::bridge::StatusJson(latest))
+                        : cache.Json();
+    }
+    lxd::bridge::WebReply Health() override { return cache.Health(); }
+    bool Levels(int port, std::uint8_t* out) override {
+        const auto now = lxd::host::NowMillis();
+        if (now - levelsAt >= lxd::host::Millis(lxd::bridge::kWebPushMillis / 2)) {
+            levels = Take(levelTaker);
+            levelsAt = now;
+        }
+        for (const lxd::bridge::PortStatus& p : levels.ports) {
+            if (p.port == port) {
+                std::copy(p.levels.begin(), p.levels.end(), out);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    lxd::bridge::Bridge& bridge;
+    lxd::bridge::Network& network;
+    lxd::bridge::SnapshotTaker status, levelTaker;
+    lxd::bridge::Snapshot latest, levels;
+    lxd::host::Millis levelsAt{-1000};
+    lxd::bridge::StatusCache cache;
+    lxd::bridge::WebServer server;
+    asio::steady_timer timer;
+    std::atomic<bool> uncached{false};
+    std::atomic<bool> on{false};
+};
+
+// One reader of the status page, as a browser with it open: a WebSocket that
+// gets port 0's levels, and /status.json asked for again and again, each
+// answer read to its end first. Counts the answers.
+void ReadPage(std::uint16_t port, const std::atomic<bool>& stop,
+              std::atomic<std::uint64_t>& answers) {
+    sockaddr_in page{};
+    page.sin_family = AF_INET;
+    page.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    page.sin_port = htons(port);
+    auto open = [&page] {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        connect(fd, reinterpret_cast<const sockaddr*>(&page), sizeof page);
+        return fd;
+    };
+    const int levels = open();
+    const std::string hello =
+        "GET /levels HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+        "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+        "Sec-WebSocket-Version: 13\r\n\r\n" +
+        std::string(
+            "\x81\x81\0\0\0\0"
+            "0",
+            7);  // port 0, masked with zeros
+    send(levels, hello.data(), hello.size(), MSG_NOSIGNAL);
+    fcntl(levels, F_SETFL, O_NONBLOCK);
+    const std::string request = "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    char buffer[16384];
+    while (!stop) {
+        while (recv(levels, buffer, sizeof buffer, 0) > 0) {
+        }
+        const int fd = open();
+        std::size_t got = 0;
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+            for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+                got += static_cast<std::size_t>(n);
+            }
+        }
+        close(fd);
+        answers += got > 1000 ? 1 : 0;
+        std::this_thread::sleep_for(kReadPause);
+    }
+    close(levels);
+}
 
 struct LatencyResult {
     double p50 = 0, p99 = 0;  // microseconds
     double cpuPerPacket = 0;  // nanoseconds of the forwarding thread per packet sent to it
     std::uint64_t samples = 0, packets = 0, allocations = 0;
+    std::uint64_t answers = 0;             // /status.json answers read while measuring
+    std::uint64_t polls = 0, replies = 0;  // ArtPoll sent, ArtPollReply received
 };
 
 class LatencyRig {
   public:
-    LatencyRig() {
+    // A bridge of `universes` sACN universes from 1 on ports 0.., and with
+    // `artnet` (a --artnet list) Art-Net on the ports after them.
+    explicit LatencyRig(int universes = kUniverses, const char* artnet = nullptr)
+        : universes_(universes), artnet_(artnet) {
         sender_ = socket(AF_INET, SOCK_DGRAM, 0);
         driver_ = LoopbackSocket(driverAddress_);
         const int blocking = fcntl(driver_, F_GETFL) & ~O_NONBLOCK;
@@ -340,7 +461,9 @@ class LatencyRig {
         settings.interfaces = {"lo"};
         settings.toPort = ntohs(driverAddress_.sin_port);
         settings.sacnPort = 0;
-        if (!mapping.Add(lxd::bridge::Protocol::kSacn, "1-36", error) ||
+        settings.artnetPort = 0;
+        if (!mapping.Add(lxd::bridge::Protocol::kSacn, "1-" + std::to_string(universes_), error) ||
+            (artnet_ != nullptr && !mapping.Add(lxd::bridge::Protocol::kArtnet, artnet_, error)) ||
             !network_.Open(settings, mapping, error)) {
             std::fprintf(stderr, "set-up failed: %s\n", error.c_str());
             return false;
@@ -354,9 +477,16 @@ class LatencyRig {
         bridgeAddress_.sin_family = AF_INET;
         bridgeAddress_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bridgeAddress_.sin_port = htons(network_.SacnPort());
+        artnetAddress_ = bridgeAddress_;
+        artnetAddress_.sin_port = htons(network_.ArtnetPort());
         bridge_->Listen(lxd::host::NowMillis());
         network_.Start(*bridge_);
         Tick();
+        page_ = std::make_unique<PageOnTheLoop>(io_, *bridge_, network_);
+        if (!page_->server.Listen("127.0.0.1:0", error)) {
+            std::fprintf(stderr, "set-up failed: %s\n", error.c_str());
+            return false;
+        }
         bridgeThread_ = std::thread([this] { io_.run(); });
         return true;
     }
@@ -366,6 +496,7 @@ class LatencyRig {
         if (bridgeThread_.joinable()) {
             bridgeThread_.join();
         }
+        page_.reset();
         close(sender_);
         close(driver_);
         close(relay_);
@@ -377,10 +508,26 @@ class LatencyRig {
         latencies_.clear();
         std::fill(std::begin(lastFrame_), std::end(lastFrame_), -1);
         std::thread driver([this, &run] { Drive(run.bridge); });
+        std::thread flood;
+        std::atomic<std::uint64_t> polls{0}, replies{0};
+        if (run.polls > 0) {
+            flood = std::thread([&] { Flood(run.polls, polls, replies); });
+        }
         std::thread relay;
         if (!run.bridge) {
             relay = std::thread([this] { Relay(); });
             relayThread_ = relay.native_handle();
+        }
+        std::vector<std::thread> readers;
+        std::atomic<std::uint64_t> answers{0};
+        if (page_ != nullptr && run.readers > 0) {
+            page_->uncached = run.uncached;
+            page_->on = true;
+            asio::post(io_, [this] { page_->Update(); });
+        }
+        for (int r = 0; r < run.readers && page_ != nullptr; ++r) {
+            readers.emplace_back(ReadPage, page_->server.Port(), std::cref(stop_),
+                                 std::ref(answers));
         }
         const sockaddr_in& to = run.bridge ? bridgeAddress_ : relayAddress_;
         const auto start = Clock::now();
@@ -393,10 +540,11 @@ class LatencyRig {
             if (f == warmFrames) {
                 Mark(run.bridge, true);
                 packetsMeasured_ = 0;
+                result.answers = answers;
             }
-            packetsMeasured_ += f >= warmFrames ? kUniverses * run.consoles : 0;
+            packetsMeasured_ += f >= warmFrames ? universes_ * run.consoles : 0;
             std::this_thread::sleep_until(start + period * f);
-            for (int u = 0; u < kUniverses; ++u) {
+            for (int u = 0; u < universes_; ++u) {
                 for (int c = 0; c < run.consoles; ++c) {
                     Bytes& packet = packets_[c][u];
                     packet[111] = static_cast<std::uint8_t>(f);
@@ -411,8 +559,20 @@ class LatencyRig {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         Mark(run.bridge, false);
+        result.answers = answers - result.answers;
         stop_ = true;
         driver.join();
+        for (std::thread& reader : readers) {
+            reader.join();
+        }
+        if (page_ != nullptr) {
+            page_->on = false;
+        }
+        if (flood.joinable()) {
+            flood.join();
+        }
+        result.polls = polls;
+        result.replies = replies;
         if (relay.joinable()) {
             relay.join();
         }
@@ -449,6 +609,42 @@ class LatencyRig {
             measuring_ = false;
             cpuMeasured_ += seconds;
             allocations_ = lxd::bench::Allocations() - allocations_;
+        }
+    }
+
+    // `rate` ArtPoll a second, a burst every 10 ms, from eight pollers on
+    // loopback (127.0.0.2 to 127.0.0.9, UDP 6454, where the replies arrive),
+    // in turn, until the run stops; counts those sent and the replies while
+    // the stretch is measured.
+    void Flood(int rate, std::atomic<std::uint64_t>& sent, std::atomic<std::uint64_t>& replies) {
+        int pollers[8];
+        for (int i = 0; i < 8; ++i) {
+            pollers[i] = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_port = htons(lxd::bridge::kArtnetPort);
+            from.sin_addr.s_addr = htonl(0x7F000002 + static_cast<std::uint32_t>(i));
+            bind(pollers[i], reinterpret_cast<const sockaddr*>(&from), sizeof from);
+            fcntl(pollers[i], F_SETFL, O_NONBLOCK);
+        }
+        const Bytes poll = lxd::test::ArtPollFields{}.Build();
+        const auto start = Clock::now();
+        std::uint8_t reply[1500];
+        for (int burst = 0; !stop_; ++burst) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(10) * burst);
+            for (int i = 0; i < rate / 100; ++i) {
+                sendto(pollers[i % 8], poll.data(), poll.size(), 0,
+                       reinterpret_cast<const sockaddr*>(&artnetAddress_), sizeof artnetAddress_);
+                sent += measuring_ ? 1 : 0;
+            }
+            for (const int fd : pollers) {
+                while (recv(fd, reply, sizeof reply, 0) > 0) {
+                    replies += measuring_ ? 1 : 0;
+                }
+            }
+        }
+        for (const int fd : pollers) {
+            close(fd);
         }
     }
 
@@ -490,7 +686,7 @@ class LatencyRig {
             if (bridge) {
                 lxd::ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store_,
                                    {nullptr, nullptr, nullptr});
-                for (int p = 0; p < kUniverses; ++p) {
+                for (int p = 0; p < universes_; ++p) {
                     Arrived(p, static_cast<int>(lxd::ReadBig16(&store_[p * lxd::kChannelsPerPort])),
                             now);
                 }
@@ -502,7 +698,7 @@ class LatencyRig {
     }
 
     void Arrived(int port, int frame, Clock::time_point now) {
-        if (port < 0 || port >= kUniverses || frame == lastFrame_[port]) {
+        if (port < 0 || port >= universes_ || frame == lastFrame_[port]) {
             return;
         }
         lastFrame_[port] = frame;
@@ -513,13 +709,16 @@ class LatencyRig {
         }
     }
 
+    int universes_;
+    const char* artnet_;
     asio::io_context io_;
     lxd::bridge::Network network_{io_};
     std::unique_ptr<lxd::bridge::Bridge> bridge_;
+    std::unique_ptr<PageOnTheLoop> page_;
     asio::steady_timer tick_{io_};
     std::thread bridgeThread_;
     int sender_ = -1, driver_ = -1, relay_ = -1;
-    sockaddr_in driverAddress_{}, relayAddress_{}, bridgeAddress_{};
+    sockaddr_in driverAddress_{}, relayAddress_{}, bridgeAddress_{}, artnetAddress_{};
     Bytes packets_[2][kUniverses];
     Clock::time_point sentAt_[kFrames][kUniverses];
     std::uint8_t store_[lxd::kStoreSize] = {};
@@ -534,8 +733,11 @@ class LatencyRig {
 // Runs the latency table; writes it as JSON to `path` (when given) for
 // bench/run.sh. Returns false when a run measured nothing.
 bool MeasureLatency(const char* path) {
-    LatencyRig rig;
-    if (!rig.OpenBridge()) {
+    // The second bridge maps 32 sACN universes (1,408 packets/s) and four
+    // Art-Net port-addresses, which it announces to pollers.
+    std::unique_ptr<LatencyRig> rigs[] = {std::make_unique<LatencyRig>(),
+                                          std::make_unique<LatencyRig>(32, "0:0:0-3@32")};
+    if (!rigs[0]->OpenBridge() || !rigs[1]->OpenBridge()) {
         return false;
     }
     // The sources' first packets after a pause wait out the sampling or the
@@ -545,6 +747,10 @@ bool MeasureLatency(const char* path) {
         {"bare/1584", 1, false, 0.5, 3},
         {"bridge/3168", 2, true, 2.0, 3},
         {"bare/3168", 2, false, 0.5, 3},
+        {"page8/1584", 1, true, 2.0, 3, 8},
+        {"page8_uncached/1584", 1, true, 2.0, 3, 8, true},
+        {"artpoll/quiet", 1, true, 2.0, 3, 0, false, 0, 1},
+        {"artpoll/flood", 1, true, 2.0, 3, 0, false, 10000, 1},
     };
     // The fastest of kRounds, taken in turn, as for the other figures: on a
     // shared machine the slower rounds measure the other programs.
@@ -554,13 +760,19 @@ bool MeasureLatency(const char* path) {
     for (int round = 0; round < kRounds; ++round) {
         for (std::size_t i = 0; i < std::size(runs); ++i) {
             const LatencyRun& run = runs[i];
-            const LatencyResult r = rig.Run(run);
+            const LatencyResult r = rigs[run.rig]->Run(run);
             std::printf(
-                "  %-12s p50 %7.1f  p99 %7.1f  cpu %7.0f  (%llu frames timed, %llu packets, "
-                "%llu allocations)\n",
+                "  %-19s p50 %7.1f  p99 %7.1f  cpu %7.0f  (%llu frames timed, %llu packets, "
+                "%llu allocations, %llu pages read)\n",
                 run.name, r.p50, r.p99, r.cpuPerPacket, static_cast<unsigned long long>(r.samples),
                 static_cast<unsigned long long>(r.packets),
-                static_cast<unsigned long long>(r.allocations));
+                static_cast<unsigned long long>(r.allocations),
+                static_cast<unsigned long long>(r.answers));
+            if (run.polls > 0) {
+                std::printf("  %-19s %llu polls sent, %llu replies\n", "",
+                            static_cast<unsigned long long>(r.polls),
+                            static_cast<unsigned long long>(r.replies));
+            }
             LatencyResult& b = best[i];
             if (round == 0) {
                 b = r;
@@ -570,21 +782,29 @@ bool MeasureLatency(const char* path) {
             b.cpuPerPacket = std::min(b.cpuPerPacket, r.cpuPerPacket);
             b.samples = std::min(b.samples, r.samples);
             b.allocations = std::max(b.allocations, r.allocations);
+            b.answers = std::min(b.answers, r.answers);
+            b.polls = std::min(b.polls, r.polls);
+            b.replies = std::max(b.replies, r.replies);
         }
     }
     std::string json = "{";
     bool ok = true;
     for (std::size_t i = 0; i < std::size(runs); ++i) {
         const LatencyResult& r = best[i];
-        char entry[200];
+        char entry[320];
         std::snprintf(entry, sizeof entry,
                       "%s\"%s\": {\"p50\": %.1f, \"p99\": %.1f, \"cpu\": %.0f, "
-                      "\"allocations\": %llu}",
+                      "\"allocations\": %llu, \"answers\": %llu, \"polls\": %llu, "
+                      "\"replies\": %llu, \"seconds\": %.1f}",
                       json.size() > 1 ? ", " : "", runs[i].name, r.p50, r.p99, r.cpuPerPacket,
-                      static_cast<unsigned long long>(r.allocations));
+                      static_cast<unsigned long long>(r.allocations),
+                      static_cast<unsigned long long>(r.answers),
+                      static_cast<unsigned long long>(r.polls),
+                      static_cast<unsigned long long>(r.replies), runs[i].seconds);
         json += entry;
-        ok = ok && r.samples > 0;
-        if (runs[i].bridge) {
+        ok = ok && r.samples > 0 && (runs[i].readers == 0 || r.answers > 0);
+        // The page's own allocations are not the forwarding path's.
+        if (runs[i].bridge && runs[i].readers == 0) {
             lxd::bench::AddHotPathAllocations(r.allocations);
         }
     }
@@ -597,12 +817,13 @@ bool MeasureLatency(const char* path) {
 
 // Root: a network namespace of the bench's own with lo up, so that nothing it
 // does reaches a real interface. Otherwise the bridge is restricted to lo.
-void EnterOwnNetwork() {
+bool EnterOwnNetwork() {
     if (lxd::test::EnterPrivateNetwork()) {
         std::printf("running in a network namespace of its own\n");
-    } else {
-        std::printf("not root: running on the host's loopback, the bridge restricted to lo\n");
+        return true;
     }
+    std::printf("not root: running on the host's loopback, the bridge restricted to lo\n");
+    return false;
 }
 
 }  // namespace
@@ -611,12 +832,15 @@ int main(int argc, char** argv) {
     using lxd::bench::WithMin;
     benchmark::Initialize(&argc, argv);
     const char* latencyOut = nullptr;
+    const char* syncOut = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--latency_out=", 14) == 0) {
             latencyOut = argv[i] + 14;
+        } else if (std::strncmp(argv[i], "--sync_out=", 11) == 0) {
+            syncOut = argv[i] + 11;
         }
     }
-    EnterOwnNetwork();
+    const bool own = EnterOwnNetwork();
     if (!SetUp()) {
         return 1;
     }
@@ -636,6 +860,10 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     if (!MeasureLatency(latencyOut)) {
         std::fprintf(stderr, "FAIL: the latency runs measured nothing\n");
+        return 1;
+    }
+    if (!lxd::bench::MeasureSync(own, syncOut)) {
+        std::fprintf(stderr, "FAIL: a synchronisation measurement did not run\n");
         return 1;
     }
     if (lxd::bench::HotPathAllocations() != 0) {

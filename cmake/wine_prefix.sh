@@ -8,7 +8,7 @@ set -eu
 wine=$1
 export WINEPREFIX="$2" WINEDEBUG=-all
 unset DISPLAY
-ready=$WINEPREFIX/.lxdravik-ready
+ready=$WINEPREFIX/.lxdravik-ready-2
 
 case $3 in
   prepare)
@@ -17,6 +17,10 @@ case $3 in
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed for $WINEPREFIX" >&2; exit 1; }
+    # The bridge's tests run with the heap's free checking on: freed memory is
+    # filled, so that a use after free fails them (as ASan does on Linux).
+    "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Image File Execution Options\bridge_tests.exe' \
+      /v GlobalFlag /t REG_DWORD /d 0x20 /f >/dev/null 2>&1 || { echo "reg add failed for $WINEPREFIX" >&2; exit 1; }
     wineserver -w
     touch "$ready"
     echo "Wine prefix ready: $WINEPREFIX"

@@ -78,6 +78,13 @@ class BridgeRig {
     bridge::Millis now_{0};
 };
 
+// Two bits of an input as the synchronisation mode: auto, all, off, auto.
+inline bridge::SyncMode SyncModeOf(std::uint32_t bits) {
+    const bridge::SyncMode modes[] = {bridge::SyncMode::kAuto, bridge::SyncMode::kAll,
+                                      bridge::SyncMode::kOff, bridge::SyncMode::kAuto};
+    return modes[bits & 3];
+}
+
 // An exact-size copy of the datagram, so that AddressSanitizer sees any read
 // past its end.
 inline std::unique_ptr<std::uint8_t[]> ExactCopy(const std::uint8_t* data, std::size_t size) {

@@ -192,7 +192,12 @@ void SacnSeeds() {
     seed("terminated", 1, [](SacnFields& f) { f.options = 0x40, f.sequence = 2; });
     seed("old-sequence", 1, [](SacnFields& f) { f.sequence = 250; });
     seed("text-start-code", 1, [](SacnFields& f) { f.startCode = 0x17; });
-    seed("synchronisation", 1, [](SacnFields& f) { f.rootVector = 8, f.slots.clear(); });
+    seed("data-layout-extended", 1, [](SacnFields& f) { f.rootVector = 8, f.slots.clear(); });
+    seed("names-sync-100", 1, [](SacnFields& f) { f.syncAddress = 100, f.sequence = 4; });
+    BridgeSeed(t, "sync-100", 1, 0, lxd::test::SacnSync(100));
+    BridgeSeed(t, "sync-100-all", 1, 1, lxd::test::SacnSync(100, 1));
+    BridgeSeed(t, "discovery-page", 1, 0, lxd::test::SacnDiscoveryPage({1, 2}, 0, 1));
+    BridgeSeed(t, "discovery-second-page", 0, 0, lxd::test::SacnDiscoveryPage({3, 63999}, 1, 1));
     seed("unmapped", 1, [](SacnFields& f) { f.universe = 63999; });
     seed("after-timeout", 130, [](SacnFields& f) { f.sequence = 3; });
     seed("truncated", 0, [](SacnFields& f) { f.keep = 200; });
@@ -213,6 +218,9 @@ void ArtnetSeeds() {
     BridgeSeed(t, "dmx-short", 1, 0, dmx(3, 2, 4));
     BridgeSeed(t, "dmx-unmapped", 1, 0, dmx(0x7FFF, 16, 5));
     BridgeSeed(t, "dmx-after-timeout", 110, 3, dmx(1, 512, 6));
+    BridgeSeed(t, "sync", 1, 0, lxd::test::ArtSync());
+    BridgeSeed(t, "dmx-after-sync", 1, 0, dmx(0, 512, 8));
+    BridgeSeed(t, "sync-all", 0x41, 0, lxd::test::ArtSync());
     BridgeSeed(t, "poll", 0, 0, lxd::test::ArtPollFields{}.Build());
     BridgeSeed(t, "poll-targeted", 0, 0, lxd::test::ArtPollFields{14, 0x20, true, 2, 1}.Build());
     Bytes old = dmx(0, 8, 7);

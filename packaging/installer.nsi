@@ -13,7 +13,10 @@
 ; that starts with the system: its configuration goes to CONFIG_DIR (from the
 ; default STAGE\tools\bridge.toml, only where none is there; the uninstaller
 ; leaves it), Windows Firewall lets it receive sACN and Art-Net, and the Start
-; menu gets a link to its status page.
+; menu gets a link to its status page. The service runs as its own virtual
+; account, NT SERVICE\lxdravik-bridge, which may change nothing but
+; CONFIG_DIR (its log is written there), and is started again after any
+; failure, also one it reports itself.
 ; Silent: setup.exe /S [/D=FOLDER]; uninstall-lxdravik.exe /S
 
 Unicode true
@@ -28,6 +31,7 @@ SetCompressor /SOLID lzma
 ; The driver reads its bitmaps from this fixed folder, wherever it is installed.
 !define BITMAP_DIR "C:\Program Files\Dravik Lighting\Vistane"
 !define SERVICE "lxdravik-bridge"
+!define ACCOUNT "NT SERVICE\${SERVICE}"
 !define CONFIG_DIR "$APPDATA\Dravik Lighting\lxdravik"
 !define STATUS_URL "http://127.0.0.1:8250/"
 !define STATUS_LINK "$SMPROGRAMS\lxdravik bridge status.url"
@@ -165,16 +169,34 @@ Section "lxdravik"
     File "${STAGE}\tools\bridge.toml"
   ${EndIf}
   SetOutPath "$INSTDIR\tools"
-  nsExec::ExecToLog 'sc create ${SERVICE} binPath= "\"$INSTDIR\tools\lxdravik-bridge.exe\" --config \"${CONFIG_DIR}\bridge.toml\"" start= auto DisplayName= "lxdravik bridge"'
+  nsExec::ExecToLog 'sc create ${SERVICE} binPath= "\"$INSTDIR\tools\lxdravik-bridge.exe\" --config \"${CONFIG_DIR}\bridge.toml\"" start= auto DisplayName= "lxdravik bridge" obj= "${ACCOUNT}"'
   Pop $1
   ${If} $1 != 0
     DetailPrint "The service ${SERVICE} could not be registered (sc: $1)."
   ${EndIf}
+  nsExec::ExecToLog 'sc sidtype ${SERVICE} unrestricted'
+  Pop $1
+  ; The configuration folder: the service changes it (its log), administrators
+  ; and the system own it, users read it. Nothing inherited from ProgramData,
+  ; where every user may create folders (one named bridge.log.old would keep
+  ; the log from turning over).
+  nsExec::ExecToLog 'icacls "${CONFIG_DIR}" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "${ACCOUNT}:(OI)(CI)M" *S-1-5-32-545:(OI)(CI)RX'
+  Pop $1
+  ${If} $1 != 0
+    DetailPrint "The rights on ${CONFIG_DIR} could not be set (icacls: $1)."
+  ${EndIf}
   nsExec::ExecToLog 'sc description ${SERVICE} "sACN and Art-Net into the lxdravik driver; configuration in ${CONFIG_DIR}\bridge.toml, status page ${STATUS_URL}"'
   Pop $1
-  ; Started again after a failure, as on Linux.
+  ; Started again after a failure, as on Linux: also when it stops with an
+  ; error of its own (failureflag), not only when it crashes.
   nsExec::ExecToLog 'sc failure ${SERVICE} reset= 86400 actions= restart/5000/restart/5000/restart/30000'
   Pop $1
+  nsExec::ExecToLog 'sc failureflag ${SERVICE} 1'
+  Pop $2
+  ${If} $1 != 0
+  ${OrIf} $2 != 0
+    DetailPrint "The service ${SERVICE} is not started again after failures (sc: $1, $2)."
+  ${EndIf}
   nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${SERVICE} sACN" dir=in action=allow protocol=UDP localport=5568 program="$INSTDIR\tools\lxdravik-bridge.exe"'
   Pop $1
   nsExec::ExecToLog 'netsh advfirewall firewall add rule name="${SERVICE} Art-Net" dir=in action=allow protocol=UDP localport=6454 program="$INSTDIR\tools\lxdravik-bridge.exe"'

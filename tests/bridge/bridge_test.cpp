@@ -1,14 +1,26 @@
 // The bridge without sockets: port mapping from the command line, block
 // packets as the driver applies them, the once-a-second refresh, on-loss,
-// counts, and the ArtPollReply packets a console sees.
+// counts, and the ArtPollReply packets a console sees. And its sockets on
+// loopback while the cards change under traffic.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 
 #include "intake/datagram.h"
 #include "protocol/block_writer.h"
 #include "protocol/layout.h"
 #include "tests/support/bridge_packets.h"
+#if defined(__linux__)
+#include "tests/support/netns.h"
+#endif
 #include "tools/bridge/console/view.h"
 #include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/network.h"
 #include "tools/bridge/status/display_text.h"
 #include "tools/bridge/status/taker.h"
 
@@ -81,6 +93,11 @@ TEST(BridgeMapping, ListsGoOntoConsecutivePortsOrAreRefused) {
 struct StoreSink : bridge::DatagramSink {
     std::vector<std::uint8_t> store = std::vector<std::uint8_t>(kStoreSize, 0);
     std::vector<Bytes> sent;
+    int bursts = 0;
+    int SendBurst(const bridge::Datagram* datagrams, int count) override {
+        ++bursts;
+        return DatagramSink::SendBurst(datagrams, count);
+    }
     bool Send(const std::uint8_t* data, std::size_t size) override {
         sent.emplace_back(data, data + size);
         ApplyDatagram(data, static_cast<std::uint32_t>(size), store.data(),
@@ -125,9 +142,10 @@ class BridgeForwarding : public ::testing::Test {
         ASSERT_TRUE(mapping_.Add(Protocol::kSacn, sacn, error)) << error;
         bridge_ = std::make_unique<bridge::Bridge>(mapping_, hold, sink_);
     }
-    void Send(std::uint16_t universe, const Bytes& slots, int at) {
+    void Send(std::uint16_t universe, const Bytes& slots, int at, std::uint8_t startCode = 0) {
         SacnFields f;
         f.universe = universe;
+        f.startCode = startCode;
         f.slots = slots;
         f.sequence = ++sequence_;
         const Bytes p = f.Build();
@@ -320,6 +338,7 @@ TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
         const Bytes p = f.Build();
         bridge_->OnSacn(p.data(), p.size(), Millis(0), {0x0A650000u + source, 3});
     }
+    Send(2, {}, 0, 0xDD);  // on universe 2 a source that sent no levels yet
     bridge::SnapshotTaker taker;
     bridge::NetworkStatus network;
     network.interfaces.push_back({"vl", "10.101.0.5", "", 3, {1, 2}, {}, ""});
@@ -327,6 +346,8 @@ TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
     Send(1, {9}, 500);  // a fifth source, CID 1s: the first one again
     const bridge::Snapshot shot = taker.Take(*bridge_, network, {}, Millis(1000));
     ASSERT_EQ(shot.ports.size(), 2u);
+    ASSERT_EQ(shot.ports[1].sources.size(), 1u);
+    EXPECT_EQ(shot.ports[1].sources[0].state, bridge::SourceState::kWaiting);
     const bridge::PortStatus& port = shot.ports[0];
     EXPECT_EQ(port.levels[0], 9);
     EXPECT_EQ(port.packetsPerSecond, 1.0);
@@ -348,18 +369,190 @@ TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
     }
 }
 
+// Answers pollers on 10.0.0.0/8 from 192.168.1.5 (as if polled there).
 struct ReplyRecorder : bridge::ReplySink {
     std::vector<Bytes> replies;
-    std::uint32_t OwnAddressFor(std::uint32_t) override { return 0xC0A80105; }  // 192.168.1.5
+    std::uint32_t OwnAddressFor(std::uint32_t poller) override {
+        return poller >> 24 == 10 ? 0xC0A80105 : 0;
+    }
     void MacFor(std::uint32_t address, std::uint8_t* mac) override {
         EXPECT_EQ(address, 0xC0A80105u);
         std::fill(mac, mac + 6, 0xA5);
     }
     void Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) override {
-        EXPECT_EQ(poller, 0x0A000001u);
+        EXPECT_EQ(poller >> 24, 10u);
         replies.emplace_back(data, data + size);
     }
 };
+
+// Synchronisation and discovery as steps in time, "AT EVENT=STATE" each:
+//   dU:V@S  sACN levels V for universe U from source A (CID 1) naming
+//           synchronisation universe S (none without @S); fU:V@S with the
+//           Force_Synchronization option set
+//   sS#Q    A's synchronisation packet for S, sequence Q; SS#Q the same from B
+//   aP:V<N  ArtDmx of levels V for port-address P from 10.0.0.N;  yN  ArtSync from it
+//   pC:P/L:U,U  discovery page P of L from CID C (named A, B, ...), universes U
+//   t       a tick
+// STATE: after the step and a Flush (one burst at most), the first level of
+// each mapped port at the driver, then " | " and each discovered source with
+// its universes.
+struct StepRun {
+    const char* name;
+    bridge::SyncMode mode;
+    const char* sacn;  // mapped from port 0, then the Art-Net port-addresses
+    const char* artnet;
+    const char* steps;
+    const char* end;  // port 0's synchronisation and its syncs that stopped, at the end
+};
+
+// Runs one table row.
+void RunSteps(const StepRun& run) {
+    SCOPED_TRACE(run.name);
+    bridge::Mapping mapping;
+    std::string error;
+    ASSERT_TRUE(!*run.sacn || mapping.Add(Protocol::kSacn, run.sacn, error));
+    const std::string artnet =
+        run.artnet + std::string("@") + std::to_string(mapping.Count(Protocol::kSacn));
+    ASSERT_TRUE(!*run.artnet || mapping.Add(Protocol::kArtnet, artnet, error));
+    StoreSink sink;
+    bridge::Bridge b(mapping, true, sink);
+    b.SetSync(run.mode);
+    ReplyRecorder replies;
+    std::uint8_t sequence = 0;
+    const std::string steps = run.steps;
+    for (std::size_t at = 0, end; at < steps.size(); at = end + 1) {
+        end = std::min(steps.find(';', at), steps.size());
+        const std::string step = steps.substr(at, end - at);
+        const std::size_t equals = step.find('=');
+        SCOPED_TRACE(step);
+        int ms = 0, x = 0, y = 0, z = 0;
+        char kind = 0;
+        char list[200] = "";
+        ASSERT_EQ(std::sscanf(step.c_str(), "%d %c", &ms, &kind), 2);
+        const char* event = step.c_str() + step.find(kind) + 1;
+        const Millis now(ms);
+        const int bursts = sink.bursts;
+        if (kind == 'd' || kind == 'f') {
+            SacnFields f;
+            ASSERT_GE(std::sscanf(event, "%d:%d@%d", &x, &y, &z), 2);
+            f.universe = static_cast<std::uint16_t>(x);
+            f.slots = {static_cast<std::uint8_t>(y)};
+            f.syncAddress = static_cast<std::uint16_t>(z);
+            f.options = kind == 'f' ? 0x20 : 0;
+            f.sequence = ++sequence;
+            const Bytes p = f.Build();
+            b.OnSacn(p.data(), p.size(), now, {0x0A000001, 1});
+        } else if (kind == 's' || kind == 'S') {
+            ASSERT_EQ(std::sscanf(event, "%d#%d", &x, &y), 2);
+            const Bytes p = SacnSync(static_cast<std::uint16_t>(x), static_cast<std::uint8_t>(y),
+                                     kind == 's' ? 1 : 2);
+            b.OnSacn(p.data(), p.size(), now, {0x0A000001, 1});
+        } else if (kind == 'a' || kind == 'y') {
+            ArtDmxFields f;
+            ASSERT_GE(std::sscanf(event, kind == 'a' ? "%d:%d<%d" : "%d", &x, &y, &z), 1);
+            f.portAddress = static_cast<std::uint16_t>(x);
+            f.data = {static_cast<std::uint8_t>(y)};
+            const Bytes p = kind == 'a' ? f.Build() : ArtSync();
+            b.OnArtnet(p.data(), p.size(), 0x0A000000u + (kind == 'a' ? z : x), now, replies);
+        } else if (kind == 'p') {
+            ASSERT_GE(std::sscanf(event, "%d:%d/%d:%199[0-9,]", &x, &y, &z, list), 3);
+            std::vector<std::uint16_t> universes;
+            for (char* u = std::strtok(list, ","); u != nullptr; u = std::strtok(nullptr, ",")) {
+                universes.push_back(static_cast<std::uint16_t>(std::atoi(u)));
+            }
+            const Bytes p = SacnDiscoveryPage(universes, y, z, static_cast<std::uint8_t>(x),
+                                              std::string(1, static_cast<char>('A' + x - 1)));
+            b.OnSacn(p.data(), p.size(), now, {0x0A000000u + x, 1});
+        } else {
+            ASSERT_EQ(kind, 't');
+            b.Tick(now);
+        }
+        b.Flush(now);
+        EXPECT_LE(sink.bursts - bursts, 1);
+        std::string state;
+        for (int p = 0; p < kNumPorts; ++p) {
+            if (mapping.Mapped(p)) {
+                state += (state.empty() ? "" : " ") + std::to_string(sink.Port(p)[0]);
+            }
+        }
+        for (int i = 0; i < bridge::DiscoveredSources::kSources; ++i) {
+            const auto& d = b.Discovered().Slot(i);
+            state += !d.used ? ""
+                             : (state.find('|') == std::string::npos ? " | " : " ") +
+                                   std::string(d.name) + ":";
+            for (int u = 0; u < (d.used ? d.count : 0); ++u) {
+                state += (u ? "," : "") + std::to_string(d.universes[u]);
+            }
+        }
+        EXPECT_EQ(state, step.substr(equals + 1));
+    }
+    const bridge::PortSync sync = b.SyncOf(0);
+    EXPECT_EQ(std::string(bridge::SyncKindName(sync.kind)) + " " + std::to_string(sync.address) +
+                  (sync.locked ? " locked" : "") + " /" + std::to_string(b.Counts(0).syncFallbacks),
+              run.end);
+    std::uint16_t groups[4];
+    const int named = b.SyncGroups(groups, 4);
+    EXPECT_EQ(named, std::strstr(run.steps, "@100") && run.mode != bridge::SyncMode::kOff ? 1 : 0);
+    EXPECT_TRUE(named == 0 || groups[0] == 100);
+}
+
+TEST(BridgeSync, LevelsWaitForTheirSynchronisationAsTheStepsSay) {
+    using M = bridge::SyncMode;
+    const StepRun runs[] = {
+        // After the first sync, data that names it waits and goes with the next;
+        // data without a synchronisation address goes at once.
+        {"sACN sync", M::kAuto, "1-3", "",
+         "0 d1:10@100=10 0 0;5 s100#1=10 0 0;10 d1:11@100=10 0 0;11 d2:21@100=10 0 0;"
+         "12 d3:31=10 0 31;20 s100#2=11 21 31",
+         "sacn 100 /0"},
+        // A sync of another source or universe, or out of order, releases nothing.
+        {"other syncs", M::kAuto, "1", "",
+         "0 d1:10@100=10;1 s100#5=10;2 d1:11@100=10;3 S100#6=10;4 s101#6=10;5 s100#5=10;"
+         "6 s100#250=10;7 s100#6=11",
+         "sacn 100 /0"},
+        // Sync stops, Force_Synchronization set: as it comes after 2.5 s,
+        // synchronised again when it returns.
+        {"sync stops, may revert", M::kAuto, "1", "",
+         "0 f1:10@100=10;0 s100#1=10;100 f1:11@100=10;2499 t=10;2500 t=11;2600 f1:12@100=12;"
+         "2700 s100#2=12;2710 f1:13@100=12;2720 s100#3=13",
+         "sacn 100 /1"},
+        // Sync stops, Force_Synchronization clear: the synchronised look stays
+        // until it returns.
+        {"sync stops, locked", M::kAuto, "1", "",
+         "0 d1:10@100=10;0 s100#1=10;100 d1:11@100=10;2500 t=10;2600 d1:12@100=10;"
+         "5000 d1:13@100=10;5001 t=10;5100 s100#2=13",
+         "sacn 100 /1"},
+        {"sync = off", M::kOff, "1", "", "0 d1:10@100=10;1 s100#1=10;2 d1:11@100=11", "none 0 /0"},
+        // ArtSync: its source's ArtDmx waits for the next, on every port it
+        // feeds; another address's ArtSync is ignored.
+        {"ArtSync", M::kAuto, "", "0-1",
+         "0 a0:10<1=10 0;1 y1=10 0;2 a0:11<1=10 0;3 a1:21<1=10 0;4 y2=10 0;5 y1=11 21",
+         "artsync 0 /0"},
+        {"ArtSync stops for 4 s", M::kAuto, "", "0",
+         "0 a0:10<1=10;0 y1=10;100 a0:11<1=10;3999 t=10;4000 t=11;4100 a0:12<1=12", "none 0 /1"},
+        // Two Art-Net sources merging on a port ignore ArtSync; the second
+        // source's arrival releases what waited.
+        {"ArtSync, merging", M::kAuto, "", "0",
+         "0 a0:10<1=10;1 y1=10;2 a0:11<1=10;3 a0:5<2=11;4 a0:12<1=12;5 y1=12", "none 0 /0"},
+        // Art-Net and sACN without an address wait for the rig's sync, and flow
+        // again 2.5 s after it stops; universe 1 keeps its synchronised look.
+        {"sync = all", M::kAll, "1-2", "0",
+         "0 d1:10@100=10 0 0;1 s100#1=10 0 0;2 d1:11@100=10 0 0;3 d2:21=10 0 0;"
+         "4 a0:31<1=10 0 0;5 s100#2=11 21 31;1000 t=11 21 31;2000 d1:12@100=11 21 31;"
+         "2000 d2:22=11 21 31;2000 a0:32<1=11 21 31;2505 t=11 22 32;2600 a0:33<1=11 22 33",
+         "sacn 100 locked /1"},
+        // Discovery: pages in turn make a source's list, a new round replaces
+        // it, a source silent for 30 s is dropped.
+        {"discovery", M::kAuto, "1", "",
+         "0 p1:0/1:1,2=0 | A:1,2;1 p1:1/1:7=0 | A:1,2,7;2 p1:1/1:8=0 | A:1,2,7;"
+         "3 p2:1/1:9=0 | A:1,2,7;4 p2:0/0:=0 | A:1,2,7 B:;10000 p1:0/0:5=0 | A:5 B:;"
+         "30003 t=0 | A:5 B:;30004 t=0 | A:5",
+         "none 0 /0"},
+    };
+    for (const StepRun& run : runs) {
+        RunSteps(run);
+    }
+}
 
 TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
     bridge::Mapping mapping;
@@ -406,6 +599,87 @@ TEST(BridgeArtPoll, RepliesAnnounceEveryMappedPortAddressFourToAReply) {
     EXPECT_EQ(recorder.replies[0][173], 2);
     EXPECT_EQ(Bytes(recorder.replies[0].begin() + 190, recorder.replies[0].begin() + 192),
               (Bytes{3, 4}));
+
+    // A flood multiplies into little: three reply sets a second to a poller
+    // (two were sent), twenty to all, none to a poller on no network of ours.
+    recorder.replies.clear();
+    const std::pair<int, std::uint32_t> polls[] = {
+        {0, 0x0A000001}, {999, 0x0A000001}, {1000, 0x0A000001}, {1000, 0xC0A80101}};
+    for (const auto& [at, poller] : polls) {
+        b.OnArtnet(poll.data(), poll.size(), poller, Millis(at), recorder);
+    }
+    for (std::uint32_t n = 0; n < 30; ++n) {  // thirty pollers in one second
+        b.OnArtnet(poll.data(), poll.size(), 0x0A000100 + n, Millis(5000), recorder);
+    }
+    EXPECT_EQ(recorder.replies.size(), 3u * (1 + 1 + bridge::kPollRepliesPerSecond));
+    EXPECT_EQ(b.Artnet().pollsIgnored, 12u);
+}
+
+// The card a poll is answered from: the network of the card it came in by
+// holds the poller, or the poller is this machine.
+TEST(BridgeArtPoll, RepliesOnlyToPollersOnTheArrivalCardsNetwork) {
+    std::vector<bridge::Interface> cards(3);  // lo, va0 10.101.0.5/16, vw 192.168.77.5/24
+    cards[0].index = 1, cards[0].address = 0x7F000001, cards[0].netmask = 0xFF000000;
+    cards[1].index = 2, cards[1].address = 0x0A650005, cards[1].netmask = 0xFFFF0000;
+    cards[2].index = 3, cards[2].address = 0xC0A84D05, cards[2].netmask = 0xFFFFFF00;
+    // {arrival interface (0: not told), poller, the card answering (3: none)}
+    const std::uint32_t cases[][3] = {{2, 0x0A650001, 1}, {1, 0x7F000003, 0}, {2, 0xC0A84D01, 3},
+                                      {2, 0x0B000001, 3}, {1, 0x0A650005, 1}, {0, 0xC0A84D09, 2}};
+    for (const auto& [via, poller, card] : cases) {
+        const bridge::Interface* answering = bridge::ReplyCard(cards, via, poller);
+        EXPECT_EQ(answering == nullptr ? 3 : answering - cards.data(), card)
+            << via << " " << poller;
+    }
+}
+
+// A card whose address changes, or that goes, takes its receive sockets
+// with it while a completion for them may be queued already (Windows
+// completes waits through its completion port, after the socket closed):
+// that completion must find its receiver closed, not freed (under Wine the
+// heap fills freed memory, cmake/wine_prefix.sh, so such a use fails). The
+// test is the card list (127.0.0.1, then 127.0.0.2, then none, again and
+// again) and keeps the old sockets readable with multicast on loopback.
+TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
+#if defined(__linux__)
+    if (!EnterPrivateNetwork()) {
+        GTEST_SKIP() << "the bridge's sockets are opened only in a network namespace (root)";
+    }
+#endif
+    using asio::ip::udp;
+    int change = 0;
+    auto cards = [&change] {
+        bridge::Interface lo;
+        lo.address = 0x7F000001u + static_cast<std::uint32_t>(change % 3);
+        lo.loopback = true;
+        return std::vector<bridge::Interface>(change % 3 == 2 ? 0 : 1, lo);
+    };
+    asio::io_context io;
+    bridge::Mapping mapping;
+    std::string error;
+    ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1", error));
+    bridge::NetworkSettings settings;
+    settings.sacnPort = 0;
+    settings.toPort = 9;  // nobody there: the levels are read from the bridge
+    bridge::Network network(io, cards);
+    ASSERT_TRUE(network.Open(settings, mapping, error)) << error;
+    bridge::Bridge b(mapping, true, network);
+    network.Start(b);
+    udp::socket console(io, udp::v4());
+    console.set_option(asio::ip::multicast::outbound_interface(asio::ip::address_v4::loopback()));
+    const udp::endpoint group(asio::ip::make_address_v4("239.255.0.1"), network.SacnPort());
+    SacnFields f;
+    for (int i = 1; i <= 61; ++i) {  // the last one on the card it started with
+        f.sequence = f.slots[0] = static_cast<std::uint8_t>(i);
+        console.send_to(asio::buffer(f.Build()), group);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // its completion queued
+        change += i < 61 ? 1 : 0;
+        network.Rescan();
+        io.poll();
+    }
+    for (int wait = 0; wait < 200 && b.Port(0).Levels()[0] != 61; ++wait) {
+        io.run_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(b.Port(0).Levels()[0], 61) << "the levels arrive after the changes";
 }
 
 }  // namespace

@@ -49,7 +49,10 @@ std::string Describe(const bridge::Options& o) {
     return out + "to " + o.network.toHost + ":" + std::to_string(o.network.toPort) +
            (o.network.interfaces.empty() ? "" : " on " + Join(o.network.interfaces)) +
            (o.holdOnLoss ? " hold" : " zero") + (o.http.empty() ? "" : " http " + o.http) +
-           (o.name.empty() ? "" : " name " + o.name);
+           (o.name.empty() ? "" : " name " + o.name) +
+           (o.sync == bridge::SyncMode::kAuto
+                ? ""
+                : std::string(" sync ") + bridge::SyncModeName(o.sync));
 }
 
 struct ConfigCase {
@@ -78,6 +81,13 @@ TEST(BridgeConfig, FilesGiveTheirSettingsUnderTheCommandLineOrOneLineWhy) {
         {"sacn = [\"1-2\"]\ninterfaces = [\"10.0.0.1\"]\n",
          {"--bind", "127.0.0.1", "--interface", "lo", "--to", "127.0.0.3:9"},
          "0:S1 1:S2 to 127.0.0.3:9 on 127.0.0.1,lo hold"},
+        {"sacn = \"1\"\nsync = \"all\"\n", {}, "0:S1 to 127.0.0.1:2501 hold sync all"},
+        {"sacn = \"1\"\nsync = \"all\"\n",
+         {"--sync", "off"},
+         "0:S1 to 127.0.0.1:2501 hold sync off"},
+        {"sacn = \"1\"\nsync = \"often\"\n",
+         {},
+         "F:2: sync: expected auto, all or off, got 'often'"},
         {"sacn = [\"1-4\"]\nbogus = 3\n", {}, "F:2: bogus: unknown key"},
         {"sacn = [\"1-4\"]\nto = \n", {}, "F:2: "},
         {"sacn = \"1\"\nsacn = \"2\"\n", {}, "F:2: "},

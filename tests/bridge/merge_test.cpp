@@ -205,6 +205,18 @@ INSTANTIATE_TEST_SUITE_P(
                   Wait(3400, {7, 0, 0, 0})},
                  true,
                  0},
+        // Desk 1's levels stop while its per-address priorities go on: it is
+        // lost and stays lost, and the idle desk 2 takes over once heard.
+        Scenario{"PrioritiesAloneNeitherKeepNorReviveASource",
+                 {{0, 1, 0xDD, 150, 1, {150, 150}, V::kPriorities, kZero},
+                  {0, 1, 0, 150, 2, {150}, V::kLevels, {150, 0, 0, 0}},
+                  {0, 2, 0, 100, 1, {10}, V::kLevels, {150, 0, 0, 0}},
+                  {2000, 1, 0xDD, 150, 3, {150, 150}, V::kPriorities, {150, 0, 0, 0}},
+                  {2000, 2, 0, 100, 2, {10}, V::kLevels, {150, 0, 0, 0}},
+                  Wait(2500, {150, 0, 0, 0}),
+                  {2600, 1, 0xDD, 150, 4, {150, 150}, V::kPriorities, {150, 0, 0, 0}},
+                  {3000, 2, 0, 100, 3, {10}, V::kLevels, {10, 0, 0, 0}},
+                  {3025, 1, 0xDD, 150, 5, {150, 150}, V::kPriorities, {10, 0, 0, 0}}}},
         Scenario{"PerAddressPriorityAbove200CountsAs200",
                  {{0, 1, 0xDD, 0, 1, {255, 201}, V::kPriorities, kZero},
                   {0, 1, 0, 0, 2, {1, 1}, V::kLevels, {1, 1, 0, 0}},

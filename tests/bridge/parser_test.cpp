@@ -32,7 +32,11 @@ TEST(SacnParse, SaysWhatEachPacketIs) {
          P::kData},
         {"universe 63999", [](F& f) { f.universe = 63999; }, P::kData},
         {"priority 200", [](F& f) { f.priority = 200; }, P::kData},
-        {"synchronisation", [](F& f) { f.rootVector = 8; }, P::kNotData},
+        // Under the extended root vector, a data packet's framing vector is
+        // discovery's, and its DMP layer no universe list.
+        {"data layout, extended root", [](F& f) { f.rootVector = 8; }, P::kDiscoveryLayer},
+        {"extended, unknown framing", [](F& f) { f.rootVector = 8, f.framingVector = 9; },
+         P::kNotData},
         {"empty", [](F& f) { f.keep = 0; }, P::kTruncated},
         {"root header only", [](F& f) { f.keep = 38; }, P::kTruncated},
         {"last slot cut", [](F& f) { f.keep = 637; }, P::kTruncated},
@@ -107,6 +111,66 @@ TEST(SacnParse, ReadsTheFieldsOfAPacketSpelledOutByteByByte) {
     EXPECT_EQ(bridge::SacnMulticastGroup(63999), 0xEFFFF9FFu);
 }
 
+Bytes Cut(Bytes b, std::size_t size) {
+    b.resize(size);
+    return b;
+}
+
+// Synchronisation packets and discovery pages, each with one field set right
+// or wrong; one synchronisation packet spelled out from the layout table.
+TEST(SacnParse, ReadsSynchronisationAndDiscoveryPages) {
+    Bytes literal = {0x00, 0x10, 0x00, 0x00, 'A', 'S',  'C',  '-',  'E',  '1',  '.',
+                     '1',  '7',  0,    0,    0,   0x70, 0x21, 0x00, 0x00, 0x00, 0x08};  // root: 33
+    literal.insert(literal.end(), 16, 0xC1);                                            // CID
+    const Bytes framing = {0x70, 0x0B, 0x00, 0x00, 0x00, 0x01, 9, 0x01, 0x2C, 0, 0};    // 11; 300
+    literal.insert(literal.end(), framing.begin(), framing.end());
+    std::vector<std::uint16_t> many(513);
+    for (int i = 0; i < 513; ++i) {
+        many[i] = static_cast<std::uint16_t>(i * 100 + 1);
+    }
+    const std::pair<Bytes, P> cases[] = {
+        {literal, P::kSync},
+        {SacnSync(100), P::kSync},
+        {SacnSync(0), P::kSyncLayer},
+        {SacnSync(64000), P::kSyncLayer},
+        {SacnSync(100, 0, 1, 12), P::kSyncLayer},  // framing length
+        {Cut(literal, 48), P::kTruncated},
+        {SacnDiscoveryPage({1, 2}), P::kDiscovery},
+        {SacnDiscoveryPage({}), P::kDiscovery},
+        {SacnDiscoveryPage({7}, 2, 2), P::kDiscovery},
+        {SacnDiscoveryPage({7}, 2, 1), P::kDiscoveryLayer},  // after the last page
+        {SacnDiscoveryPage({7}, 0, 0, 1, "Desk", 3), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({7}, 0, 0, 1, "Desk", 7, 2), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({3, 2}), P::kDiscoveryLayer},  // out of order
+        {SacnDiscoveryPage({3, 3}), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({0, 3}), P::kDiscoveryLayer},
+        {SacnDiscoveryPage({3, 64000}), P::kDiscoveryLayer},
+        {SacnDiscoveryPage(std::vector<std::uint16_t>(many.begin(), many.end() - 1)),
+         P::kDiscovery},
+        {SacnDiscoveryPage(many), P::kDiscoveryLayer},
+        {Cut(SacnDiscoveryPage({}), 119), P::kTruncated},
+    };
+    int n = 0;
+    for (const auto& [packet, expected] : cases) {
+        SCOPED_TRACE(n++);
+        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[packet.size() + 1]);
+        std::copy(packet.begin(), packet.end(), exact.get());
+        bridge::SacnPacket data{};
+        bridge::SacnSync sync{};
+        bridge::SacnDiscovery page{};
+        ASSERT_EQ(bridge::ParseSacn(exact.get(), packet.size(), data, sync, page), expected);
+        if (packet == literal) {
+            EXPECT_EQ(sync.address, 300);
+            EXPECT_EQ(sync.sequence, 9);
+            EXPECT_EQ(Bytes(sync.cid, sync.cid + 16), Bytes(16, 0xC1));
+        }
+        if (expected == P::kDiscovery) {
+            EXPECT_EQ(Bytes(page.universes, page.universes + 2 * page.count),
+                      Bytes(packet.begin() + 120, packet.end()));
+        }
+    }
+}
+
 ArtDmxFields Dmx(std::uint16_t portAddress, int dataLength, int lengthField = -1,
                  std::uint16_t version = 14) {
     ArtDmxFields f;
@@ -116,16 +180,14 @@ ArtDmxFields Dmx(std::uint16_t portAddress, int dataLength, int lengthField = -1
     f.version = version;
     return f;
 }
-Bytes Cut(Bytes b, std::size_t size) {
-    b.resize(size);
-    return b;
-}
 
 TEST(ArtnetParse, SaysWhatEachPacketIs) {
     using A = ArtnetParse;
     const Bytes sync = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x52, 0, 14, 0, 0};
     Bytes badId = sync;
     badId[5] = 'E';
+    Bytes pollReply = sync;
+    pollReply[9] = 0x21;
     const std::pair<Bytes, A> cases[] = {
         {Dmx(0x7FFF, 512).Build(), A::kDmx},
         {Dmx(0, 2).Build(), A::kDmx},
@@ -141,7 +203,11 @@ TEST(ArtnetParse, SaysWhatEachPacketIs) {
         {Dmx(0x8000, 2).Build(), A::kBadAddress},
         {badId, A::kNotArtnet},
         {Cut(sync, 3), A::kNotArtnet},
-        {sync, A::kOther},
+        {sync, A::kSync},
+        {ArtSync(), A::kSync},
+        {Cut(sync, 13), A::kTruncated},
+        {ArtSync(13), A::kOldVersion},
+        {pollReply, A::kOther},
         {ArtPollFields{}.Build(), A::kPoll},
         {Cut(ArtPollFields{}.Build(), 13), A::kTruncated},
         {ArtPollFields{13}.Build(), A::kOldVersion},

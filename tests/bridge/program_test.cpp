@@ -1,10 +1,12 @@
 // lxdravik-bridge as a user runs it, always inside network namespaces the
 // test makes (so that its joins on every interface stay there): on loopback,
 // sACN by unicast and by multicast and Art-Net with discovery reach the
-// driver loaded by the monitor; bad packets are counted; bad command lines
-// and busy ports give one line and the documented exit code. Rigs of veth
-// pairs stand for show networks: no default route, two cards, a card that
-// comes up late, --interface; and a terminal that stops reading.
+// driver loaded by the monitor; synchronised universes reach a host reading
+// the driver whole; bad packets are counted; bad command lines and busy
+// ports give one line and the documented exit code. Rigs of veth pairs stand
+// for show networks: no default route, two cards, a card that comes up late,
+// --interface; the sampling period at start-up and on a late card; and a
+// terminal that stops reading.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,12 +18,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
+#include "host/device_entry.h"
+#include "host/driver_library.h"
 #include "tests/support/bridge_packets.h"
 #include "tests/support/netns.h"
 #include "tests/support/test_support.h"
@@ -235,6 +241,65 @@ TEST(BridgeProgram, RoutesFailOverToAnArtnetBackupAndBack) {
     std::remove(dir.c_str());
 }
 
+// A console sends frame f (every level 1 + f % 250) of universes 1-8 spread
+// over 14 ms of each 33 ms, naming synchronisation universe 100, then the
+// synchronisation packet; a host reads ports 0-7 of the real driver about
+// 1,000 times a second. A read that shows two frames at once is torn (with
+// --sync off, about 40 % are).
+TEST(BridgeProgram, SynchronisedUniversesReachAHostWhole) {
+    REQUIRE_PRIVATE_NETWORK();
+    host::DriverLibrary driver;
+    ASSERT_TRUE(driver.Load(host::DefaultDriverPath())) << driver.Error();
+    const host::DriverExports& d = driver.Exports();
+    std::vector<std::uint8_t> list = host::EmptyDetectionList();
+    d.StartDetect();
+    d.ContinueDetect(0, list.data());
+    ASSERT_EQ(d.Connect(list.data() + kListHeaderSize), 0);
+    ChildProcess bridge;
+    ASSERT_TRUE(bridge.Start({kBridge, "--sacn", "1-8", "--bind", "127.0.0.1", "--duration", "6"}));
+    ASSERT_TRUE(bridge.WaitForError("listening", std::chrono::seconds(10)));
+    std::atomic<bool> stop{false};
+    std::thread console([&stop] {
+        Loopback sender;
+        const auto start = std::chrono::steady_clock::now();
+        for (int f = 0; !stop; ++f) {
+            for (std::uint16_t u = 1; u <= 8; ++u) {
+                SacnFields data;
+                data.universe = u;
+                data.syncAddress = 100;
+                data.sequence = static_cast<std::uint8_t>(f);
+                data.slots = Bytes(512, static_cast<std::uint8_t>(1 + f % 250));
+                sender.SendTo(data.Build(), "127.0.0.1", 5568);
+                std::this_thread::sleep_for(std::chrono::milliseconds(u < 8 ? 2 : 0));
+            }
+            sender.SendTo(SacnSync(100, static_cast<std::uint8_t>(f)), "127.0.0.1", 5568);
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(33 * (f + 1)));
+        }
+    });
+    // Past the bridge's sampling, 3 s of reads.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    int reads = 0, torn = 0;
+    std::set<int> frames;
+    for (auto next = std::chrono::steady_clock::now(); reads < 3000; ++reads) {
+        d.ServiceDevices();
+        std::set<int> seen;
+        for (int port = 0; port < 8; ++port) {
+            seen.insert(d.GetChannel(0, port, 0));
+        }
+        torn += seen.size() > 1 ? 1 : 0;
+        frames.insert(*seen.begin());
+        std::this_thread::sleep_until(next += std::chrono::milliseconds(1));
+    }
+    stop = true;
+    console.join();
+    d.Disconnect(0);
+    std::printf("torn reads: %d of %d (%.2f %%), %zu frames seen\n", torn, reads,
+                100.0 * torn / reads, frames.size());
+    EXPECT_LE(torn, reads / 100);
+    EXPECT_GT(frames.size(), 50u);  // the looks moved on: about 90 in 3 s
+    EXPECT_EQ(bridge.Finish(std::chrono::seconds(10)).exitCode, 0);
+}
+
 TEST(BridgeProgram, RefusesWhatItCannotDoWithOneLine) {
     REQUIRE_PRIVATE_NETWORK();
     Loopback holder("0.0.0.0", 6454, 0);  // no address reuse: the port is busy for the bridge
@@ -333,9 +398,12 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
     const struct {
         const char* name;
         std::string rig;
-        std::string later;  // run 0.5 s after the bridge started
+        std::string later;  // run 0.5 s after the bridge started (2 s with `backup`)
         std::vector<std::string> options;
         bool fromOtherNetwork;  // W also sends universe 1, by unicast and multicast
+        // A desk at priority 150 joins 0.7 s after the console (100): sampled
+        // together, so the console's levels never reach the driver.
+        bool backup = false;
     } cases[] = {
         {"one card, no default route", std::string(kShowNetwork) + kShowCardUp, "", {}, false},
         {"two cards, the show one without a route",
@@ -356,20 +424,25 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
          "",
          {"--interface", "vl"},
          true},
+        {"sampling at start-up", std::string(kShowNetwork) + kShowCardUp, "", {}, false, true},
+        {"sampling on a card that comes up later", kShowNetwork, kShowCardUp, {}, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         ASSERT_TRUE(rig.Run(c.rig));
         ChildProcess monitor;
-        ASSERT_TRUE(monitor.Start(rig.In('L', {kMonitor, "--duration", "5", "--json"})));
+        const bool late = c.backup && !c.later.empty();
+        ASSERT_TRUE(
+            monitor.Start(rig.In('L', {kMonitor, "--duration", late ? "6.5" : "5", "--json"})));
         ASSERT_TRUE(monitor.WaitForError("listening", std::chrono::seconds(10)));
-        std::vector<std::string> arguments = {kBridge, "--sacn", "1-2", "--duration", "4"};
+        std::vector<std::string> arguments = {kBridge, "--sacn", "1-2", "--duration",
+                                              late ? "5.5" : "4"};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         ChildProcess bridge;
         ASSERT_TRUE(bridge.Start(rig.In('L', arguments)));
         ASSERT_TRUE(bridge.WaitForError("listening", std::chrono::seconds(10)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(late ? 2000 : 500));
         if (!c.later.empty()) {
             ASSERT_TRUE(rig.Run(c.later));
         }
@@ -384,9 +457,15 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         intruder.cidByte = 9;
         intruder.priority = 200;
         intruder.slots = {99, 99};
+        SacnFields backup = intruder;
+        backup.priority = 150;
+        backup.slots = {66, 67};
         for (int i = 0; i < 30; ++i) {
-            f.sequence = intruder.sequence = static_cast<std::uint8_t>(i);
+            f.sequence = intruder.sequence = backup.sequence = static_cast<std::uint8_t>(i);
             console->SendTo(f.Build(), "239.255.0.1", 5568);
+            if (c.backup && i >= 7) {
+                console->SendTo(backup.Build(), "239.255.0.1", 5568);
+            }
             if (other != nullptr) {
                 other->SendTo(intruder.Build(), "239.255.0.1", 5568);
                 other->SendTo(intruder.Build(), "192.168.77.5", 5568);
@@ -395,11 +474,15 @@ TEST(BridgeProgram, ReceivesTheConsolesMulticastOnTheShowNetwork) {
         }
         const ProcessResult bridged = bridge.Finish(std::chrono::seconds(10));
         EXPECT_EQ(bridged.exitCode, 0) << bridged.err;
-        EXPECT_TRUE(Holds(bridged.out, "vl 10.101.0.5 (2 groups joined)"));
+        EXPECT_TRUE(Holds(bridged.out, "vl 10.101.0.5 (3 groups joined)"));  // and discovery's
         const ProcessResult snapshot = monitor.Finish(std::chrono::seconds(10));
         const std::map<int, Levels> ports = PortsInReport(snapshot.out);
         ASSERT_EQ(ports.count(0), 1u) << snapshot.out;
-        EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 3), (Levels{44, 45, 0}));
+        EXPECT_EQ(Levels(ports.at(0).begin(), ports.at(0).begin() + 3),
+                  (c.backup ? Levels{66, 67, 0} : Levels{44, 45, 0}));
+        if (c.backup) {  // the levels changed once, to the merge of both desks
+            EXPECT_EQ(nlohmann::json::parse(snapshot.out)["ports"][0]["changes"], 1);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 # lxdravik-bridge. Tables without sockets (every platform, no port lock):
 # parsers, merging, forwarding, the configuration file, and the status
-# outputs over snapshots. The layers' include rules, checked on the sources.
+# outputs over snapshots; and the sockets on loopback while the cards change
+# (on Linux in a network namespace of the test's own). The layers' include rules, checked on the sources.
 # On Linux also the program end to end, always inside network namespaces the
 # tests make (as root; they skip otherwise): on loopback, on rigs of veth
 # pairs, against a stopped terminal, against Debian's OLA as an independent

@@ -260,6 +260,11 @@ check_wine_install() {
     grep -q 'Start.*0x2' "$tmp/service" || fail "the service does not start automatically: $(cat "$tmp/service")"
     grep -qF 'tools\lxdravik-bridge.exe" --config "C:\ProgramData\Dravik Lighting\lxdravik\bridge.toml"' \
       "$tmp/service" || fail "the service's command line: $(cat "$tmp/service")"
+    # Its own virtual account, not LocalSystem. (Wine's sc sets no failure
+    # actions, failureflag or sidtype, and its icacls changes nothing: those
+    # cannot be checked here.)
+    grep -qE 'ObjectName +REG_SZ +NT SERVICE\\lxdravik-bridge\s*$' "$tmp/service" ||
+      fail "the service's account: $(grep ObjectName "$tmp/service")"
     cmp -s "$config_dir/bridge.toml" <(sed 's/$/\r/' "$LXD_BRIDGE_CONFIG") ||
       fail "the default configuration is not in ProgramData"
     tr -d '\r' <"$link" 2>/dev/null | grep -qx 'URL=http://127.0.0.1:8250/' ||
@@ -271,8 +276,9 @@ check_wine_install() {
     "$wineserver" -k 2>/dev/null || true
     "$wineserver" -w 2>/dev/null || true
     "$wine" wineboot >/dev/null 2>&1
+    # (Up to a minute: on a busy machine Wine's first start of the service is slow.)
     local health="" i
-    for ((i = 0; i < 150; i++)); do
+    for ((i = 0; i < 300; i++)); do
       health=$(curl -s http://127.0.0.1:8250/healthz) && [[ $health == ok ]] && break
       sleep 0.2
     done

@@ -1,5 +1,7 @@
 #include "tests/support/bridge_packets.h"
 
+#include <algorithm>
+
 #include "protocol/pack.h"
 
 namespace lxd::test {
@@ -10,7 +12,47 @@ void PutFlagsLength(Bytes& b, std::size_t at, std::uint8_t flags, int length, st
                            (static_cast<std::uint32_t>(length < 0 ? real : length) & 0x0FFF));
 }
 
+// The root layer of an extended packet of `size` bytes, and its framing flags
+// and length.
+Bytes Extended(std::size_t size, std::uint8_t cidByte, int framingLength) {
+    SacnFields root;
+    root.rootVector = 0x00000008;
+    root.cidByte = cidByte;
+    Bytes b = root.Build();
+    b.resize(size);
+    PutFlagsLength(b, 16, 0x7, -1, size - 16);
+    PutFlagsLength(b, 38, 0x7, framingLength, size - 38);
+    return b;
+}
+
 }  // namespace
+
+Bytes SacnSync(std::uint16_t address, std::uint8_t sequence, std::uint8_t cidByte,
+               int framingLength) {
+    Bytes b = Extended(49, cidByte, framingLength);
+    WriteBig32(&b[40], 0x00000001);
+    b[44] = sequence;
+    WriteBig16(&b[45], address);
+    b[47] = b[48] = 0;
+    return b;
+}
+
+Bytes SacnDiscoveryPage(const std::vector<std::uint16_t>& universes, int page, int lastPage,
+                        std::uint8_t cidByte, const std::string& name, std::uint8_t listFlags,
+                        std::uint32_t listVector) {
+    Bytes b = Extended(120 + 2 * universes.size(), cidByte, -1);
+    WriteBig32(&b[40], 0x00000002);
+    std::fill(b.begin() + 44, b.begin() + 112, 0);
+    std::copy(name.begin(), name.begin() + std::min<std::size_t>(64, name.size()), b.begin() + 44);
+    PutFlagsLength(b, 112, listFlags, -1, b.size() - 112);
+    WriteBig32(&b[114], listVector);
+    b[118] = static_cast<std::uint8_t>(page);
+    b[119] = static_cast<std::uint8_t>(lastPage);
+    for (std::size_t i = 0; i < universes.size(); ++i) {
+        WriteBig16(&b[120 + 2 * i], universes[i]);
+    }
+    return b;
+}
 
 Bytes SacnFields::Build() const {
     Bytes b(126 + slots.size(), 0);

@@ -39,6 +39,16 @@ struct SacnFields {
     Bytes Build() const;
 };
 
+// An E1.31 synchronisation packet for synchronisation universe `address`
+// (49 bytes; the CID is 16 copies of `cidByte`).
+Bytes SacnSync(std::uint16_t address, std::uint8_t sequence = 0, std::uint8_t cidByte = 1,
+               int framingLength = -1);
+// One page of an E1.31 universe discovery packet: root layer, framing layer
+// with the source's name, universe discovery layer with the list.
+Bytes SacnDiscoveryPage(const std::vector<std::uint16_t>& universes, int page = 0, int lastPage = 0,
+                        std::uint8_t cidByte = 1, const std::string& name = "Desk",
+                        std::uint8_t listFlags = 0x7, std::uint32_t listVector = 1);
+
 struct ArtDmxFields {
     std::string id = std::string("Art-Net\0", 8);
     std::uint16_t opCode = 0x5000;
@@ -51,6 +61,24 @@ struct ArtDmxFields {
 
     Bytes Build() const;
 };
+
+// ArtSync: OpCode 0x5200, version, two bytes of 0.
+inline Bytes ArtSync(std::uint16_t version = 14) {
+    return {'A',
+            'r',
+            't',
+            '-',
+            'N',
+            'e',
+            't',
+            0,
+            0x00,
+            0x52,
+            static_cast<std::uint8_t>(version >> 8),
+            static_cast<std::uint8_t>(version),
+            0,
+            0};
+}
 
 struct ArtPollFields {
     std::uint16_t version = 14;

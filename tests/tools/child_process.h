@@ -35,6 +35,9 @@ class ChildProcess {
     void Interrupt();
     // Sends SIGHUP, as `systemctl reload` does.
     void Hangup();
+    pid_t Pid() const {
+        return pid_;
+    }
 #endif
     // Waits for the exit and returns everything written; kills it after `timeout`.
     ProcessResult Finish(std::chrono::milliseconds timeout);

@@ -1,7 +1,8 @@
 // The bridge's status page in a real browser: while the bridge receives a
 // known sACN pattern, Debian's chromium (headless, driven by puppeteer-core)
 // shows the chosen port's levels, they change at least 10 times a second,
-// and the sources and an unmapped universe one away are listed. A screenshot
+// and the sources, an unmapped universe one away and a source announcing its
+// universes (the mapped one marked) are listed. A screenshot
 // of the page is left as an artefact.
 //   node page_test.js BRIDGE SCREENSHOT
 // Runs inside a network namespace of its own (see tests/cmake/bridge.cmake):
@@ -40,6 +41,18 @@ function sacn(universe, sequence, levels, name) {
   levels.copy(b, 126);
   return b;
 }
+// A page of an E1.31 universe discovery packet announcing `universes`.
+function discovery(name, universes) {
+  const b = Buffer.alloc(120 + 2 * universes.length);
+  sacn(1, 0, Buffer.alloc(0), "").copy(b, 0, 0, 38);
+  b.writeUInt16BE(0x7000 | (b.length - 16), 16); b.writeUInt32BE(8, 18);
+  for (let i = 0; i < 16; i++) b[22 + i] = 0x6b;  // CID
+  b.writeUInt16BE(0x7000 | (b.length - 38), 38); b.writeUInt32BE(2, 40);
+  b.write(name, 44, "utf8");
+  b.writeUInt16BE(0x7000 | (b.length - 112), 112); b.writeUInt32BE(1, 114);
+  universes.forEach((u, i) => b.writeUInt16BE(u, 120 + 2 * i));
+  return b;
+}
 // Channel i at frame t.
 const pattern = (i, t) => (i * 2 + t) & 0xff;
 
@@ -65,6 +78,7 @@ async function main() {
     for (let i = 0; i < 512; i++) levels[i] = pattern(i, frame);
     console_.send(sacn(2, frame, levels, "Test desk"), 5568, "127.0.0.1");
     console_.send(sacn(3, frame, Buffer.alloc(8, 50), "Test desk"), 5568, "127.0.0.1");
+    if (frame % 40 === 1) console_.send(discovery("Media server", [2, 9]), 5568, "127.0.0.1");
   }, 25);
 
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "lxdravik-chromium-"));
@@ -116,6 +130,9 @@ async function main() {
     check(text.includes("5a5a5a5a-5a5a-5a5a-5a5a-5a5a5a5a5a5a"), "the source's CID is listed");
     check(/sACN universe 3: \d+ packets; one away from sACN 2 on port 1/.test(text),
       "the unmapped universe 3 is shown as one away from universe 2");
+    check(text.includes("Media server (127.0.0.1): 2, 9"), "the announcing source and its universes are listed");
+    check(await tab.$$eval("#discovered .mapped", (els) => els.map((e) => e.textContent).join()) === "2",
+      "of its universes, the mapped one is marked");
     fs.mkdirSync(path.dirname(screenshot), { recursive: true });
     await tab.screenshot({ path: screenshot, fullPage: true });
     console.log("screenshot: " + screenshot);

@@ -37,6 +37,25 @@ std::string InterfaceText(const InterfaceStatus& i) {
     return text;
 }
 
+// "100", "100L" (locked), "Art" or "all", and "/N" syncs that stopped.
+std::string SyncText(const PortStatus& p) {
+    std::string text = "-";
+    switch (p.sync.kind) {
+        case SyncKind::kSacn:
+            text = std::to_string(p.sync.address) + (p.sync.locked ? "L" : "");
+            break;
+        case SyncKind::kArtSync:
+            text = "Art";
+            break;
+        case SyncKind::kAll:
+            text = "all";
+            break;
+        case SyncKind::kNone:
+            break;
+    }
+    return p.counts.syncFallbacks > 0 ? text + "/" + std::to_string(p.counts.syncFallbacks) : text;
+}
+
 }  // namespace
 
 std::string RenderStatus(const Snapshot& s, int columns) {
@@ -45,8 +64,15 @@ std::string RenderStatus(const Snapshot& s, int columns) {
     line(Format(" lxdravik-bridge  to %s  %.0f s  %llu datagrams sent", s.to.c_str(), s.seconds,
                 U(s.datagramsSent)));
     if (s.sacn) {
-        line(Format(" sACN UDP %u: %llu datagrams, %llu malformed", kSacnPort, U(s.sacnDatagrams),
-                    U(s.sacnMalformed)));
+        std::size_t announced = 0;
+        for (const DiscoveredStatus& d : s.discovered) {
+            announced += d.universes.size();
+        }
+        line(
+            Format(" sACN UDP %u: %llu datagrams, %llu malformed, %llu sources announce %llu "
+                   "universes",
+                   kSacnPort, U(s.sacnDatagrams), U(s.sacnMalformed), U(s.discovered.size()),
+                   U(announced)));
     }
     if (s.artnet) {
         line(Format(" Art-Net UDP %u: %llu datagrams, %llu malformed, %llu polls answered",
@@ -62,8 +88,13 @@ std::string RenderStatus(const Snapshot& s, int columns) {
     line(" interfaces: " + (interfaces.empty() ? std::string("none up yet") : interfaces));
     line(Format(" receive buffer: %d KiB granted of %d KiB asked",
                 s.network.receiveBufferGranted / 1024, s.network.receiveBufferAsked / 1024));
+    if (!s.page.address.empty()) {
+        line(s.page.listening ? " status page on http://" + s.page.address + "/"
+                              : " " + s.page.error + " (" + std::to_string(s.page.attempts) +
+                                    " tries; trying again)");
+    }
     out += "\n";
-    line(" port  universe         pkt/s  prio   drops  sources");
+    line(" port  universe         pkt/s  prio   drops  sync      sources");
     for (const PortStatus& p : s.ports) {
         std::string priority = "-";
         if (p.sampling) {
@@ -80,8 +111,8 @@ std::string RenderStatus(const Snapshot& s, int columns) {
             }
             sources += (sources.empty() ? "" : ", ") + text;
         }
-        line(Format(" %4d  %-15s %6.0f  %4s  %6llu  ", p.port, p.label.c_str(), p.packetsPerSecond,
-                    priority.c_str(), U(p.drops)) +
+        line(Format(" %4d  %-15s %6.0f  %4s  %6llu  %-8s  ", p.port, p.label.c_str(),
+                    p.packetsPerSecond, priority.c_str(), U(p.drops), SyncText(p).c_str()) +
              (sources.empty() ? "(none)" : sources));
         const bool plain = p.routes.size() == 1 && p.routes[0].first == 1 &&
                            p.routes[0].last == 512 && p.routes[0].at == 1 &&
@@ -95,7 +126,9 @@ std::string RenderStatus(const Snapshot& s, int columns) {
     }
     out += "\n";
     line(" prio: winning priority, + where sources send per-address priorities, smp sampling.");
-    line(" Ctrl-C ends.");
+    line(
+        " sync: by universe N (L: kept since its sync stopped), Art: ArtSync, all: any; "
+        "/N: syncs that stopped.  Ctrl-C ends.");
     return out;
 }
 

@@ -13,6 +13,7 @@ constexpr std::uint8_t kId[8] = {'A', 'r', 't', '-', 'N', 'e', 't', 0};
 constexpr std::uint32_t kOpPoll = 0x2000;
 constexpr std::uint32_t kOpPollReply = 0x2100;
 constexpr std::uint32_t kOpDmx = 0x5000;
+constexpr std::uint32_t kOpSync = 0x5200;
 
 // Shared header: id, OpCode (little-endian), then for most packets the
 // protocol version (big-endian).
@@ -25,6 +26,9 @@ constexpr std::size_t kDmxSubUni = 14;
 constexpr std::size_t kDmxNet = 15;
 constexpr std::size_t kDmxLength = 16;
 constexpr std::size_t kDmxData = 18;
+
+// ArtSync: the version, then two bytes sent as 0 and not read.
+constexpr std::size_t kSyncSize = 14;
 
 // ArtPoll
 constexpr std::size_t kPollFlags = 12;
@@ -68,7 +72,7 @@ ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx,
         return ArtnetParse::kNotArtnet;
     }
     const std::uint32_t op = ReadLittle16(data + kOpCode);
-    if (op != kOpDmx && op != kOpPoll) {
+    if (op != kOpDmx && op != kOpPoll && op != kOpSync) {
         return ArtnetParse::kOther;
     }
     if (size < kVersion + 2) {
@@ -76,6 +80,9 @@ ArtnetParse ParseArtnet(const std::uint8_t* data, std::size_t size, ArtDmx& dmx,
     }
     if (ReadBig16(data + kVersion) < kArtnetMinVersion) {
         return ArtnetParse::kOldVersion;
+    }
+    if (op == kOpSync) {
+        return size < kSyncSize ? ArtnetParse::kTruncated : ArtnetParse::kSync;
     }
     if (op == kOpPoll) {
         if (size < kPollMinimum) {
@@ -131,6 +138,8 @@ const char* ArtnetParseName(ArtnetParse result) {
             return "truncated";
         case ArtnetParse::kBadAddress:
             return "bad_address";
+        case ArtnetParse::kSync:
+            return "sync";
     }
     return "unknown";
 }

@@ -1,5 +1,5 @@
-// Art-Net: ArtDmx and ArtPoll as received, and the ArtPollReply that makes
-// the bridge show up as a node on a console.
+// Art-Net: ArtDmx, ArtSync and ArtPoll as received, and the ArtPollReply that
+// makes the bridge show up as a node on a console.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +21,9 @@ enum class ArtnetParse : std::uint8_t {
     kBadLength,   // ArtDmx data length 0 or above 512
     kTruncated,   // fewer bytes than the packet's fields or length need
     kBadAddress,  // a net above 127
+    kSync,        // ArtSync: the ArtDmx held for it is to be output now
 };
-inline constexpr int kArtnetParseResults = 8;
+inline constexpr int kArtnetParseResults = 9;
 
 struct ArtDmx {
     std::uint16_t portAddress;  // 15 bits: net, sub-net, universe

@@ -1,6 +1,7 @@
 // The sources of one Art-Net port-address: at most two; a third is ignored
 // while two are live. The ports it feeds merge them (Levels()), at Art-Net's
-// priority unless a route gives one.
+// priority unless a route gives one. ArtDmx may be held for a
+// synchronisation.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "tools/bridge/core/counts.h"
 #include "tools/bridge/core/io.h"
 #include "tools/bridge/core/port_merge.h"
+#include "tools/bridge/core/sync.h"
 
 namespace lxd::bridge {
 
@@ -18,6 +20,7 @@ inline constexpr Millis kArtnetSourceTimeout{10000};
 enum class ArtnetVerdict : std::uint8_t {
     kLevels,       // taken
     kThirdSource,  // dropped: two other sources are live
+    kHeld,         // taken, kept aside until a synchronisation
 };
 
 struct ArtnetSource {
@@ -26,8 +29,10 @@ struct ArtnetSource {
     Millis last{0};
     std::uint64_t packets = 0;
     std::uint32_t generation = 0;  // changes when the slot takes a new source
+    Hold held = Hold::kNo;         // what the levels in `pending` wait for
     std::uint8_t levels[kChannelsPerPort] = {};
     std::uint32_t changes[kChannelsPerPort] = {};  // when each level last changed
+    std::uint8_t pending[kChannelsPerPort] = {};
 };
 
 class ArtnetUniverse {
@@ -37,7 +42,16 @@ class ArtnetUniverse {
     ArtnetUniverse(const ArtnetUniverse&) = delete;
     ArtnetUniverse& operator=(const ArtnetUniverse&) = delete;
 
-    ArtnetVerdict Apply(const ArtDmx& dmx, std::uint32_t from, Millis now);
+    // Levels with a `hold` are kept aside (kHeld) until ReleaseHeld. A second
+    // source starting to merge releases what waits for ArtSync: merged
+    // sources do not synchronise.
+    ArtnetVerdict Apply(const ArtDmx& dmx, std::uint32_t from, Millis now, Hold hold = Hold::kNo);
+    // Merges what the source at `from` holds for its ArtSync (none when 0)
+    // and, with `any`, what every source holds for any synchronisation. True
+    // when levels were released.
+    bool ReleaseHeld(std::uint32_t from, bool any);
+    // Whether a source other than `address` is live here.
+    bool OtherThan(std::uint32_t address) const;
     // Forgets sources silent for 10 s; returns how many.
     int Expire(Millis now);
 
@@ -55,6 +69,8 @@ class ArtnetUniverse {
 
   private:
     void Remerge(bool afterLoss = false);
+    // ReleaseHeld without the merge; `allSyncs`: what every source holds for ArtSync.
+    bool Unhold(std::uint32_t from, bool any, bool allSyncs);
 
     ArtnetSource sources_[kArtnetMaxSources];
     InputLevels levels_;

@@ -1,6 +1,7 @@
 #include "tools/bridge/core/bridge.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "tools/bridge/core/printable.h"
 
@@ -27,17 +28,13 @@ bool SameUniverse(const PortSource& a, const PortSource& b) {
 }  // namespace
 
 Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
-    : mapping_(mapping), forwarder_(sink) {
+    : mapping_(mapping), forwarder_(sink), discovered_(std::make_unique<DiscoveredSources>()) {
     Build(mapping, holdOnLoss, Millis(0), nullptr);
 }
 
 void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
     std::vector<Input> before = std::move(inputs_);
     const Mapping old = mapping_;
-    std::vector<int> oldPortRoutes[kNumPorts];
-    for (int p = 0; p < kNumPorts; ++p) {
-        oldPortRoutes[p] = portRoutes_[p];
-    }
     mapping_ = mapping;
     Build(mapping, holdOnLoss, now, &before);
     // A port keeps its levels when its routes and rules stayed; the others
@@ -190,11 +187,46 @@ int Bridge::LiveSources(int input) const {
     return in.sacn ? in.sacn->LiveSources() : in.artnet->LiveSources();
 }
 
+void Bridge::SetSync(SyncMode mode) {
+    sync_ = mode;
+    if (mode != SyncMode::kAll && holdingAll_) {
+        holdingAll_ = false;
+        Release(nullptr, 0, 0);
+    }
+    if (mode != SyncMode::kOff) {
+        return;
+    }
+    // Everything that waits goes now.
+    for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
+        Input& in = inputs_[i];
+        if (in.sacn) {
+            for (int s = 0; s < kSacnMaxSources; ++s) {
+                in.sacn->ReleaseHeld(in.sacn->Slot(s).cid, in.sacn->Slot(s).heldFor, true);
+            }
+        } else {
+            for (int s = 0; s < kArtnetMaxSources; ++s) {
+                in.artnet->ReleaseHeld(in.artnet->Slot(s).address, true);
+            }
+        }
+        Changed(i);
+    }
+}
+
 void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from) {
     ++sacnCounts_.datagrams;
     SacnPacket packet;
-    const SacnParse parsed = ParseSacn(data, size, packet);
+    SacnSync sync;
+    SacnDiscovery discovery;
+    const SacnParse parsed = ParseSacn(data, size, packet, sync, discovery);
     ++sacnCounts_.parsed[static_cast<int>(parsed)];
+    if (parsed == SacnParse::kSync) {
+        OnSync(sync, from, now);
+        return;
+    }
+    if (parsed == SacnParse::kDiscovery) {
+        discovered_->Note(discovery, from.address, now);
+        return;
+    }
     if (parsed != SacnParse::kData) {
         return;
     }
@@ -204,13 +236,29 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
         unmappedSacn_.Note(packet.universe, now);
         return;
     }
-    UniverseCounts& counts = inputs_[input].counts;
-    const SacnVerdict verdict = inputs_[input].sacn->Apply(packet, now, from);
+    Input& in = inputs_[input];
+    UniverseCounts& counts = in.counts;
+    // Levels that name a synchronisation wait for it while its packets
+    // arrive; under sync = "all" the others wait for any synchronisation.
+    const bool named = sync_ != SyncMode::kOff && packet.syncAddress != 0;
+    Hold hold = Hold::kNo;
+    if (named && sacnSync_.Holds(packet.cid, packet.syncAddress)) {
+        hold = Hold::kForSync;
+    } else if (HoldingAll()) {
+        hold = Hold::kForAny;
+    }
+    const SacnVerdict verdict = in.sacn->Apply(packet, now, from, hold);
     switch (verdict) {
         case SacnVerdict::kDuplicate:
             ++counts.duplicates;
             break;
         case SacnVerdict::kLevels:
+        case SacnVerdict::kHeld:
+            if (named) {
+                sacnSync_.NoteData(packet.cid, packet.syncAddress, !packet.forceSync, now);
+            }
+            ++counts.packets;
+            break;
         case SacnVerdict::kPriorities:
         case SacnVerdict::kEnded:
             ++counts.packets;
@@ -234,7 +282,11 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
     const ArtnetParse parsed = ParseArtnet(data, size, dmx, poll);
     ++artnetCounts_.parsed[static_cast<int>(parsed)];
     if (parsed == ArtnetParse::kPoll) {
-        AnswerPoll(poll, from, replies);
+        AnswerPoll(poll, from, now, replies);
+        return;
+    }
+    if (parsed == ArtnetParse::kSync) {
+        OnArtSync(from, now);
         return;
     }
     if (parsed != ArtnetParse::kDmx) {
@@ -247,7 +299,15 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
         return;
     }
     UniverseCounts& counts = inputs_[input].counts;
-    if (inputs_[input].artnet->Apply(dmx, from, now) == ArtnetVerdict::kThirdSource) {
+    ArtnetUniverse& universe = *inputs_[input].artnet;
+    // ArtDmx waits for its source's ArtSync, unless two sources merge here.
+    Hold hold = Hold::kNo;
+    if (sync_ != SyncMode::kOff && artSync_.Synced(from) && !universe.OtherThan(from)) {
+        hold = Hold::kForSync;
+    } else if (HoldingAll()) {
+        hold = Hold::kForAny;
+    }
+    if (universe.Apply(dmx, from, now, hold) == ArtnetVerdict::kThirdSource) {
         ++counts.dropped[static_cast<int>(Drop::kThirdSource)];
         return;
     }
@@ -255,7 +315,7 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
     Changed(input);
 }
 
-void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies) {
+void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, ReplySink& replies) {
     std::uint16_t addresses[kMaxInputs];
     int inputs[kMaxInputs];
     int count = 0;
@@ -270,10 +330,15 @@ void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& repl
     if (count == 0) {
         return;
     }
-    ReplyGroup groups[kMaxInputs];
-    const int replyCount = GroupPollReplies(addresses, count, groups);
     NodeIdentity node = node_;
     node.address = replies.OwnAddressFor(from);
+    // Pollers on no network of ours, and polls beyond the bounds, get nothing.
+    if (node.address == 0 || !pollLimit_.Allow(from, now)) {
+        ++artnetCounts_.pollsIgnored;
+        return;
+    }
+    ReplyGroup groups[kMaxInputs];
+    const int replyCount = GroupPollReplies(addresses, count, groups);
     replies.MacFor(node.address, node.mac);
     std::uint8_t reply[kArtPollReplySize];
     for (int r = 0; r < replyCount; ++r) {
@@ -291,11 +356,147 @@ void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& repl
     }
 }
 
+void Bridge::OnSync(const SacnSync& sync, Arrival from, Millis now) {
+    if (sync_ == SyncMode::kOff) {
+        return;
+    }
+    switch (sacnSync_.OnSync(sync.cid, sync.address, sync.sequence, from.via, now)) {
+        case SyncVerdict::kRelease:
+            break;
+        case SyncVerdict::kOutOfOrder:
+            ++sacnCounts_.syncOutOfOrder;
+            return;
+        case SyncVerdict::kUnknown:
+            ++sacnCounts_.syncUnknown;
+            return;
+        case SyncVerdict::kDuplicate:
+            return;
+    }
+    holdAllUntil_ = std::max(holdAllUntil_, now + kSacnSyncTimeout);
+    Release(sync.cid, sync.address, 0);
+}
+
+void Bridge::OnArtSync(std::uint32_t from, Millis now) {
+    if (sync_ == SyncMode::kOff) {
+        return;
+    }
+    // Only the source of the ArtDmx it releases synchronises, and only where
+    // it is the one source of a port.
+    bool alone = false;
+    for (const Input& in : inputs_) {
+        for (int i = 0; in.artnet && i < kArtnetMaxSources; ++i) {
+            const ArtnetUniverse& u = *in.artnet;
+            alone = alone || (u.Slot(i).used && u.Slot(i).address == from && !u.OtherThan(from));
+        }
+    }
+    if (!alone) {
+        ++artnetCounts_.syncIgnored;
+        return;
+    }
+    artSync_.OnSync(from, now);
+    holdAllUntil_ = std::max(holdAllUntil_, now + kArtSyncTimeout);
+    Release(nullptr, 0, from);
+}
+
+void Bridge::Release(const std::uint8_t* cid, std::uint16_t address, std::uint32_t artFrom) {
+    // Without a synchronisation (cid and artFrom unset): what waits for any.
+    const bool stopped = cid == nullptr && artFrom == 0;
+    const bool any = sync_ == SyncMode::kAll || stopped;
+    holdingAll_ = holdingAll_ || (sync_ == SyncMode::kAll && !stopped);
+    for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
+        Input& in = inputs_[i];
+        const bool released = in.sacn ? in.sacn->ReleaseHeld(cid, address, any)
+                                      : in.artnet->ReleaseHeld(artFrom, any);
+        if (released) {
+            in.counts.syncs += stopped ? 0 : 1;
+            Changed(i);
+        }
+    }
+}
+
+void Bridge::ExpireSyncs(Millis now) {
+    int lost[SacnSyncStreams::kStreams];
+    const int streams = sacnSync_.Expire(now, lost);
+    for (int i = 0; i < streams; ++i) {
+        const SyncStream& stream = sacnSync_.At(lost[i]);
+        for (int n = 0; n < static_cast<int>(inputs_.size()); ++n) {
+            Input& in = inputs_[n];
+            if (!in.sacn) {
+                continue;
+            }
+            for (int s = 0; s < kSacnMaxSources; ++s) {
+                const SacnSource& src = in.sacn->Slot(s);
+                if (src.used && src.syncAddress == stream.address &&
+                    std::memcmp(src.cid, stream.cid, sizeof src.cid) == 0) {
+                    ++in.counts.syncFallbacks;
+                }
+            }
+            // Falling back, the latest levels go at once; a locked look stays.
+            if (stream.state == SyncState::kFree) {
+                in.sacn->ReleaseHeld(stream.cid, stream.address, false);
+                Changed(n);
+            }
+        }
+    }
+    std::uint32_t artLost[ArtSyncSources::kSources];
+    const int sources = artSync_.Expire(now, artLost);
+    for (int i = 0; i < sources; ++i) {
+        for (int n = 0; n < static_cast<int>(inputs_.size()); ++n) {
+            Input& in = inputs_[n];
+            if (!in.artnet) {
+                continue;
+            }
+            for (int s = 0; s < kArtnetMaxSources; ++s) {
+                if (in.artnet->Slot(s).used && in.artnet->Slot(s).address == artLost[i]) {
+                    ++in.counts.syncFallbacks;
+                }
+            }
+            in.artnet->ReleaseHeld(artLost[i], false);
+            Changed(n);
+        }
+    }
+    if (holdingAll_ && now >= holdAllUntil_) {
+        holdingAll_ = false;
+        Release(nullptr, 0, 0);
+    }
+}
+
+PortSync Bridge::SyncOf(int input) const {
+    PortSync sync;
+    if (sync_ == SyncMode::kOff) {
+        return sync;
+    }
+    if (const SacnUniverse* u = SacnOf(input)) {
+        for (int i = 0; i < kSacnMaxSources; ++i) {
+            const SacnSource& src = u->Slot(i);
+            const SyncStream* stream = src.used && src.syncAddress != 0
+                                           ? sacnSync_.Find(src.cid, src.syncAddress)
+                                           : nullptr;
+            if (stream != nullptr && stream->state != SyncState::kFree) {
+                return {SyncKind::kSacn, stream->address, stream->state == SyncState::kLocked};
+            }
+        }
+    } else if (const ArtnetUniverse* a = ArtnetOf(input)) {
+        for (int i = 0; i < kArtnetMaxSources; ++i) {
+            const ArtnetSource& src = a->Slot(i);
+            if (src.used && artSync_.Synced(src.address) && !a->OtherThan(src.address)) {
+                return {SyncKind::kArtSync, 0, false};
+            }
+        }
+    }
+    if (HoldingAll()) {
+        sync.kind = SyncKind::kAll;
+    }
+    return sync;
+}
+
 void Bridge::Flush(Millis now) {
     forwarder_.Flush(now);
 }
 
 void Bridge::Tick(Millis now) {
+    ExpireSyncs(now);
+    discovered_->Expire(now);
     for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
         Input& input = inputs_[i];
         input.counts.lost += static_cast<std::uint64_t>(input.sacn ? input.sacn->Expire(now)

@@ -12,12 +12,15 @@
 #include "tools/bridge/core/artnet.h"
 #include "tools/bridge/core/artnet_universe.h"
 #include "tools/bridge/core/counts.h"
+#include "tools/bridge/core/discovery.h"
 #include "tools/bridge/core/forwarder.h"
 #include "tools/bridge/core/io.h"
 #include "tools/bridge/core/mapping.h"
+#include "tools/bridge/core/poll_limit.h"
 #include "tools/bridge/core/port_merge.h"
 #include "tools/bridge/core/sacn.h"
 #include "tools/bridge/core/sacn_universe.h"
+#include "tools/bridge/core/sync.h"
 #include "tools/bridge/core/unmapped.h"
 
 namespace lxd::bridge {
@@ -35,15 +38,21 @@ class Bridge {
     // begins (at start-up, and when groups were joined on a new interface).
     void Listen(Millis now);
     // One datagram received on the sACN port. The levels it changes are sent
-    // by the next Flush.
+    // by the next Flush: a synchronisation packet releases every universe
+    // that waits for it, and they all go in that one burst.
     void OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from = {});
     // One datagram received on the Art-Net port from IPv4 address `from`.
     void OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t from, Millis now,
                   ReplySink& replies);
     // Sends the ports whose levels changed.
     void Flush(Millis now);
-    // Every kTickInterval: forgets silent sources, sends again what is due.
+    // Every kTickInterval: forgets silent sources, applies what waits for a
+    // synchronisation that stopped, sends again what is due.
     void Tick(Millis now);
+
+    // How data that names a synchronisation is applied (default kAuto).
+    void SetSync(SyncMode mode);
+    SyncMode Sync() const { return sync_; }
 
     void SetVersion(std::uint8_t high, std::uint8_t low);
     // The node's short and long name in ArtPollReply (cut to fit, controls
@@ -75,6 +84,14 @@ class Bridge {
     const SacnUniverse* SacnOf(int input) const { return inputs_[input].sacn.get(); }
     const ArtnetUniverse* ArtnetOf(int input) const { return inputs_[input].artnet.get(); }
     int LiveSources(int input) const;
+    // How the input is synchronised now.
+    PortSync SyncOf(int input) const;
+    const SacnSyncStreams& SyncStreams() const { return sacnSync_; }
+    const DiscoveredSources& Discovered() const { return *discovered_; }
+    // The synchronisation universes that data names (their groups are to be
+    // joined), and a count that changes with them.
+    int SyncGroups(std::uint16_t* out, int room) const { return sacnSync_.Addresses(out, room); }
+    std::uint32_t SyncGroupsVersion() const { return sacnSync_.Version(); }
 
     // A driver port: its merge (levels, winning route per channel), and which
     // input each of its routes reads (in the merge's route order).
@@ -102,7 +119,16 @@ class Bridge {
     int FindInput(Protocol protocol, std::uint16_t universe) const;
     // After an input's sources changed: its ports merge again.
     void Changed(int input);
-    void AnswerPoll(const ArtPoll& poll, std::uint32_t from, ReplySink& replies);
+    void AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, ReplySink& replies);
+    void OnSync(const SacnSync& sync, Arrival from, Millis now);
+    void OnArtSync(std::uint32_t from, Millis now);
+    // Releases what waits for the sACN stream (cid, address), for ArtSync from
+    // `artFrom`, and under sync = "all" what waits for any synchronisation.
+    void Release(const std::uint8_t* cid, std::uint16_t address, std::uint32_t artFrom);
+    // Follows synchronisations that stopped (from Tick).
+    void ExpireSyncs(Millis now);
+    // Whether inputs without a synchronisation of their own wait for one.
+    bool HoldingAll() const { return sync_ == SyncMode::kAll && holdingAll_; }
 
     Mapping mapping_;
     Forwarder forwarder_;
@@ -117,8 +143,17 @@ class Bridge {
     SacnCounts sacnCounts_;
     ArtnetCounts artnetCounts_;
     NodeIdentity node_;
+    PollLimit pollLimit_;
     UnmappedSeen unmappedSacn_;
     UnmappedSeen unmappedArtnet_;
+    SyncMode sync_ = SyncMode::kAuto;
+    SacnSyncStreams sacnSync_;
+    ArtSyncSources artSync_;
+    // sync = "all": a synchronisation was taken within its time-out (until
+    // then), so other inputs wait for the next one.
+    bool holdingAll_ = false;
+    Millis holdAllUntil_{0};
+    std::unique_ptr<DiscoveredSources> discovered_;
 };
 
 }  // namespace lxd::bridge

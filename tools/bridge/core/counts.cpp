@@ -14,6 +14,20 @@ const char* SourceStateName(SourceState state) {
     return "unknown";
 }
 
+const char* SyncKindName(SyncKind kind) {
+    switch (kind) {
+        case SyncKind::kNone:
+            return "none";
+        case SyncKind::kSacn:
+            return "sacn";
+        case SyncKind::kArtSync:
+            return "artsync";
+        case SyncKind::kAll:
+            return "all";
+    }
+    return "unknown";
+}
+
 const char* DropName(Drop drop) {
     switch (drop) {
         case Drop::kPreview:

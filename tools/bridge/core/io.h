@@ -49,6 +49,8 @@ class DatagramSink {
 class ReplySink {
   public:
     virtual ~ReplySink() = default;
+    // Our address on the network of the interface the poll arrived on; 0 when
+    // the poller is not on it (the poll is not answered).
     virtual std::uint32_t OwnAddressFor(std::uint32_t poller) = 0;
     // The hardware address of the interface that has IPv4 `address`; leaves
     // `mac` (6 bytes) as it is when unknown.

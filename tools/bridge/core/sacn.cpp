@@ -30,14 +30,29 @@ constexpr std::size_t kStartCode = 125;
 // Extended packets (synchronisation, discovery) share the root layer; the
 // shortest, a synchronisation packet, has 49 bytes.
 constexpr std::size_t kExtendedMinimum = 49;
+// Synchronisation packet: framing layer after the root layer.
+constexpr std::size_t kSyncSequence = 44;
+constexpr std::size_t kSyncUniverse = 45;
+// Discovery packet: framing layer (source name, 4 reserved bytes), then the
+// universe discovery layer with its pages and list.
+constexpr std::size_t kDiscoveryName = 44;
+constexpr std::size_t kDiscoveryFlagsLength = 112;
+constexpr std::size_t kDiscoveryVector = 114;
+constexpr std::size_t kDiscoveryPage = 118;
+constexpr std::size_t kDiscoveryLastPage = 119;
+constexpr std::size_t kDiscoveryList = 120;
 
 constexpr std::uint32_t kVectorRootData = 0x00000004;
 constexpr std::uint32_t kVectorRootExtended = 0x00000008;
 constexpr std::uint32_t kVectorFramingData = 0x00000002;
+constexpr std::uint32_t kVectorFramingSync = 0x00000001;
+constexpr std::uint32_t kVectorFramingDiscovery = 0x00000002;
+constexpr std::uint32_t kVectorDiscoveryList = 0x00000001;
 constexpr std::uint8_t kVectorDmpSetProperty = 0x02;
 constexpr std::uint8_t kAddressDataTypeRelative = 0xA1;
 constexpr std::uint8_t kOptionPreview = 0x80;
 constexpr std::uint8_t kOptionTerminated = 0x40;
+constexpr std::uint8_t kOptionForceSync = 0x20;
 
 constexpr std::uint8_t kPreamble[16] = {0x00, 0x10, 0x00, 0x00, 'A', 'S', 'C', '-',
                                         'E',  '1',  '.',  '1',  '7', 0,   0,   0};
@@ -51,9 +66,61 @@ bool FlagsAndLength(const std::uint8_t* p, std::size_t& length) {
     return true;
 }
 
+// The framing layer of an extended packet of `end` bytes: a synchronisation
+// packet or a page of a discovery packet.
+SacnParse ParseExtended(const std::uint8_t* data, std::size_t end, SacnSync& sync,
+                        SacnDiscovery& discovery) {
+    const std::uint32_t vector = ReadBig32(data + kFramingVector);
+    std::size_t framingLength;
+    const bool framed = FlagsAndLength(data + kFramingFlagsLength, framingLength) &&
+                        framingLength == end - kFramingFlagsLength;
+    if (vector == kVectorFramingSync) {
+        const std::uint32_t address = ReadBig16(data + kSyncUniverse);
+        if (!framed || address < kSacnFirstUniverse || address > kSacnLastUniverse) {
+            return SacnParse::kSyncLayer;
+        }
+        sync = {data + kCid, data[kSyncSequence], static_cast<std::uint16_t>(address)};
+        return SacnParse::kSync;
+    }
+    if (vector != kVectorFramingDiscovery) {
+        return SacnParse::kNotData;
+    }
+    if (end < kDiscoveryList) {
+        return SacnParse::kTruncated;
+    }
+    std::size_t layerLength;
+    const std::size_t listBytes = end - kDiscoveryList;
+    if (!framed || !FlagsAndLength(data + kDiscoveryFlagsLength, layerLength) ||
+        layerLength != end - kDiscoveryFlagsLength ||
+        ReadBig32(data + kDiscoveryVector) != kVectorDiscoveryList || listBytes % 2 != 0 ||
+        listBytes / 2 > kSacnDiscoveryPageSize || data[kDiscoveryPage] > data[kDiscoveryLastPage]) {
+        return SacnParse::kDiscoveryLayer;
+    }
+    // Each page lists its universes in ascending order.
+    std::uint32_t previous = 0;
+    for (std::size_t at = kDiscoveryList; at < end; at += 2) {
+        const std::uint32_t universe = ReadBig16(data + at);
+        if (universe <= previous || universe > kSacnLastUniverse) {
+            return SacnParse::kDiscoveryLayer;
+        }
+        previous = universe;
+    }
+    discovery = {data + kCid,           data + kDiscoveryName,
+                 data[kDiscoveryPage],  data[kDiscoveryLastPage],
+                 data + kDiscoveryList, static_cast<std::uint16_t>(listBytes / 2)};
+    return SacnParse::kDiscovery;
+}
+
 }  // namespace
 
 SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& packet) {
+    SacnSync sync;
+    SacnDiscovery discovery;
+    return ParseSacn(data, size, packet, sync, discovery);
+}
+
+SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& packet, SacnSync& sync,
+                    SacnDiscovery& discovery) {
     if (size < kCid + 16) {
         return SacnParse::kTruncated;
     }
@@ -69,7 +136,8 @@ SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& pack
     }
     const std::uint32_t rootVector = ReadBig32(data + kRootVector);
     if (rootVector == kVectorRootExtended) {
-        return end >= kExtendedMinimum ? SacnParse::kNotData : SacnParse::kTruncated;
+        return end >= kExtendedMinimum ? ParseExtended(data, end, sync, discovery)
+                                       : SacnParse::kTruncated;
     }
     if (rootVector != kVectorRootData) {
         return SacnParse::kRootLayer;
@@ -106,6 +174,7 @@ SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& pack
     packet.sequence = data[kSequence];
     packet.preview = (data[kOptions] & kOptionPreview) != 0;
     packet.terminated = (data[kOptions] & kOptionTerminated) != 0;
+    packet.forceSync = (data[kOptions] & kOptionForceSync) != 0;
     packet.universe = static_cast<std::uint16_t>(universe);
     packet.startCode = data[kStartCode];
     packet.slots = data + kStartCode + 1;
@@ -127,6 +196,14 @@ const char* SacnParseName(SacnParse result) {
             return "framing_layer";
         case SacnParse::kDmpLayer:
             return "dmp_layer";
+        case SacnParse::kSync:
+            return "sync";
+        case SacnParse::kDiscovery:
+            return "discovery";
+        case SacnParse::kSyncLayer:
+            return "sync_layer";
+        case SacnParse::kDiscoveryLayer:
+            return "discovery_layer";
     }
     return "unknown";
 }

@@ -1,5 +1,5 @@
-// sACN (ANSI E1.31) data packets: the three layers checked against the bytes
-// received, without copying.
+// sACN (ANSI E1.31): data, synchronisation and universe discovery packets,
+// their layers checked against the bytes received, without copying.
 #pragma once
 
 #include <cstddef>
@@ -15,16 +15,22 @@ inline constexpr std::uint8_t kStartCodePriorities = 0xDD;  // per-address prior
 // Universes of data; those above are reserved (64214 is discovery's).
 inline constexpr std::uint32_t kSacnFirstUniverse = 1;
 inline constexpr std::uint32_t kSacnLastUniverse = 63999;
+inline constexpr std::uint16_t kSacnDiscoveryUniverse = 64214;
+inline constexpr int kSacnDiscoveryPageSize = 512;  // universes on one page at most
 
 enum class SacnParse : std::uint8_t {
-    kData,          // a data packet: see SacnPacket
-    kNotData,       // a well-formed synchronisation or discovery packet
-    kTruncated,     // shorter than a layer's length says, or than any data packet
-    kRootLayer,     // preamble, postamble, identifier, flags or vector
-    kFramingLayer,  // flags, length, vector, priority or universe
-    kDmpLayer,      // flags, length, vector, types, address, increment or count
+    kData,            // a data packet: see SacnPacket
+    kNotData,         // an extended packet of another kind: not used here
+    kTruncated,       // shorter than a layer's length says, or than any packet of its kind
+    kRootLayer,       // preamble, postamble, identifier, flags or vector
+    kFramingLayer,    // flags, length, vector, priority or universe
+    kDmpLayer,        // flags, length, vector, types, address, increment or count
+    kSync,            // a synchronisation packet: see SacnSync
+    kDiscovery,       // a page of a universe discovery packet: see SacnDiscovery
+    kSyncLayer,       // synchronisation packet: flags, length or synchronisation address
+    kDiscoveryLayer,  // discovery packet: flags, lengths, vector, pages or universe list
 };
-inline constexpr int kSacnParseResults = 6;
+inline constexpr int kSacnParseResults = 10;
 
 struct SacnPacket {
     const std::uint8_t* cid;         // 16 bytes
@@ -34,14 +40,39 @@ struct SacnPacket {
     std::uint8_t sequence;
     bool preview;
     bool terminated;
+    // The Force_Synchronization option: when synchronisation packets stop,
+    // set lets the receiver apply data as it comes again, clear asks it to
+    // keep the synchronised look until they return.
+    bool forceSync;
     std::uint16_t universe;  // 1..63999
     std::uint8_t startCode;
     const std::uint8_t* slots;  // the property values after the start code
     std::uint16_t slotCount;    // 0..512
 };
 
-// Parses `size` received bytes; fills `packet` only for kData. Reads nothing
-// at or past data + size.
+// A synchronisation packet: the source's data that names `address` is to be
+// applied now.
+struct SacnSync {
+    const std::uint8_t* cid;  // 16 bytes
+    std::uint8_t sequence;
+    std::uint16_t address;  // 1..63999
+};
+
+// One page of a source's list of the universes it sends.
+struct SacnDiscovery {
+    const std::uint8_t* cid;         // 16 bytes
+    const std::uint8_t* sourceName;  // 64 bytes, as in data packets
+    std::uint8_t page;               // 0..lastPage
+    std::uint8_t lastPage;
+    const std::uint8_t* universes;  // `count` big-endian numbers, ascending, 1..63999
+    std::uint16_t count;            // 0..512
+};
+
+// Parses `size` received bytes; fills `packet` only for kData, `sync` only
+// for kSync, `discovery` only for kDiscovery. Reads nothing at or past
+// data + size.
+SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& packet, SacnSync& sync,
+                    SacnDiscovery& discovery);
 SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& packet);
 
 const char* SacnParseName(SacnParse result);

@@ -98,7 +98,7 @@ void SacnUniverse::Lose(SacnSource& source, Millis now) {
     source.lostAt = now;
 }
 
-SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival from) {
+SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival from, Hold hold) {
     if (packet.preview) {
         return SacnVerdict::kPreview;
     }
@@ -141,6 +141,9 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival fr
         return SacnVerdict::kSourceLimit;
     }
     source->sequence = packet.sequence;
+    if (source->state == SourceState::kLost && packet.startCode != kStartCodeLevels) {
+        return SacnVerdict::kPriorities;  // only levels bring a lost source back
+    }
     source->from = from;
     source->lastHeard = now;
     ++source->packets;
@@ -154,19 +157,55 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival fr
         if (source->state == SourceState::kWaiting && !sampling_) {
             source->waitUntil = now;  // its priorities came: no need to wait longer
         }
+    } else if (hold != Hold::kNo) {
+        std::memcpy(source->held, packet.slots, packet.slotCount);
+        std::memset(source->held + packet.slotCount, 0, kChannelsPerPort - packet.slotCount);
+        source->hasHeld = true;
+        source->heldFor = hold == Hold::kForSync ? packet.syncAddress : std::uint16_t{0};
+        source->heldPriority = packet.priority;
     } else {
         TakeLevels(packet.slots, packet.slotCount, source->levels, source->changes, clock_);
         source->priority = packet.priority;
         source->hasLevels = true;
+        source->hasHeld = false;
+    }
+    if (packet.startCode == kStartCodeLevels) {
+        source->syncAddress = packet.syncAddress;
         source->lastLevels = now;
     }
+    const bool held = packet.startCode == kStartCodeLevels && hold != Hold::kNo;
     const bool released = Release(now);
     const bool settled = Settle();
-    if (released || settled || Merged(*source)) {
+    if (released || settled || (Merged(*source) && !held)) {
         Remerge(settled);
+    }
+    if (held) {
+        return SacnVerdict::kHeld;
     }
     return packet.startCode == kStartCodePriorities ? SacnVerdict::kPriorities
                                                     : SacnVerdict::kLevels;
+}
+
+bool SacnUniverse::ReleaseHeld(const std::uint8_t* cid, std::uint16_t address, bool any) {
+    bool released = false;
+    bool merged = false;
+    for (SacnSource& s : sources_) {
+        const bool mine = cid != nullptr && s.heldFor == address && s.heldFor != 0 &&
+                          std::memcmp(s.cid, cid, sizeof s.cid) == 0;
+        if (!s.used || !s.hasHeld || !(mine || (any && s.heldFor == 0))) {
+            continue;
+        }
+        TakeLevels(s.held, kChannelsPerPort, s.levels, s.changes, clock_);
+        s.priority = s.heldPriority;
+        s.hasLevels = true;
+        s.hasHeld = false;
+        released = true;
+        merged = merged || Merged(s);
+    }
+    if (merged) {
+        Remerge();
+    }
+    return released;
 }
 
 bool SacnUniverse::Release(Millis now) {
@@ -215,7 +254,7 @@ int SacnUniverse::Expire(Millis now) {
         if (!s.used || s.state == SourceState::kLost) {
             continue;
         }
-        const Millis last = s.hasLevels ? s.lastLevels : s.lastPriorities;
+        const Millis last = s.hasLevels || s.hasHeld ? s.lastLevels : s.lastPriorities;
         if (now - last >= kSacnSourceTimeout) {
             lost += Merged(s) ? 1 : 0;
             Lose(s, now);

@@ -10,6 +10,7 @@
 #include "tools/bridge/core/io.h"
 #include "tools/bridge/core/port_merge.h"
 #include "tools/bridge/core/sacn.h"
+#include "tools/bridge/core/sync.h"
 
 namespace lxd::bridge {
 
@@ -34,8 +35,9 @@ enum class SacnVerdict : std::uint8_t {
     kOutOfOrder,      // dropped: 1..19 sequence numbers behind (or repeated)
     kSourceLimit,     // dropped: a new source while kSacnMaxSources are known
     kDuplicate,       // the packet just taken, arrived again on another interface
+    kHeld,            // start code 0x00: levels kept aside until a synchronisation
 };
-inline constexpr int kSacnVerdicts = 9;
+inline constexpr int kSacnVerdicts = 10;
 
 struct SacnSource {
     bool used = false;
@@ -54,10 +56,15 @@ struct SacnSource {
     Millis lostAt{0};     // kLost
     std::uint64_t packets = 0;
     std::uint64_t sequenceErrors = 0;
-    std::uint32_t generation = 0;  // changes when the slot takes a new source
+    std::uint32_t generation = 0;   // changes when the slot takes a new source
+    std::uint16_t syncAddress = 0;  // named by its last levels packet
+    bool hasHeld = false;           // levels waiting for a synchronisation
+    std::uint16_t heldFor = 0;      // the synchronisation universe they wait for; 0: any
+    std::uint8_t heldPriority = 0;
     std::uint8_t levels[kChannelsPerPort] = {};
     std::uint8_t priorities[kChannelsPerPort] = {};  // 0..200
     std::uint32_t changes[kChannelsPerPort] = {};    // when each level last changed
+    std::uint8_t held[kChannelsPerPort] = {};
 };
 
 class SacnUniverse {
@@ -72,7 +79,14 @@ class SacnUniverse {
     // when it ends. Before the first Listen every source is merged at once.
     void Listen(Millis now);
     // Applies one parsed data packet of this universe received at `now`.
-    SacnVerdict Apply(const SacnPacket& packet, Millis now, Arrival from = {});
+    // Levels with a `hold` are kept aside (kHeld) until ReleaseHeld; newer
+    // levels replace them, and levels without a hold make them void.
+    SacnVerdict Apply(const SacnPacket& packet, Millis now, Arrival from = {},
+                      Hold hold = Hold::kNo);
+    // Merges the held levels of the sources with `cid` that wait for
+    // `address` (none when `cid` is null) and, with `any`, of every source
+    // that waits for any synchronisation. True when levels were released.
+    bool ReleaseHeld(const std::uint8_t* cid, std::uint16_t address, bool any);
     // Times sources out (2.5 s without levels), forgets per-address priorities
     // not repeated for 2.5 s, merges sources whose wait is over and settles
     // losses. Returns the number of sources lost.

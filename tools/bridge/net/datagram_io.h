@@ -34,6 +34,11 @@ enum class Got { kDatagram, kNothing, kFault };
 Got ReceiveOne(asio::ip::udp::socket& socket, std::uint8_t* buffer, std::size_t room,
                std::size_t& size, Arrival& from);
 
+// Sends one datagram to `to` out of interface `via` from our address `from`
+// (0 for either: the routing table decides).
+void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
+             const std::uint8_t* data, std::size_t size, std::uint32_t via, std::uint32_t from);
+
 // Sends `count` datagrams to `to` back to back: one sendmmsg on Linux, one
 // send each elsewhere. Returns how many were sent, in order.
 int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,

@@ -68,6 +68,37 @@ Got ReceiveOne(asio::ip::udp::socket& socket, std::uint8_t* buffer, std::size_t 
     return Got::kDatagram;
 }
 
+void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
+             const std::uint8_t* data, std::size_t size, std::uint32_t via, std::uint32_t from) {
+#if defined(__linux__)
+    iovec part{const_cast<std::uint8_t*>(data), size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr*>(to.data());
+    message.msg_namelen = static_cast<socklen_t>(to.size());
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(via);
+    info.ipi_spec_dst.s_addr = htonl(from);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    if (sendmsg(socket.native_handle(), &message, 0) >= 0) {
+        return;
+    }
+#else
+    (void)via;
+    (void)from;
+#endif
+    asio::error_code ec;
+    socket.send_to(asio::buffer(data, size), to, 0, ec);
+}
+
 int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
               const Datagram* datagrams, int count) {
 #if defined(__linux__)

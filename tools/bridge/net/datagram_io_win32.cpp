@@ -4,6 +4,8 @@
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <cstring>
+
 namespace lxd::bridge {
 namespace {
 
@@ -63,6 +65,32 @@ Got ReceiveOne(asio::ip::udp::socket& socket, std::uint8_t* buffer, std::size_t 
     from.address = ntohl(source.sin_addr.s_addr);
     size = received;
     return Got::kDatagram;
+}
+
+void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
+             const std::uint8_t* data, std::size_t size, std::uint32_t via, std::uint32_t from) {
+    WSABUF part{static_cast<ULONG>(size), reinterpret_cast<char*>(const_cast<std::uint8_t*>(data))};
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSAMSG message{};
+    message.name = const_cast<LPSOCKADDR>(reinterpret_cast<const sockaddr*>(to.data()));
+    message.namelen = static_cast<INT>(to.size());
+    message.lpBuffers = &part;
+    message.dwBufferCount = 1;
+    message.Control = {sizeof control, control};
+    WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
+    IN_PKTINFO info{};
+    info.ipi_addr.s_addr = htonl(from);
+    info.ipi_ifindex = via;
+    std::memcpy(WSA_CMSG_DATA(c), &info, sizeof info);
+    DWORD sent = 0;
+    if (WSASendMsg(socket.native_handle(), &message, 0, &sent, nullptr, nullptr) == 0) {
+        return;
+    }
+    asio::error_code ec;
+    socket.send_to(asio::buffer(data, size), to, 0, ec);
 }
 
 int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,

@@ -16,6 +16,21 @@ constexpr std::size_t kLongestShortName = 15;
 
 }  // namespace
 
+const Interface* ReplyCard(const std::vector<Interface>& cards, std::uint32_t via,
+                           std::uint32_t poller) {
+    for (const Interface& c : cards) {
+        if ((via == 0 || c.index == via) && ((c.address ^ poller) & c.netmask) == 0) {
+            return &c;
+        }
+    }
+    for (const Interface& c : cards) {
+        if (c.address == poller) {
+            return &c;  // sent to ourselves: it arrived on loopback
+        }
+    }
+    return nullptr;
+}
+
 bool Chosen(const std::string& choice, const Interface& i) {
     std::uint32_t address = 0;
     return choice == i.name || (host::ParseIpv4(choice, address) && address == i.address);

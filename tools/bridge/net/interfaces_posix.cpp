@@ -28,8 +28,12 @@ std::vector<Interface> ListInterfaces() {
         i.name = a->ifa_name;
         i.index = if_nametoindex(a->ifa_name);
         i.address = ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+        if (a->ifa_netmask != nullptr && a->ifa_netmask->sa_family == AF_INET) {
+            i.netmask =
+                ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr);
+        }
         i.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
-        i.multicast = (a->ifa_flags & IFF_MULTICAST) != 0 && !i.loopback;
+        i.multicast = (a->ifa_flags & IFF_MULTICAST) != 0;
         found.push_back(i);
     }
 #if defined(__linux__)

@@ -5,6 +5,7 @@
 #include <iphlpapi.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tools/bridge/net/interfaces.h"
@@ -45,8 +46,10 @@ std::vector<Interface> ListInterfaces() {
             if (a->PhysicalAddressLength == 6) {
                 std::memcpy(i.mac, a->PhysicalAddress, 6);
             }
+            const ULONG prefix = std::min<ULONG>(u->OnLinkPrefixLength, 32);
+            i.netmask = prefix == 0 ? 0 : ~0u << (32 - prefix);
             i.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
-            i.multicast = (a->Flags & IP_ADAPTER_NO_MULTICAST) == 0 && !i.loopback;
+            i.multicast = (a->Flags & IP_ADAPTER_NO_MULTICAST) == 0;
             found.push_back(i);
         }
     }

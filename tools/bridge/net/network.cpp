@@ -17,6 +17,8 @@ namespace {
 constexpr std::size_t kGroupsPerSocket = 20;
 // Receives handled before the levels they changed are sent.
 constexpr int kDrainLimit = 256;
+// Synchronisation universes joined at most, besides the mapped ones.
+constexpr std::size_t kSyncGroupsJoined = SacnSyncStreams::kStreams;
 
 std::string Text(std::uint32_t address) {
     return asio::ip::address_v4(address).to_string();
@@ -24,23 +26,34 @@ std::string Text(std::uint32_t address) {
 
 }  // namespace
 
+// Shared with the wait armed on its socket: a completion queued before the
+// socket closed (on Windows a wait completes through the completion port,
+// also after the close) holds the receiver and finds it closed.
 struct Network::Receiver {
     explicit Receiver(asio::io_context& io, bool sacn) : socket(io), sacn(sacn) {}
+    void Close() {
+        closed = true;
+        asio::error_code ignored;
+        socket.close(ignored);
+    }
     udp::socket socket;
     bool sacn;
     bool armed = false;
+    bool closed = false;
     std::uint8_t buffer[1500];
 };
 
 // An interface the bridge receives on: its sockets and the groups joined.
 struct Network::InUse {
     Interface at;
-    std::vector<std::unique_ptr<Receiver>> sockets;  // kGroupsPerSocket groups each
+    std::vector<std::shared_ptr<Receiver>> sockets;  // kGroupsPerSocket groups each
     std::vector<bool> joined;                        // by universe index
     std::string error;
+    bool unicastOnly = false;  // loopback whose joins fail: it receives unicast
 };
 
-Network::Network(asio::io_context& io) : io_(io), out_(io), watch_(io) {}
+Network::Network(asio::io_context& io, std::function<std::vector<Interface>()> list)
+    : io_(io), list_(std::move(list)), out_(io), watch_(io) {}
 
 Network::~Network() {
     Close();
@@ -52,14 +65,14 @@ void Network::Close() {
     watch_.Close();
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
-            receiver->socket.close(ignored);
+            receiver->Close();
         }
     }
     if (sacnBase_) {
-        sacnBase_->socket.close(ignored);
+        sacnBase_->Close();
     }
     if (artnet_) {
-        artnet_->socket.close(ignored);
+        artnet_->Close();
     }
     out_.close(ignored);
 }
@@ -102,21 +115,26 @@ bool Network::OpenReceiver(Receiver& receiver, std::uint16_t port, const char* w
     return false;
 }
 
-bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error) {
+bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error,
+                   const udp::endpoint* to) {
     settings_ = settings;
     status_.restricted = !settings.interfaces.empty();
     asio::error_code ec;
-    asio::ip::address_v4 to = asio::ip::make_address_v4(settings.toHost, ec);
-    if (ec) {
-        udp::resolver resolver(io_);
-        const auto found = resolver.resolve(udp::v4(), settings.toHost, "", ec);
-        if (ec || found.empty()) {
-            error = "--to: cannot resolve '" + settings.toHost + "' to an IPv4 address";
-            return false;
+    if (to != nullptr) {
+        to_ = *to;
+    } else {
+        asio::ip::address_v4 address = asio::ip::make_address_v4(settings.toHost, ec);
+        if (ec) {
+            udp::resolver resolver(io_);
+            const auto found = resolver.resolve(udp::v4(), settings.toHost, "", ec);
+            if (ec || found.empty()) {
+                error = "--to: cannot resolve '" + settings.toHost + "' to an IPv4 address";
+                return false;
+            }
+            address = found.begin()->endpoint().address().to_v4();
         }
-        to = found.begin()->endpoint().address().to_v4();
+        to_ = udp::endpoint(address, settings.toPort);
     }
-    to_ = udp::endpoint(to, settings.toPort);
     out_.open(udp::v4(), ec);
     if (ec) {
         error = "cannot open a UDP socket: " + ec.message();
@@ -128,15 +146,18 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
         }
     }
     if (!universes_.empty()) {
+        // Sources announce their universes to discovery's group.
+        universes_.push_back(kSacnDiscoveryUniverse);
+        mappedGroups_ = universes_.size();
         // Unicast sACN, and the port held while no interface is up.
-        sacnBase_ = std::make_unique<Receiver>(io_, true);
+        sacnBase_ = std::make_shared<Receiver>(io_, true);
         if (!OpenReceiver(*sacnBase_, settings.sacnPort, "sACN", error)) {
             return false;
         }
         ReceiveJoinedGroupsOnly(sacnBase_->socket);
     }
     if (mapping.Count(Protocol::kArtnet) > 0) {
-        artnet_ = std::make_unique<Receiver>(io_, false);
+        artnet_ = std::make_shared<Receiver>(io_, false);
         if (!OpenReceiver(*artnet_, settings.artnetPort, "Art-Net", error)) {
             return false;
         }
@@ -153,7 +174,7 @@ void Network::Join(InUse& in) {
         }
         const std::size_t s = u / kGroupsPerSocket;
         while (in.sockets.size() <= s) {
-            auto receiver = std::make_unique<Receiver>(io_, true);
+            auto receiver = std::make_shared<Receiver>(io_, true);
             std::string error;
             if (!OpenReceiver(*receiver, SacnPort(), "sACN", error)) {
                 in.error = error;
@@ -167,6 +188,11 @@ void Network::Join(InUse& in) {
         in.sockets[s]->socket.set_option(
             asio::ip::multicast::join_group(group, asio::ip::address_v4(in.at.address)), ec);
         in.joined[u] = !ec;
+        if (ec && in.at.loopback && u == 0) {
+            // Loopback that carries no multicast here still receives unicast.
+            in.unicastOnly = true;
+            break;
+        }
         if (ec) {
             in.error = "cannot join " + group.to_string() + " (sACN universe " +
                        std::to_string(universes_[u]) + "): " + ec.message();
@@ -175,16 +201,17 @@ void Network::Join(InUse& in) {
     if (bridge_ != nullptr) {
         for (auto& receiver : in.sockets) {
             if (!receiver->armed) {
-                Arm(*receiver);
+                Arm(receiver);
             }
         }
     }
 }
 
 bool Network::Rescan() {
+    const std::vector<Interface> all = list_();
     std::vector<Interface> wanted;
-    for (const Interface& i : ListInterfaces()) {
-        bool take = !status_.restricted && i.multicast;
+    for (const Interface& i : all) {
+        bool take = !status_.restricted && (i.multicast || i.loopback);
         for (const std::string& choice : settings_.interfaces) {
             take = take || Chosen(choice, i);
         }
@@ -196,7 +223,6 @@ bool Network::Rescan() {
     }
     // Interfaces gone, or whose address changed: their sockets close (which
     // leaves their groups).
-    asio::error_code ignored;
     for (auto it = inUse_.begin(); it != inUse_.end();) {
         const bool still = std::any_of(wanted.begin(), wanted.end(), [&](const Interface& w) {
             return w.index == (*it)->at.index && w.address == (*it)->at.address;
@@ -206,7 +232,7 @@ bool Network::Rescan() {
             continue;
         }
         for (auto& receiver : (*it)->sockets) {
-            receiver->socket.close(ignored);
+            receiver->Close();
         }
         it = inUse_.erase(it);
     }
@@ -220,8 +246,16 @@ bool Network::Rescan() {
             Join(*inUse_.back());
             joinedNew = joinedNew || std::count(inUse_.back()->joined.begin(),
                                                 inUse_.back()->joined.end(), true) > 0;
-        } else if (std::count((*it)->joined.begin(), (*it)->joined.end(), false) > 0) {
+        } else if (!(*it)->unicastOnly &&
+                   std::count((*it)->joined.begin(), (*it)->joined.end(), false) > 0) {
             Join(**it);  // try the failed joins again
+        }
+    }
+    cards_.clear();
+    for (const Interface& i : all) {
+        if (std::any_of(inUse_.begin(), inUse_.end(),
+                        [&](const auto& in) { return in->at.index == i.index; })) {
+            cards_.push_back(i);
         }
     }
     UpdateStatus();
@@ -240,7 +274,9 @@ void Network::UpdateStatus() {
                       in->at.mac[1], in->at.mac[2], in->at.mac[3], in->at.mac[4], in->at.mac[5]);
         s.mac = mac;
         for (std::size_t u = 0; u < universes_.size(); ++u) {
-            (in->joined[u] ? s.joined : s.failed).push_back(universes_[u]);
+            if (in->joined[u] || !in->unicastOnly) {
+                (in->joined[u] ? s.joined : s.failed).push_back(universes_[u]);
+            }
         }
         s.error = s.failed.empty() ? "" : in->error;
         status_.interfaces.push_back(std::move(s));
@@ -260,35 +296,40 @@ std::uint16_t Network::SacnPort() const {
     return sacnBase_ ? sacnBase_->socket.local_endpoint(ec).port() : settings_.sacnPort;
 }
 
+std::uint16_t Network::ArtnetPort() const {
+    asio::error_code ec;
+    return artnet_ ? artnet_->socket.local_endpoint(ec).port() : 0;
+}
+
 void Network::Start(Bridge& bridge) {
     bridge_ = &bridge;
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
-            Arm(*receiver);
+            Arm(receiver);
         }
     }
     if (sacnBase_) {
-        Arm(*sacnBase_);
+        Arm(sacnBase_);
     }
     if (artnet_) {
-        Arm(*artnet_);
+        Arm(artnet_);
     }
     watch_.Start([this] { AfterRescan(); });
 }
 
 void Network::AfterRescan() {
-    if (Rescan()) {
+    if (!closed_ && Rescan()) {
         bridge_->Listen(host::NowMillis());  // sources on the new interface are sampled first
     }
 }
 
-void Network::Arm(Receiver& receiver) {
-    receiver.armed = true;
-    receiver.socket.async_wait(udp::socket::wait_read, [this, &receiver](asio::error_code ec) {
-        if (ec || closed_) {
-            return;  // closed: the receiver may be gone
+void Network::Arm(const std::shared_ptr<Receiver>& receiver) {
+    receiver->armed = true;
+    receiver->socket.async_wait(udp::socket::wait_read, [this, receiver](asio::error_code ec) {
+        if (ec || receiver->closed) {
+            return;  // closed: the network may be gone too
         }
-        Drain(receiver);
+        Drain(*receiver);
         Arm(receiver);
     });
 }
@@ -305,6 +346,7 @@ int Network::DrainSacn() {
         received += Receive(*sacnBase_, now);
     }
     bridge_->Flush(now);
+    JoinSyncGroups();
     return received;
 }
 
@@ -312,7 +354,31 @@ int Network::Drain(Receiver& receiver) {
     const Millis now = host::NowMillis();
     const int received = Receive(receiver, now);
     bridge_->Flush(now);
+    JoinSyncGroups();
     return received;
+}
+
+void Network::JoinSyncGroups() {
+    if (bridge_->SyncGroupsVersion() == syncGroupsVersion_ || mappedGroups_ == 0) {
+        return;
+    }
+    syncGroupsVersion_ = bridge_->SyncGroupsVersion();
+    std::uint16_t named[SacnSyncStreams::kStreams];
+    const int count = bridge_->SyncGroups(named, SacnSyncStreams::kStreams);
+    bool added = false;
+    for (int i = 0; i < count; ++i) {
+        if (universes_.size() < mappedGroups_ + kSyncGroupsJoined &&
+            std::find(universes_.begin(), universes_.end(), named[i]) == universes_.end()) {
+            universes_.push_back(named[i]);
+            added = true;
+        }
+    }
+    if (added) {
+        for (auto& in : inUse_) {
+            Join(*in);
+        }
+        UpdateStatus();
+    }
 }
 
 bool Network::Accepted(std::uint32_t via) {
@@ -361,26 +427,19 @@ int Network::SendBurst(const Datagram* datagrams, int count) {
     return lxd::bridge::SendBurst(out_, to_, datagrams, count);
 }
 
+// A poll is answered from the cards in use as the last look found them:
+// nothing is read from the system per poll.
 std::uint32_t Network::OwnAddressFor(std::uint32_t poller) {
-    // The address of the interface the poll arrived on.
-    for (const Interface& i : ListInterfaces()) {
-        if (lastArtnetInterface_ != 0 && i.index == lastArtnetInterface_) {
-            return i.address;
-        }
-    }
-    // Otherwise the address the system would send from to reach the poller.
-    asio::error_code ec;
-    udp::socket probe(io_);
-    probe.open(udp::v4(), ec);
-    if (!ec) {
-        probe.connect(udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), ec);
-    }
-    const udp::endpoint local = ec ? udp::endpoint() : probe.local_endpoint(ec);
-    return ec ? 0 : local.address().to_v4().to_uint();
+    const Interface* card = ReplyCard(cards_, lastArtnetInterface_, poller);
+    // Out of the card the poll came in by; a console on this machine is
+    // reached as the routing table says (through loopback).
+    replyVia_ = card != nullptr && card->index == lastArtnetInterface_ ? card->index : 0;
+    replyFrom_ = card != nullptr ? card->address : 0;
+    return replyFrom_;
 }
 
 void Network::MacFor(std::uint32_t address, std::uint8_t* mac) {
-    for (const Interface& i : ListInterfaces()) {
+    for (const Interface& i : cards_) {
         if (i.address == address) {
             std::memcpy(mac, i.mac, sizeof i.mac);
             return;
@@ -389,9 +448,8 @@ void Network::MacFor(std::uint32_t address, std::uint8_t* mac) {
 }
 
 void Network::Reply(std::uint32_t poller, const std::uint8_t* data, std::size_t size) {
-    asio::error_code ec;
-    artnet_->socket.send_to(asio::buffer(data, size),
-                            udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), 0, ec);
+    SendVia(artnet_->socket, udp::endpoint(asio::ip::address_v4(poller), kArtnetPort), data, size,
+            replyVia_, replyFrom_);
 }
 
 }  // namespace lxd::bridge

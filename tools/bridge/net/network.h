@@ -1,12 +1,14 @@
 // The bridge's sockets (standalone Asio): sACN and Art-Net received with
-// address reuse, the multicast group of every mapped sACN universe joined on
-// every interface in use (followed as interfaces come, go and change), the
-// arrival interface of every datagram, levels sent to the driver, poll
-// replies sent back to the poller.
+// address reuse, the multicast groups of every mapped sACN universe, of
+// universe discovery and of the synchronisation universes that data names
+// joined on every interface in use (followed as interfaces come, go and
+// change), the arrival interface of every datagram, levels sent to the
+// driver, poll replies sent back to the poller.
 #pragma once
 
 #include <asio.hpp>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +26,9 @@ inline constexpr int kReceiveBuffer = 1 << 20;  // asked for on every receive so
 
 class Network : public DatagramSink, public ReplySink {
   public:
-    explicit Network(asio::io_context& io);
+    // `list` reads the machine's interfaces (tests put others in its place).
+    explicit Network(asio::io_context& io,
+                     std::function<std::vector<Interface>()> list = ListInterfaces);
     ~Network() override;
     Network(const Network&) = delete;
     Network& operator=(const Network&) = delete;
@@ -32,8 +36,15 @@ class Network : public DatagramSink, public ReplySink {
     // Opens the output socket and the receive sockets that `mapping` needs and
     // joins the groups on the interfaces present. Missing interfaces and
     // failed joins are not errors (see Status); a port held by another
-    // program is. On failure returns false with one line in `error`.
-    bool Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error);
+    // program is. On failure returns false with one line in `error`. The
+    // datagrams for the driver go to `to` where given; otherwise to
+    // settings.toHost, a host name resolved here (before the event loop runs:
+    // once it does, names are resolved off it, see Runner).
+    bool Open(const NetworkSettings& settings, const Mapping& mapping, std::string& error,
+              const asio::ip::udp::endpoint* to = nullptr);
+    // Where the datagrams for the driver go from now on.
+    void SendTo(const asio::ip::udp::endpoint& to) { to_ = to; }
+    const asio::ip::udp::endpoint& Destination() const { return to_; }
     // Starts receiving into `bridge` (which must outlive the receives) and
     // following the interfaces.
     void Start(Bridge& bridge);
@@ -50,6 +61,8 @@ class Network : public DatagramSink, public ReplySink {
     // The local port of the sACN sockets (the one asked for, or the one the
     // system chose for 0).
     std::uint16_t SacnPort() const;
+    // The same for Art-Net (0 when none is mapped).
+    std::uint16_t ArtnetPort() const;
 
     // The interfaces in use and the receive buffers, for the snapshot.
     const NetworkStatus& Status() const { return status_; }
@@ -64,29 +77,40 @@ class Network : public DatagramSink, public ReplySink {
     struct Receiver;
     struct InUse;
     bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
-    void Arm(Receiver& receiver);
+    void Arm(const std::shared_ptr<Receiver>& receiver);
     // Hands what waits on `receiver` to the bridge (Drain also sends what changed).
     int Receive(Receiver& receiver, Millis now);
     int Drain(Receiver& receiver);
     bool Accepted(std::uint32_t via);
     void Join(InUse& in);
+    // Joins the synchronisation universes the bridge learned from data since
+    // the last look (a count compare when nothing changed).
+    void JoinSyncGroups();
     void AfterRescan();
     void UpdateStatus();
 
     asio::io_context& io_;
+    std::function<std::vector<Interface>()> list_;
     Bridge* bridge_ = nullptr;
     NetworkSettings settings_;
-    std::vector<std::uint16_t> universes_;  // mapped sACN universes
+    // Groups joined: the mapped sACN universes, discovery's, then the
+    // synchronisation universes learned (never left while the sockets live).
+    std::vector<std::uint16_t> universes_;
+    std::size_t mappedGroups_ = 0;  // the mapped universes and discovery's
+    std::uint32_t syncGroupsVersion_ = 0;
     asio::ip::udp::socket out_;
     asio::ip::udp::endpoint to_;
-    std::unique_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing
-    std::unique_ptr<Receiver> artnet_;
+    std::shared_ptr<Receiver> sacnBase_;  // unicast sACN; joins nothing
+    std::shared_ptr<Receiver> artnet_;
     std::vector<std::unique_ptr<InUse>> inUse_;
+    std::vector<Interface> cards_;  // every address of the interfaces in use
     InterfaceWatch watch_;
     std::uint32_t lastArtnetInterface_ = 0;
+    // Where the replies to the poll being answered leave (0: by the routing table).
+    std::uint32_t replyVia_ = 0;
+    std::uint32_t replyFrom_ = 0;
     NetworkStatus status_;
-    // After Close, a completion already queued (a socket that was readable, a
-    // timer that had expired) finds this set and does nothing.
+    // After Close, a look at the interfaces already queued does nothing.
     bool closed_ = false;
 };
 

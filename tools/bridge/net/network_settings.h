@@ -15,7 +15,7 @@ namespace lxd::bridge {
 
 struct NetworkSettings {
     // Interface names or IPv4 addresses to use; empty: every interface that is
-    // up and can receive multicast (loopback only when named).
+    // up and can receive multicast, and loopback.
     std::vector<std::string> interfaces;
     std::string toHost = "127.0.0.1";
     std::uint16_t toPort = kIntakePort;

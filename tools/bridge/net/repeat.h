@@ -4,6 +4,7 @@
 
 #include <asio.hpp>
 #include <functional>
+#include <memory>
 
 #include "tools/bridge/core/io.h"
 
@@ -12,26 +13,37 @@ namespace lxd::bridge {
 class Repeat {
   public:
     Repeat(asio::io_context& io, Millis interval, std::function<void()> action)
-        : timer_(io), interval_(interval), action_(std::move(action)) {
-        Arm();
+        : state_(std::make_shared<State>(io, interval, std::move(action))) {
+        Arm(state_);
     }
-    ~Repeat() { timer_.cancel(); }
+    ~Repeat() {
+        state_->stopped = true;
+        state_->timer.cancel();
+    }
     Repeat(const Repeat&) = delete;
     Repeat& operator=(const Repeat&) = delete;
 
   private:
-    void Arm() {
-        timer_.expires_after(interval_);
-        timer_.async_wait([this](asio::error_code ec) {
-            if (!ec) {
-                action_();
-                Arm();
+    // Shared with the wait: an expiry already queued when the object goes
+    // finds it stopped.
+    struct State {
+        State(asio::io_context& io, Millis interval, std::function<void()> action)
+            : timer(io), interval(interval), action(std::move(action)) {}
+        asio::steady_timer timer;
+        Millis interval;
+        std::function<void()> action;
+        bool stopped = false;
+    };
+    static void Arm(const std::shared_ptr<State>& state) {
+        state->timer.expires_after(state->interval);
+        state->timer.async_wait([state](asio::error_code ec) {
+            if (!ec && !state->stopped) {
+                state->action();
+                Arm(state);
             }
         });
     }
-    asio::steady_timer timer_;
-    Millis interval_;
-    std::function<void()> action_;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace lxd::bridge

@@ -19,7 +19,9 @@ class Log {
 
     // From now on lines go to `path`, each with the date and time. When the
     // file would grow past `maxBytes` it becomes `path`.old (replacing the
-    // one before) and a new file starts. False when it cannot be opened.
+    // one before) and a new file starts; where that cannot be done, the file
+    // starts again empty with a line that says so. False when it cannot be
+    // opened.
     bool ToFile(const std::string& path, std::uint64_t maxBytes);
     void Line(const std::string& text);
 

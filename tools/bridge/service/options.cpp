@@ -169,7 +169,7 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
     std::string http;
     app.add_option("--config", options.configPath,
                    "TOML file with the same settings (sacn, artnet, to, interfaces, on_loss, "
-                   "name, http); the command line overrides it")
+                   "name, http, sync); the command line overrides it")
         ->type_name("FILE");
     app.add_option("--sacn", sacn,
                    "sACN universes (1-63999) onto consecutive driver ports from PORT (default 0), "
@@ -209,9 +209,17 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
                    "When the last source of a universe goes away: hold its last levels "
                    "(default), or zero them")
         ->type_name("hold|zero");
+    std::string sync;
+    app.add_option("--sync", sync,
+                   "Universe synchronisation: auto (default) holds sACN data that names a "
+                   "synchronisation universe, and ArtDmx of a source that sends ArtSync, until "
+                   "their synchronisation; all holds every other input too while any "
+                   "synchronisation arrives; off applies everything as it comes")
+        ->type_name("auto|all|off");
     app.add_option("--http", http,
                    "Serve the status page at ADDR:PORT (127.0.0.1 keeps it on this machine; it "
-                   "has no access control)")
+                   "answers only to this machine's names and has no passwords). One that cannot "
+                   "listen is tried again every 3 s while the levels flow")
         ->type_name("ADDR:PORT");
     app.add_option("--duration", options.duration,
                    "End after S seconds (default: run until Ctrl-C or SIGTERM)")
@@ -250,6 +258,7 @@ int ParseOptions(int argc, char** argv, Options& options, std::string* failure) 
     given.to = NamedOne(app, "--to", to);
     given.onLoss = NamedOne(app, "--on-loss", onLoss);
     given.http = NamedOne(app, "--http", http);
+    given.sync = NamedOne(app, "--sync", sync);
 
     SettingsText settings;
     std::string error;
@@ -275,6 +284,7 @@ bool ApplySettings(const SettingsText& settings, Options& options, std::string& 
     next.network.toHost = defaults.toHost;
     next.network.toPort = defaults.toPort;
     next.holdOnLoss = true;
+    next.sync = SyncMode::kAuto;
     next.name.clear();
     next.http.clear();
     if (settings.to && !host::ParseDestination(settings.to->where, settings.to->value,
@@ -323,6 +333,16 @@ bool ApplySettings(const SettingsText& settings, Options& options, std::string& 
             return false;
         }
         next.holdOnLoss = choice == 0;
+    }
+    if (settings.sync) {
+        const std::string& value = settings.sync->value;
+        if (value != "auto" && value != "all" && value != "off") {
+            error = settings.sync->where + ": expected auto, all or off, got '" + value + "'";
+            return false;
+        }
+        next.sync = value == "all"   ? SyncMode::kAll
+                    : value == "off" ? SyncMode::kOff
+                                     : SyncMode::kAuto;
     }
     if (settings.name) {
         if (settings.name->value.empty() || settings.name->value.size() > 63) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tools/bridge/core/mapping.h"
+#include "tools/bridge/core/sync.h"
 #include "tools/bridge/net/network_settings.h"
 #include "tools/bridge/service/settings.h"
 
@@ -13,6 +14,7 @@ struct Options {
     Mapping mapping;
     NetworkSettings network;
     bool holdOnLoss = true;
+    SyncMode sync = SyncMode::kAuto;
     double duration = -1.0;  // below 0: until interrupted
     std::string name;        // the node's name in ArtPollReply; empty: from the host name
     bool json = false;

@@ -14,11 +14,15 @@
 #include "tools/bridge/status/summary.h"
 #include "tools/bridge/status/taker.h"
 #include "tools/bridge/web/server.h"
+#include "tools/bridge/web/status_cache.h"
 
 namespace lxd::bridge {
 namespace {
 
 constexpr Millis kStatusInterval{500};
+// A status page that cannot listen (its address not there yet, its port
+// held) is tried again this often.
+constexpr std::chrono::milliseconds kPageRetry{3000};
 
 std::string Listening(const Options& options) {
     const Mapping& map = options.mapping;
@@ -60,22 +64,23 @@ void Name(Bridge& bridge, RunInfo& run, const std::string& name) {
     }
 }
 
-bool SameNetwork(const Options& a, const Options& b) {
-    return a.mapping == b.mapping && a.network.interfaces == b.network.interfaces &&
-           a.network.toHost == b.network.toHost && a.network.toPort == b.network.toPort;
+bool SameSockets(const Options& a, const Options& b) {
+    return a.mapping == b.mapping && a.network.interfaces == b.network.interfaces;
 }
 
 }  // namespace
 
 // Everything that shows the bridge reads snapshots taken here, on the event
 // loop: the terminal view (drawn on a thread of its own), the log of events
-// and the status page.
+// and the status page (whose JSON is written on a thread of its own).
 struct Runner::Views : WebSource {
-    Views(Runner& runner) : runner(runner) {}
+    Views(Runner& runner) : runner(runner), retry(runner.io_) {}
 
     Snapshot Take(SnapshotTaker& taker) {
         run.seconds = static_cast<double>((host::NowMillis() - start).count()) / 1000.0;
-        return taker.Take(runner.bridge_, runner.network_->Status(), run, host::NowMillis());
+        Snapshot s = taker.Take(runner.bridge_, runner.network_->Status(), run, host::NowMillis());
+        s.page = page;
+        return s;
     }
     // Every kStatusInterval.
     void Update() {
@@ -85,16 +90,41 @@ struct Runner::Views : WebSource {
                 runner.log_.Line(line);
             }
         }
+        if (cache) {
+            cache->Post(latest);
+        }
         if (terminal) {
             terminal->Post(latest);
         }
     }
 
-    std::string StatusJson() override { return lxd::bridge::StatusJson(latest); }
-    WebReply Health() override {
-        const lxd::bridge::Health health = HealthOf(latest);
-        return {health.ok ? 200 : 503, "text/plain", health.reason + "\n"};
+    // Listens, or says why not and tries again in a while: the levels go
+    // on either way.
+    void Listen() {
+        std::string error;
+        ++page.attempts;
+        if (web->Listen(page.address, error)) {
+            page.listening = true;
+            runner.log_.Line(
+                "status page on http://" + page.address + "/" +
+                (page.attempts > 1 ? " (after " + std::to_string(page.attempts) + " tries)" : ""));
+            return;
+        }
+        if (error != page.error) {
+            runner.log_.Line(error + "; trying again every " +
+                             std::to_string(kPageRetry.count() / 1000) + " s");
+        }
+        page.error = error;
+        retry.expires_after(kPageRetry);
+        retry.async_wait([this](asio::error_code ec) {
+            if (!ec) {
+                Listen();
+            }
+        });
     }
+
+    std::shared_ptr<const std::string> StatusJson() override { return cache->Json(); }
+    WebReply Health() override { return cache->Health(); }
     // The levels are fresher than the status: a snapshot of their own, taken
     // at most once per push of the server.
     bool Levels(int port, std::uint8_t* out) override {
@@ -125,7 +155,10 @@ struct Runner::Views : WebSource {
     bool levelsTaken = false;
     EventWatch events;
     std::unique_ptr<StatusWriter> terminal;
+    PageStatus page;
+    std::unique_ptr<StatusCache> cache;
     std::unique_ptr<WebServer> web;
+    asio::steady_timer retry;
 };
 
 Runner::Runner(const Options& options, Log& log, bool console)
@@ -136,6 +169,7 @@ Runner::Runner(const Options& options, Log& log, bool console)
       bridge_(options.mapping, options.holdOnLoss, relay_),
       views_(std::make_unique<Views>(*this)) {
     bridge_.SetVersion(kVersionFirst, kVersionSecond);
+    bridge_.SetSync(options.sync);
     Name(bridge_, views_->run, options.name);
 }
 
@@ -150,10 +184,9 @@ bool Runner::Open(std::string& error) {
     bridge_.Listen(views_->start);
     network_->Start(bridge_);
     if (!options_.http.empty()) {
+        views_->page.address = options_.http;
+        views_->cache = std::make_unique<StatusCache>();
         views_->web = std::make_unique<WebServer>(io_, *views_);
-        if (!views_->web->Listen(options_.http, error)) {
-            return false;
-        }
     }
     return true;
 }
@@ -177,11 +210,12 @@ void Runner::Reload() {
         log_.Line("reload failed, the running configuration stays: " + error);
         return;
     }
-    if (!SameNetwork(options_, next)) {
+    if (!SameSockets(options_, next)) {
         // The new sockets open beside the old ones (both share the ports),
-        // so nothing is missed while the mapping changes.
+        // so nothing is missed while the mapping changes. They send where
+        // the old ones did: nothing is resolved again.
         auto network = std::make_unique<Network>(io_);
-        if (!network->Open(next.network, next.mapping, error)) {
+        if (!network->Open(next.network, next.mapping, error, &network_->Destination())) {
             log_.Line("reload failed, the running configuration stays: " + error);
             return;
         }
@@ -194,6 +228,11 @@ void Runner::Reload() {
     } else {
         bridge_.Remap(next.mapping, next.holdOnLoss, host::NowMillis());
     }
+    if (next.network.toHost != options_.network.toHost ||
+        next.network.toPort != options_.network.toPort) {
+        Retarget(next.network);
+    }
+    bridge_.SetSync(next.sync);
     if (next.name != options_.name) {
         Name(bridge_, views_->run, next.name);
     }
@@ -208,9 +247,43 @@ void Runner::Reload() {
     log_.Line("reloaded " + options_.configPath + ": " + Listening(options_));
 }
 
+void Runner::Retarget(const NetworkSettings& settings) {
+    using asio::ip::udp;
+    resolver_.cancel();  // a name an earlier reload brought is not waited for
+    asio::error_code ec;
+    const asio::ip::address_v4 address = asio::ip::make_address_v4(settings.toHost, ec);
+    if (!ec) {
+        network_->SendTo(udp::endpoint(address, settings.toPort));
+        return;
+    }
+    const std::string to = settings.toHost + ":" + std::to_string(settings.toPort);
+    log_.Line("reload: resolving " + settings.toHost + "; the levels go on to " +
+              network_->Destination().address().to_string() + " meanwhile");
+    resolver_.async_resolve(
+        udp::v4(), settings.toHost, std::to_string(settings.toPort),
+        [this, to](const asio::error_code& ec, const udp::resolver::results_type& found) {
+            if (ec == asio::error::operation_aborted) {
+                return;
+            }
+            if (ec || found.empty()) {
+                log_.Line("reload: cannot resolve " + to +
+                          " to an IPv4 address; the levels go on to " +
+                          network_->Destination().address().to_string());
+                return;
+            }
+            network_->SendTo(found.begin()->endpoint());
+            log_.Line("sending to " + to + " (" + found.begin()->endpoint().address().to_string() +
+                      ")");
+        });
+}
+
 std::string Runner::Run() {
     Views& v = *views_;
     v.run.to = options_.network.toHost + ":" + std::to_string(options_.network.toPort);
+    log_.Line(Listening(options_));
+    if (v.web) {
+        v.Listen();
+    }
     Repeat tick(io_, kTickInterval, [this] { bridge_.Tick(host::NowMillis()); });
     // A stalled terminal never stops the forwarding: the view is drawn on a
     // thread of its own from the snapshots handed over.
@@ -249,12 +322,9 @@ std::string Runner::Run() {
     };
     awaitHangup();
 #endif
-    log_.Line(Listening(options_));
-    if (v.web) {
-        log_.Line("status page on http://" + options_.http + "/");
-    }
     io_.run();
     network_->Close();
+    v.retry.cancel();
     if (v.web) {
         v.web->Close();
     }

@@ -21,7 +21,8 @@ class Runner {
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
 
-    // Opens the sockets and the status page. False with one line.
+    // Opens the sockets. False with one line. The status page starts with
+    // Run; one that cannot listen does not stop the bridge.
     bool Open(std::string& error);
     // Runs until stopped (a signal, RequestStop, --duration); then the
     // summary, as text or JSON.
@@ -45,6 +46,9 @@ class Runner {
     struct Views;
 
     void Reload();
+    // Sends to the driver at HOST:PORT of `settings` from now on: at once for
+    // an address, after resolving it off the event loop for a host name.
+    void Retarget(const NetworkSettings& settings);
 
     asio::io_context io_;
     Options options_;
@@ -55,6 +59,8 @@ class Runner {
     // The sockets a reload replaced: closed, and kept until the next reload
     // so that completions already queued for them find them.
     std::unique_ptr<Network> retired_;
+    // Resolves a driver's host name that a reload brought, off the event loop.
+    asio::ip::udp::resolver resolver_{io_};
     Bridge bridge_;
     std::unique_ptr<Views> views_;
 };

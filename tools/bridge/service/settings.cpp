@@ -98,8 +98,9 @@ void SettingsText::OverrideWith(const SettingsText& over) {
     if (!over.interfaces.empty()) {
         interfaces = over.interfaces;
     }
-    for (auto [mine, theirs] : {std::pair{&to, &over.to}, std::pair{&onLoss, &over.onLoss},
-                                std::pair{&name, &over.name}, std::pair{&http, &over.http}}) {
+    for (auto [mine, theirs] :
+         {std::pair{&to, &over.to}, std::pair{&onLoss, &over.onLoss}, std::pair{&name, &over.name},
+          std::pair{&http, &over.http}, std::pair{&sync, &over.sync}}) {
         if (theirs->has_value()) {
             *mine = *theirs;
         }
@@ -152,10 +153,12 @@ bool ReadConfig(const std::string& path, SettingsText& settings, std::string& er
                         read.routes, error);
         } else if (name == "port") {
             ok = Tables(path, node, where, name, {"port", "merge", "on_loss"}, read.ports, error);
+        } else if (name == "sync") {
+            ok = One(node, where, read.sync, error);
         } else {
             error = where +
                     ": unknown key (known: sacn, artnet, route, port, to, interfaces, on_loss, "
-                    "name, http)";
+                    "name, http, sync)";
             ok = false;
         }
         if (!ok) {

@@ -35,6 +35,7 @@ struct SettingsText {
     std::optional<Setting> onLoss;
     std::optional<Setting> name;
     std::optional<Setting> http;
+    std::optional<Setting> sync;
 
     // Takes what `over` sets. Mappings go as a whole: a command line with
     // --sacn or --artnet replaces both lists and the routes of the file (its

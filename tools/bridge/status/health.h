@@ -15,7 +15,8 @@ struct Health {
     bool ok = false;
     std::string reason;  // "ok", or what is wrong
 };
-// Healthy while the bridge receives on at least one interface and has sent
+// Healthy while the bridge receives on at least one interface (loopback, which
+// a console on the same machine reaches, counts) and has sent
 // to the driver within kHealthySilence seconds, or has nothing to send (no
 // live source).
 Health HealthOf(const Snapshot& snapshot);

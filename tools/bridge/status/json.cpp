@@ -95,7 +95,39 @@ json Port(const PortStatus& port) {
             {"datagrams_forwarded", port.datagramsForwarded},
             {"live_sources", std::move(live)},
             {"sources", std::move(sources)},
+            {"sync",
+             {{"kind", SyncKindName(port.sync.kind)},
+              {"universe", port.sync.address},
+              {"locked", port.sync.locked},
+              {"syncs", port.counts.syncs},
+              {"fallbacks", port.counts.syncFallbacks}}},
             {"levels", port.levels}};
+}
+
+json SyncStreams(const std::vector<SyncStreamStatus>& streams) {
+    json list = json::array();
+    for (const SyncStreamStatus& y : streams) {
+        list.push_back({{"cid", y.cid},
+                        {"universe", y.universe},
+                        {"state", SyncStateName(y.state)},
+                        {"syncs", y.syncs},
+                        {"fallbacks", y.fallbacks},
+                        {"sequence_errors", y.sequenceErrors}});
+    }
+    return list;
+}
+
+json Discovered(const std::vector<DiscoveredStatus>& sources) {
+    json list = json::array();
+    for (const DiscoveredStatus& d : sources) {
+        list.push_back({{"name", d.name},
+                        {"cid", d.cid},
+                        {"address", d.address},
+                        {"universes", d.universes},
+                        {"cut", d.cut},
+                        {"last_seen", d.lastSeen}});
+    }
+    return list;
 }
 
 json Interfaces(const NetworkStatus& network) {
@@ -143,7 +175,11 @@ std::string StatusJson(const Snapshot& s, bool levels) {
           {"datagrams", s.sacnCounts.datagrams},
           {"malformed", std::move(sacnMalformed)},
           {"not_data", s.sacnCounts.parsed[static_cast<int>(SacnParse::kNotData)]},
-          {"unmapped", s.sacnCounts.unmapped}}},
+          {"unmapped", s.sacnCounts.unmapped},
+          {"syncs", s.sacnCounts.parsed[static_cast<int>(SacnParse::kSync)]},
+          {"sync_out_of_order", s.sacnCounts.syncOutOfOrder},
+          {"sync_unknown", s.sacnCounts.syncUnknown},
+          {"discovery_pages", s.sacnCounts.parsed[static_cast<int>(SacnParse::kDiscovery)]}}},
         {"artnet",
          {{"mapped", s.artnet},
           {"datagrams", s.artnetCounts.datagrams},
@@ -151,7 +187,12 @@ std::string StatusJson(const Snapshot& s, bool levels) {
           {"other", s.artnetCounts.parsed[static_cast<int>(ArtnetParse::kOther)]},
           {"unmapped", s.artnetCounts.unmapped},
           {"polls", s.artnetCounts.parsed[static_cast<int>(ArtnetParse::kPoll)]},
-          {"replies", s.artnetCounts.replies}}},
+          {"replies", s.artnetCounts.replies},
+          {"polls_ignored", s.artnetCounts.pollsIgnored},
+          {"syncs", s.artnetCounts.parsed[static_cast<int>(ArtnetParse::kSync)]},
+          {"sync_ignored", s.artnetCounts.syncIgnored}}},
+        {"sync_mode", SyncModeName(s.syncMode)},
+        {"sync_streams", SyncStreams(s.syncStreams)},
         {"network",
          {{"restricted", s.network.restricted},
           {"interfaces", Interfaces(s.network)},
@@ -163,6 +204,12 @@ std::string StatusJson(const Snapshot& s, bool levels) {
         {"unmapped",
          {{"sacn", Unmapped(s, Protocol::kSacn, s.unmappedSacn)},
           {"artnet", Unmapped(s, Protocol::kArtnet, s.unmappedArtnet)}}},
+        {"page", s.page.address.empty() ? json(nullptr)
+                                        : json{{"address", s.page.address},
+                                               {"listening", s.page.listening},
+                                               {"attempts", s.page.attempts},
+                                               {"error", s.page.error}}},
+        {"discovered", Discovered(s.discovered)},
     };
     // Names from the network are printable already; anything else is replaced.
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";

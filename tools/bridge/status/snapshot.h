@@ -11,6 +11,7 @@
 
 #include "tools/bridge/core/counts.h"
 #include "tools/bridge/core/mapping.h"
+#include "tools/bridge/core/sync.h"
 #include "tools/bridge/net/network_status.h"
 
 namespace lxd::bridge {
@@ -53,13 +54,35 @@ struct PortStatus {
     std::uint64_t datagramsForwarded = 0;
     std::array<std::uint8_t, kChannelsPerPort> levels{};
     std::vector<SourceStatus> sources;
-    UniverseCounts counts;  // packets, drops by reason, sources lost
+    UniverseCounts counts;  // packets, drops by reason, sources lost, syncs and fallbacks
     std::uint32_t sourcesSeen = 0;
     std::string description;  // "universe 7" or "port-address 0:0:7 (7)", one per route
     std::vector<RouteStatus> routes;
     std::array<std::int8_t, kChannelsPerPort> winners{};  // the route that won each channel; -1
     bool ltp = false;                                     // merges latest-takes-precedence
     bool hold = true;                                     // on loss: hold, else zero
+    PortSync sync;                                        // how its levels are synchronised now
+};
+
+// An sACN source's synchronisation stream: its data names a synchronisation
+// universe.
+struct SyncStreamStatus {
+    std::string cid;             // 8-4-4-4-12 hex digits
+    std::uint16_t universe = 0;  // the synchronisation universe
+    SyncState state = SyncState::kFree;
+    std::uint64_t syncs = 0;      // synchronisation packets taken
+    std::uint64_t fallbacks = 0;  // times they stopped
+    std::uint64_t sequenceErrors = 0;
+};
+
+// A source that announces its universes (sACN universe discovery).
+struct DiscoveredStatus {
+    std::string name;     // controls replaced
+    std::string cid;      // 8-4-4-4-12 hex digits
+    std::string address;  // dotted IPv4 of its last announcement
+    std::vector<std::uint16_t> universes;
+    bool cut = false;     // it announced more than the bridge keeps
+    double lastSeen = 0;  // seconds ago
 };
 
 // A universe or port-address that arrives without being mapped.
@@ -67,6 +90,15 @@ struct UnmappedStatus {
     std::uint16_t universe = 0;
     std::uint64_t packets = 0;
     double lastSeen = 0;  // seconds ago
+};
+
+// The status page: where it is to listen and whether it does. One that
+// cannot listen yet is tried again every few seconds.
+struct PageStatus {
+    std::string address;  // ADDR:PORT; "" without a page
+    bool listening = false;
+    int attempts = 0;   // tries to listen so far
+    std::string error;  // why the last failed try failed; "" when none did
 };
 
 struct Snapshot {
@@ -89,6 +121,10 @@ struct Snapshot {
     ArtnetCounts artnetCounts;
     std::vector<UnmappedStatus> unmappedSacn;  // most recently seen first
     std::vector<UnmappedStatus> unmappedArtnet;
+    PageStatus page;
+    SyncMode syncMode = SyncMode::kAuto;
+    std::vector<SyncStreamStatus> syncStreams;
+    std::vector<DiscoveredStatus> discovered;  // by name
 };
 
 struct RunInfo {
@@ -108,8 +144,9 @@ std::uint64_t SacnMalformed(const SacnCounts& counts);
 std::uint64_t ArtnetMalformed(const ArtnetCounts& counts);
 
 // The parse results that count as malformed datagrams.
-inline constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated, SacnParse::kRootLayer,
-                                            SacnParse::kFramingLayer, SacnParse::kDmpLayer};
+inline constexpr SacnParse kSacnFaults[] = {SacnParse::kTruncated,    SacnParse::kRootLayer,
+                                            SacnParse::kFramingLayer, SacnParse::kDmpLayer,
+                                            SacnParse::kSyncLayer,    SacnParse::kDiscoveryLayer};
 inline constexpr ArtnetParse kArtnetFaults[] = {ArtnetParse::kNotArtnet, ArtnetParse::kOldVersion,
                                                 ArtnetParse::kBadLength, ArtnetParse::kTruncated,
                                                 ArtnetParse::kBadAddress};

@@ -44,17 +44,41 @@ std::string SummaryText(const Snapshot& s) {
                Number(s.sacnMalformed) + " malformed, " + Number(s.sacnCounts.unmapped) +
                " for universes not mapped\n";
     }
+    const std::uint64_t sacnSyncs = s.sacnCounts.parsed[static_cast<int>(SacnParse::kSync)];
+    const std::uint64_t artSyncs = s.artnetCounts.parsed[static_cast<int>(ArtnetParse::kSync)];
+    if (sacnSyncs + artSyncs > 0 || s.syncMode != SyncMode::kAuto) {
+        out += std::string("  sync ") + SyncModeName(s.syncMode) + ": " + Number(sacnSyncs) +
+               " sACN synchronisation packets (" + Number(s.sacnCounts.syncOutOfOrder) +
+               " out of order, " + Number(s.sacnCounts.syncUnknown) + " for no stream received), " +
+               Number(artSyncs) + " ArtSync (" + Number(s.artnetCounts.syncIgnored) + " ignored)\n";
+    }
+    if (!s.discovered.empty()) {
+        std::size_t universes = 0;
+        for (const DiscoveredStatus& d : s.discovered) {
+            universes += d.universes.size();
+        }
+        out += "  discovered: " + Number(s.discovered.size()) + " sources announce " +
+               Number(universes) + " universes\n";
+    }
     if (s.artnet) {
         const ArtnetCounts& a = s.artnetCounts;
         out += "  Art-Net: " + Number(a.datagrams) + " datagrams, " + Number(s.artnetMalformed) +
                " malformed, " + Number(a.unmapped) + " for port-addresses not mapped, " +
-               Number(s.pollsAnswered) + " polls answered with " + Number(a.replies) + " replies\n";
+               Number(s.pollsAnswered) + " polls answered with " + Number(a.replies) + " replies" +
+               (a.pollsIgnored > 0
+                    ? ", " + Number(a.pollsIgnored) + " not (from another network, or too many)"
+                    : "") +
+               "\n";
     }
     for (const PortStatus& port : s.ports) {
         out += "  port " + std::to_string(port.port) + " " + port.description + ": " +
                Number(port.packets) + " packets, " + Number(port.drops) + " dropped, " +
                Number(port.datagramsForwarded) +
                " datagrams forwarded, sources seen: " + Number(port.sourcesSeen) + "\n";
+        if (port.counts.syncs + port.counts.syncFallbacks > 0) {
+            out += "    synchronised " + Number(port.counts.syncs) + " times, " +
+                   Number(port.counts.syncFallbacks) + " syncs stopped\n";
+        }
         std::string reasons;
         for (const Drop d : DropsOf(port.protocol)) {
             if (const std::uint64_t n = port.counts.dropped[static_cast<int>(d)]; n > 0) {

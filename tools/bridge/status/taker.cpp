@@ -63,7 +63,8 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.sacnMalformed = SacnMalformed(bridge.Sacn());
     s.artnetDatagrams = bridge.Artnet().datagrams;
     s.artnetMalformed = ArtnetMalformed(bridge.Artnet());
-    s.pollsAnswered = bridge.Artnet().parsed[static_cast<int>(ArtnetParse::kPoll)];
+    s.pollsAnswered =
+        bridge.Artnet().parsed[static_cast<int>(ArtnetParse::kPoll)] - bridge.Artnet().pollsIgnored;
     s.sacn = map.Count(Protocol::kSacn) > 0;
     s.artnet = map.Count(Protocol::kArtnet) > 0;
     s.network = network;
@@ -73,6 +74,24 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     s.artnetCounts = bridge.Artnet();
     s.unmappedSacn = Unmapped(bridge.UnmappedSacn(), now);
     s.unmappedArtnet = Unmapped(bridge.UnmappedArtnet(), now);
+    s.syncMode = bridge.Sync();
+    for (int i = 0; i < SacnSyncStreams::kStreams; ++i) {
+        const SyncStream& y = bridge.SyncStreams().At(i);
+        if (y.used) {
+            s.syncStreams.push_back(
+                {CidText(y.cid), y.address, y.state, y.syncs, y.fallbacks, y.sequenceErrors});
+        }
+    }
+    for (int i = 0; i < DiscoveredSources::kSources; ++i) {
+        const DiscoveredSources::Source& d = bridge.Discovered().Slot(i);
+        if (d.used) {
+            s.discovered.push_back({d.name, CidText(d.cid), IpText(d.address),
+                                    std::vector<std::uint16_t>(d.universes, d.universes + d.count),
+                                    d.cut, Seconds(now - d.last)});
+        }
+    }
+    std::sort(s.discovered.begin(), s.discovered.end(),
+              [](const DiscoveredStatus& a, const DiscoveredStatus& b) { return a.name < b.name; });
     std::vector<InputStatus> inputs;
     for (int i = 0; i < bridge.Inputs(); ++i) {
         inputs.push_back(TakeInput(bridge, i, now, seconds));
@@ -117,6 +136,11 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
             port.counts.packets += c.packets;
             port.counts.lost += c.lost;
             port.counts.duplicates += c.duplicates;
+            port.counts.syncs += c.syncs;
+            port.counts.syncFallbacks += c.syncFallbacks;
+            if (port.sync.kind == SyncKind::kNone) {
+                port.sync = bridge.SyncOf(input);
+            }
             for (int d = 0; d < kDropReasons; ++d) {
                 port.counts.dropped[d] += c.dropped[d];
                 port.drops += c.dropped[d];
@@ -161,7 +185,9 @@ SnapshotTaker::InputStatus SnapshotTaker::TakeInput(const Bridge& bridge, int in
             source.cid = CidText(src.cid);
             source.priority = src.priority;
             source.perAddress = src.hasPriorities;
-            source.state = src.state;
+            // Until its first levels a source drives nothing, whatever the
+            // merge made of it: it waits.
+            source.state = src.hasLevels ? src.state : SourceState::kWaiting;
             source.packets = src.packets;
             source.sequenceErrors = src.sequenceErrors;
             source.lastSeen = Seconds(now - src.lastHeard);

@@ -33,6 +33,13 @@ function row(values, cls) {
 }
 function fill(id, rows) { const body = $(id).tBodies[0]; body.replaceChildren(...rows); }
 function rate(x) { return Math.round(x); }
+// "universe 100", "universe 100 (kept)" when its sync stopped, "ArtSync" or
+// "all", and how many syncs stopped.
+function syncText(y) {
+  const what = y.kind === "sacn" ? "universe " + y.universe + (y.locked ? " (kept)" : "") :
+    y.kind === "artsync" ? "ArtSync" : y.kind === "all" ? "all" : "-";
+  return what + (y.fallbacks ? ", " + y.fallbacks + " stopped" : "");
+}
 function choose(port) {
   chosen = port; $("choose").value = String(port);
   if (socket && socket.readyState === 1) socket.send(String(port));
@@ -47,7 +54,7 @@ function show(s) {
   const ports = [], sources = [];
   for (const u of s.universes) {
     const tr = row([u.port, u.protocol === "sacn" ? "sACN" : "Art-Net", u.routes.map(routeText).join("; ") + (u.merge === "ltp" ? " (ltp)" : ""), u.priority < 0 ? null : u.priority + (u.per_address ? "+" : ""),
-      rate(u.packets_per_second), u.drops, u.sources.length], "port" + (u.port === chosen ? " chosen" : ""));
+      rate(u.packets_per_second), u.drops, syncText(u.sync), u.sources.length], "port" + (u.port === chosen ? " chosen" : ""));
     tr.dataset.port = String(u.port); tr.onclick = () => choose(u.port); ports.push(tr);
     for (const src of u.sources) {
       sources.push(row([u.port, src.input, src.name, src.address, src.cid || null, src.priority < 0 ? null : src.priority,
@@ -73,6 +80,30 @@ function show(s) {
     return d;
   }));
   if (!seen.length) box.textContent = "nothing";
+  // Which routes take each sACN universe: shown on the announced ones.
+  const mapped = new Map();
+  for (const u of s.universes) {
+    for (const r of u.routes) {
+      if (!r.input.startsWith("sACN ")) continue;
+      const n = Number(r.input.slice(5));
+      mapped.set(n, (mapped.get(n) || []).concat(["port " + u.port + (r.channels !== "1-512" || r.at !== 1 ? " ch " + r.channels + " at " + r.at : "")]));
+    }
+  }
+  const found = $("discovered");
+  found.replaceChildren(...s.discovered.map((d) => {
+    const line = document.createElement("div");
+    line.textContent = d.name + " (" + d.address + "): ";
+    d.universes.forEach((n, i) => {
+      const span = document.createElement("span");
+      span.textContent = (i ? ", " : "") + n;
+      if (mapped.has(n)) { span.className = "mapped"; span.title = "routed to " + mapped.get(n).join(", "); }
+      line.appendChild(span);
+    });
+    if (d.cut) line.appendChild(document.createTextNode(" and more"));
+    return line;
+  }));
+  found.className = s.discovered.length ? "" : "muted";
+  if (!s.discovered.length) found.textContent = "nothing";
 }
 async function poll() {
   try { const r = await fetch("/status.json", {cache: "no-store"}); show(await r.json()); }
