@@ -70,8 +70,7 @@ class BridgeRig {
     void Check(const char* target) {
         bridge_->Flush(now_);
         for (int p = 0; p < 8; ++p) {
-            const std::uint8_t* levels = p < 4 ? bridge_->SacnAt(p)->Output().Levels()
-                                               : bridge_->ArtnetAt(p)->Output().Levels();
+            const std::uint8_t* levels = bridge_->Port(p).Levels();
             if (bridge_->Output().Datagrams(p) > 0 &&
                 std::memcmp(sink_.store.get() + p * 512, levels, 512) != 0) {
                 BridgeFail(target, "the driver's store differs from the merged levels");

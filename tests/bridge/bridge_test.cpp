@@ -196,6 +196,69 @@ TEST_F(BridgeForwarding, RemapKeepsThePortsWhoseUniverseStayed) {
     EXPECT_EQ(bridge_->Sacn().unmapped, 2u);
 }
 
+// Routes: an Art-Net backup at priority 50 behind sACN universe 1 on port 0
+// takes over when the main desk is lost and gives way when it returns; a
+// range of universe 2 lands at channel 11 of port 1; a reload that moves only
+// that range keeps port 0 as it is.
+TEST_F(BridgeForwarding, RoutesFailOverToTheBackupAndAReloadKeepsUnchangedPorts) {
+    const auto route = [](bridge::Mapping& m, const char* from, int first, int count, int port,
+                          int at, int priority) {
+        bridge::Route r;
+        std::string error;
+        ASSERT_TRUE(bridge::ParseInput(from, r.from, error)) << error;
+        r.first = static_cast<std::uint16_t>(first);
+        r.count = static_cast<std::uint16_t>(count);
+        r.port = static_cast<std::uint8_t>(port);
+        r.at = static_cast<std::uint16_t>(at);
+        r.priority = static_cast<std::int16_t>(priority);
+        ASSERT_TRUE(m.AddRoute(r, error)) << error;
+    };
+    route(mapping_, "sacn 1", 1, 512, 0, 1, -1);
+    route(mapping_, "artnet 0", 1, 512, 0, 1, 50);
+    route(mapping_, "sacn 2", 1, 4, 1, 11, -1);
+    bridge_ = std::make_unique<bridge::Bridge>(mapping_, true, sink_);
+    struct NoReplies : bridge::ReplySink {
+        std::uint32_t OwnAddressFor(std::uint32_t) override { return 0; }
+        void Reply(std::uint32_t, const std::uint8_t*, std::size_t) override {}
+    } replies;
+    const auto backup = [&](int at) {
+        ArtDmxFields f;
+        f.data = Bytes(512, 50);
+        const Bytes p = f.Build();
+        bridge_->OnArtnet(p.data(), p.size(), 0x0A000002, Millis(at), replies);
+    };
+    Send(1, Bytes(512, 100), 0);
+    Send(2, {1, 2, 3, 4, 5}, 0);
+    backup(0);
+    bridge_->Flush(Millis(0));
+    EXPECT_EQ(sink_.Port(0), Bytes(512, 100));
+    const auto slice = [&](int port, int from, int to) {
+        const Bytes levels = sink_.Port(port);
+        return Bytes(levels.begin() + from, levels.begin() + to);
+    };
+    EXPECT_EQ(slice(1, 8, 16), (Bytes{0, 0, 1, 2, 3, 4, 0, 0}));
+    for (int at = 250; at <= 2500; at += 250) {  // the main desk falls silent
+        backup(at);
+        Send(2, {1, 2, 3, 4, 5}, at);
+        bridge_->Tick(Millis(at));
+        EXPECT_EQ(sink_.Port(0)[0], at < 2500 ? 100 : 50) << at;
+    }
+    Send(1, Bytes(512, 100), 2600);
+    bridge_->Flush(Millis(2600));
+    EXPECT_EQ(sink_.Port(0)[0], 100);
+
+    bridge::Mapping next;
+    route(next, "sacn 1", 1, 512, 0, 1, -1);
+    route(next, "artnet 0", 1, 512, 0, 1, 50);
+    route(next, "sacn 2", 2, 2, 1, 21, -1);
+    const std::size_t sent = sink_.sent.size();
+    bridge_->Remap(next, true, Millis(2700));
+    bridge_->Flush(Millis(2700));
+    ASSERT_EQ(sink_.sent.size(), sent + 1) << "only port 1 goes again";
+    EXPECT_EQ(sink_.Port(0)[0], 100);
+    EXPECT_EQ(slice(1, 10, 22), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3}));
+}
+
 TEST_F(BridgeForwarding, ChangedPortsShareDatagramsThatTheDriverAppliesExactly) {
     Map("1-6@30");
     const struct {
@@ -648,10 +711,10 @@ TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
         network.Rescan();
         io.poll();
     }
-    for (int wait = 0; wait < 200 && b.SacnAt(0)->Output().Levels()[0] != 61; ++wait) {
+    for (int wait = 0; wait < 200 && b.Port(0).Levels()[0] != 61; ++wait) {
         io.run_for(std::chrono::milliseconds(10));
     }
-    EXPECT_EQ(b.SacnAt(0)->Output().Levels()[0], 61) << "the levels arrive after the changes";
+    EXPECT_EQ(b.Port(0).Levels()[0], 61) << "the levels arrive after the changes";
 }
 
 // One receive takes what waits, up to 64 datagrams, each with its sender and

@@ -57,7 +57,7 @@ macro(refuse file name rule)
 endmacro()
 
 set(live "${bridge}/core/bridge.h;${bridge}/core/sacn_universe.h;\
-${bridge}/core/artnet_universe.h;${bridge}/core/forwarder.h;${bridge}/core/merge.h;\
+${bridge}/core/artnet_universe.h;${bridge}/core/forwarder.h;${bridge}/core/port_merge.h;\
 ${bridge}/net/network.h")
 file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/${bridge}/*.h ${ROOT}/${bridge}/*.cpp
   ${ROOT}/${bridge}/*.in)

@@ -23,10 +23,27 @@ std::string Join(const std::vector<std::string>& list) {
 std::string Describe(const bridge::Options& o) {
     std::string out;
     for (int p = 0; p < kNumPorts; ++p) {
-        if (o.mapping.Mapped(p)) {
+        if (o.mapping.Port(p).protocol != bridge::Protocol::kNone) {
             out += std::to_string(p) + ":" +
                    (o.mapping.Port(p).protocol == bridge::Protocol::kSacn ? "S" : "A") +
                    std::to_string(o.mapping.Port(p).universe) + " ";
+        }
+    }
+    const std::vector<bridge::Route> routes = o.mapping.Routes();
+    for (const bridge::Route& r : routes) {
+        const bridge::PortSource& listed = o.mapping.Port(r.port);
+        if (r.first != 1 || r.count != 512 || r.at != 1 || r.priority >= 0 ||
+            listed.protocol != r.from.protocol || listed.universe != r.from.universe) {
+            out += "R" + std::to_string(r.from.universe) + ":" + std::to_string(r.first) + "+" +
+                   std::to_string(r.count) + ">" + std::to_string(r.port) + "@" +
+                   std::to_string(r.at) + "p" + std::to_string(r.priority) + " ";
+        }
+    }
+    for (int p = 0; p < kNumPorts; ++p) {
+        const bridge::PortRules& rules = o.mapping.Rules(p);
+        if (!(rules == bridge::PortRules{})) {
+            out += "P" + std::to_string(p) + (rules.merge == bridge::Merge::kLtp ? "ltp" : "htp") +
+                   std::to_string(rules.hold) + " ";
         }
     }
     return out + "to " + o.network.toHost + ":" + std::to_string(o.network.toPort) +
@@ -95,6 +112,34 @@ TEST(BridgeConfig, FilesGiveTheirSettingsUnderTheCommandLineOrOneLineWhy) {
         {"sacn = [\"1\"]\ninterfaces = [\"eth1\", \"10.0.0\"]\n",
          {},
          "F:2: interfaces: '10.0.0' is neither an IPv4 address nor an interface name"},
+        {"[[route]]\nfrom = \"sacn 2\"\nchannels = \"1-100\"\nport = 0\nat = 101\npriority = 120\n"
+         "[[route]]\nfrom = \"artnet 0:1:2\"\nport = 0\n[[port]]\nport = 0\nmerge = \"ltp\"\n"
+         "on_loss = \"zero\"\n",
+         {},
+         "R2:1+100>0@101p120 R18:1+512>0@1p-1 P0ltp0 to 127.0.0.1:2501 hold"},
+        {"sacn = [\"1\"]\n[[route]]\nfrom = \"artnet 3\"\nchannels = \"5\"\nport = 0\n",
+         {"--sacn", "7"},
+         "0:S7 to 127.0.0.1:2501 hold"},
+        {"[[route]]\nfrom = \"sacn 1\"\nchannels = \"1-100\"\nport = 0\nat = 450\n",
+         {},
+         "F:5: route.at: channels 1-100 at 450 run past channel 512"},
+        {"[[route]]\nfrom = \"sacn 0\"\nport = 0\n", {}, "F:2: route.from: 'sacn 0': universe"},
+        {"[[route]]\nfrom = \"dmx 1\"\nport = 0\n", {}, "F:2: route.from: 'dmx 1': expected"},
+        {"[[route]]\nfrom = \"sacn 1\"\nport = 36\n",
+         {},
+         "F:3: route.port: expected a number from 0 to 35, got '36'"},
+        {"[[route]]\nfrom = \"sacn 1\"\nport = 1\npriority = 201\n", {}, "F:4: route.priority: "},
+        {"[[route]]\nfrom = \"sacn 1\"\nport = 1\nchannels = \"9-3\"\n",
+         {},
+         "F:4: route.channels: '9-3': expected channels"},
+        {"[[route]]\nfrom = \"sacn 1\"\nlevel = 3\n", {}, "F:3: route.level: unknown key"},
+        {"[[route]]\nfrom = \"sacn 1\"\n", {}, "F:1: route: a route needs from and port"},
+        {"sacn = [\"1\"]\n[[port]]\nport = 0\nmerge = \"lowest\"\n",
+         {},
+         "F:4: port.merge: expected htp or ltp, got 'lowest'"},
+        {"sacn = [\"1\"]\n[[port]]\nport = 3\n[[port]]\nport = 3\n",
+         {},
+         "F:5: port.port: port 3 has a [[port]] table already"},
         {"# nothing\n", {}, "nothing to receive: map universes with --sacn and/or --artnet"},
         {"sacn = [\"1\"]\nbad = \"\xff\"\n", {}, "F:2: "},  // not UTF-8
         {"-", {}, "F: cannot read the configuration file"},

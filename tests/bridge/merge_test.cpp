@@ -5,8 +5,11 @@
 // set by the steps.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "tests/support/bridge_packets.h"
 #include "tools/bridge/core/artnet_universe.h"
+#include "tools/bridge/core/port_merge.h"
 #include "tools/bridge/core/sacn_universe.h"
 #include "tools/bridge/status/display_text.h"
 
@@ -45,10 +48,32 @@ void PrintTo(const Scenario& s, std::ostream* os) {
     *os << s.name;
 }
 
+// What a port fed by the whole of one universe shows after each step.
+class WholePort {
+  public:
+    template <typename Universe>
+    WholePort(const Universe& universe, bool hold) : route_{&universe.Levels()} {
+        port_.Configure(&route_, 1, bridge::Merge::kHtp, hold);
+    }
+    template <typename Universe>
+    const std::uint8_t* After(Universe& universe) {
+        bool afterLoss = false;
+        if (universe.TakeChange(afterLoss)) {
+            port_.UpdateAll(afterLoss);
+        }
+        return port_.Levels();
+    }
+
+  private:
+    bridge::PortRoute route_;
+    bridge::PortMerge port_;
+};
+
 class SacnMerge : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(SacnMerge, LevelsFollowTheSteps) {
-    bridge::SacnUniverse universe(GetParam().hold);
+    bridge::SacnUniverse universe;
+    WholePort port(universe, GetParam().hold);
     if (GetParam().listen >= 0) {
         universe.Listen(Millis(GetParam().listen));
     }
@@ -72,7 +97,7 @@ TEST_P(SacnMerge, LevelsFollowTheSteps) {
             EXPECT_EQ(universe.Apply(parsed, Millis(step.at), {0x0A650001, step.via}),
                       step.verdict);
         }
-        const std::uint8_t* levels = universe.Output().Levels();
+        const std::uint8_t* levels = port.After(universe);
         EXPECT_EQ(Bytes(levels, levels + 4), step.levels);
     }
 }
@@ -306,6 +331,7 @@ TEST(ArtnetMerge, TwoSourcesMergeHighestLevelAndAThirdWaitsForTimeout) {
         {20004, 0, {}, AV::kLevels, {255, 60, 0, 0}},  // both time out: held
     };
     bridge::ArtnetUniverse universe;
+    WholePort port(universe, true);
     for (const ArtStep& step : steps) {
         SCOPED_TRACE(step.at);
         if (step.from == 0) {
@@ -320,11 +346,111 @@ TEST(ArtnetMerge, TwoSourcesMergeHighestLevelAndAThirdWaitsForTimeout) {
                       bridge::ArtnetParse::kDmx);
             EXPECT_EQ(universe.Apply(dmx, step.from, Millis(step.at)), step.verdict);
         }
-        const std::uint8_t* levels = universe.Output().Levels();
+        const std::uint8_t* levels = port.After(universe);
         EXPECT_EQ(Bytes(levels, levels + 4), step.levels);
     }
     EXPECT_EQ(universe.SourcesSeen(), 3u);
     EXPECT_EQ(universe.LiveSources(), 0);
+}
+
+// A port fed by routes: inputs A..D (first four channels shown), routes of
+// channel ranges with and without their own priority, htp or ltp.
+struct FourChannels {
+    std::uint8_t priority;
+    std::vector<std::uint8_t> levels, priorities;
+    std::vector<std::uint32_t> changes;
+};
+struct RouteRow {
+    char input;
+    int from, to, count, priority;  // 1-based channels
+};
+struct PortCase {
+    std::vector<RouteRow> routes;
+    bridge::Merge merge;
+    Bytes levels;
+    std::vector<int> winners;
+};
+
+TEST(PortMerge, RoutesMergeByPriorityThenHighestLevelOrLatestChange) {
+    const std::map<char, std::vector<FourChannels>> inputs = {
+        {'A', {{100, {10, 20, 30, 40}, {}, {1, 1, 5, 5}}}},
+        {'B', {{50, {50, 5, 60, 0}, {}, {2, 2, 2, 2}}}},
+        {'C', {{100, {99, 1, 35, 35}, {0, 150, 100, 100}, {3, 6, 1, 1}}}},
+        {'D', {{100, {1, 70, 0, 0}, {}, {}}, {100, {2, 0, 0, 80}, {}, {}}}},
+    };
+    using bridge::Merge;
+    const std::vector<PortCase> cases = {
+        {{{'A', 1, 1, 512, -1}}, Merge::kHtp, {10, 20, 30, 40}, {0, 0, 0, 0}},
+        {{{'A', 1, 1, 512, -1}, {'B', 1, 1, 512, -1}}, Merge::kHtp, {10, 20, 30, 40}, {0, 0, 0, 0}},
+        {{{'A', 1, 1, 512, -1}, {'B', 1, 1, 512, 100}},
+         Merge::kHtp,
+         {50, 20, 60, 40},
+         {1, 0, 1, 0}},
+        {{{'A', 1, 1, 512, -1}, {'B', 1, 1, 512, 100}}, Merge::kLtp, {50, 5, 30, 40}, {1, 1, 0, 0}},
+        {{{'A', 1, 1, 512, -1}, {'C', 1, 1, 512, -1}}, Merge::kHtp, {10, 1, 35, 40}, {0, 1, 1, 0}},
+        {{{'A', 1, 1, 512, -1}, {'C', 1, 1, 512, 100}},
+         Merge::kHtp,
+         {99, 20, 35, 40},
+         {1, 0, 1, 0}},
+        {{{'A', 1, 3, 2, -1}, {'B', 3, 1, 2, -1}}, Merge::kHtp, {60, 0, 10, 20}, {1, 1, 0, 0}},
+        {{{'D', 1, 1, 512, -1}}, Merge::kHtp, {2, 70, 0, 80}, {0, 0, 0, 0}},
+        {{{'A', 1, 1, 2, -1}}, Merge::kHtp, {10, 20, 0, 0}, {0, 0, -1, -1}},
+    };
+    // Every input's 512 channels: the four given, then zeros.
+    std::map<char, std::vector<std::vector<std::uint8_t>>> bytes;
+    std::map<char, std::vector<std::vector<std::uint32_t>>> stamps;
+    std::map<char, bridge::InputLevels> views;
+    for (const auto& [name, sources] : inputs) {
+        bridge::InputLevels& view = views[name];
+        for (const FourChannels& f : sources) {
+            auto& b = bytes[name];
+            b.push_back(f.levels);
+            b.back().resize(512);
+            b.push_back(f.priorities);
+            b.back().resize(f.priorities.empty() ? 0 : 512);
+            stamps[name].push_back(f.changes);
+            stamps[name].back().resize(f.changes.empty() ? 0 : 512);
+        }
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            view.sources[i] = {
+                bytes[name][2 * i].data(),
+                sources[i].priorities.empty() ? nullptr : bytes[name][2 * i + 1].data(),
+                sources[i].changes.empty() ? nullptr : stamps[name][i].data(), sources[i].priority};
+        }
+        view.count = static_cast<int>(sources.size());
+    }
+    for (const PortCase& c : cases) {
+        std::vector<bridge::PortRoute> routes;
+        for (const RouteRow& r : c.routes) {
+            routes.push_back({&views[r.input], static_cast<std::uint16_t>(r.from - 1),
+                              static_cast<std::uint16_t>(r.to - 1),
+                              static_cast<std::uint16_t>(r.count),
+                              static_cast<std::int16_t>(r.priority)});
+        }
+        bridge::PortMerge port;
+        port.Configure(routes.data(), static_cast<int>(routes.size()), c.merge, true);
+        port.UpdateAll();
+        EXPECT_EQ(Bytes(port.Levels(), port.Levels() + 4), c.levels) << c.routes[0].input;
+        EXPECT_EQ(std::vector<int>(port.Winners(), port.Winners() + 4), c.winners);
+    }
+    // The last input of a channel lost: held or zeroed as the port says; a
+    // held channel stays held until an input drives it again (C does not
+    // drive channel 1: per-address priority 0).
+    for (const bool hold : {true, false}) {
+        bridge::InputLevels a = views['A'];
+        const bridge::PortRoute route{&a, 0, 0, 512, -1};
+        bridge::PortMerge port;
+        port.Configure(&route, 1, Merge::kHtp, hold);
+        port.UpdateAll();
+        a.count = 0;
+        port.UpdateAll(true);
+        EXPECT_EQ(Bytes(port.Levels(), port.Levels() + 4),
+                  hold ? Bytes({10, 20, 30, 40}) : Bytes({0, 0, 0, 0}));
+        a = views['C'];
+        port.UpdateAll();
+        EXPECT_EQ(Bytes(port.Levels(), port.Levels() + 4),
+                  Bytes({static_cast<std::uint8_t>(hold ? 10 : 0), 1, 35, 35}));
+    }
 }
 
 }  // namespace

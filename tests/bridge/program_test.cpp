@@ -19,6 +19,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -28,6 +30,7 @@
 #include "host/driver_library.h"
 #include "tests/support/bridge_packets.h"
 #include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 #include "tests/tools/child_process.h"
 #include "tests/tools/output.h"
 
@@ -97,12 +100,12 @@ Bytes Sacn(std::uint16_t universe, const Bytes& slots, std::uint8_t priority = 1
     return f.Build();
 }
 
-// The monitor, listening for 4 s. Another program's test may hold the
+// The monitor, listening for `seconds`. Another program's test may hold the
 // driver's port for a moment: then it tries again.
-std::unique_ptr<ChildProcess> StartMonitor() {
+std::unique_ptr<ChildProcess> StartMonitor(const char* seconds = "4") {
     for (int attempt = 0; attempt < 20; ++attempt) {
         auto monitor = std::make_unique<ChildProcess>();
-        if (monitor->Start({kMonitor, "--duration", "4", "--json", "--rate", "100"}) &&
+        if (monitor->Start({kMonitor, "--duration", seconds, "--json", "--rate", "100"}) &&
             monitor->WaitForError("listening", std::chrono::seconds(10))) {
             return monitor;
         }
@@ -179,6 +182,63 @@ TEST(BridgeProgram, ThirtySixUniversesOfBothProtocolsReachTheDriver) {
     for (int p = 0; p < 36; ++p) {
         EXPECT_EQ(ports.count(p) ? ports.at(p) : Levels(512, 0), expected[p]) << "port " << p;
     }
+}
+
+// Routes from a configuration file into the driver: sACN universe 1 with an
+// Art-Net backup at priority 50 on port 0, and two channels of a panel's
+// universe 20 above both at channel 511. The backup's levels take over once
+// the main desk is lost, the main desk's return within 2.5 s.
+TEST(BridgeProgram, RoutesFailOverToAnArtnetBackupAndBack) {
+    REQUIRE_PRIVATE_NETWORK();
+    const std::string dir = MakeTempDirectory();
+    std::ofstream(dir + "/bridge.toml")
+        << "[[route]]\nfrom = \"sacn 1\"\nport = 0\n"
+           "[[route]]\nfrom = \"artnet 0\"\nport = 0\npriority = 50\n"
+           "[[route]]\nfrom = \"sacn 20\"\nchannels = \"1-2\"\n"
+           "port = 0\nat = 511\npriority = 150\n";
+    ChildProcess bridge;
+    ASSERT_TRUE(bridge.Start(
+        {kBridge, "--config", dir + "/bridge.toml", "--bind", "127.0.0.1", "--duration", "9"}));
+    ASSERT_TRUE(bridge.WaitForError("listening", std::chrono::seconds(10)));
+    Loopback console;
+    ArtDmxFields backup;
+    backup.data = Bytes(512, 50);
+    // Each phase: the monitor listens while the desks send every 100 ms; the
+    // main desk only for its first `main` seconds.
+    const struct {
+        const char* seconds;
+        double main;
+        int level;
+    } phases[] = {{"5", 1.8, 50}, {"3", 3, 100}};
+    std::uint8_t sequence = 0;
+    for (const auto& phase : phases) {
+        const std::unique_ptr<ChildProcess> monitor = StartMonitor(phase.seconds);
+        ASSERT_NE(monitor, nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        const auto deadline = start + std::chrono::duration<double>(std::atof(phase.seconds));
+        while (std::chrono::steady_clock::now() < deadline) {
+            Bytes main = Sacn(1, Bytes(512, 100));
+            Bytes panel = Sacn(20, {7, 8}, 120);
+            main[111] = panel[111] = ++sequence;
+            if (std::chrono::steady_clock::now() - start <
+                std::chrono::duration<double>(phase.main)) {
+                console.SendTo(main, "127.0.0.1", 5568);
+            }
+            console.SendTo(panel, "127.0.0.1", 5568);
+            console.SendTo(backup.Build(), "127.0.0.1", 6454);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const ProcessResult report = monitor->Finish(std::chrono::seconds(10));
+        const std::map<int, Levels> ports = PortsInReport(report.out);
+        ASSERT_EQ(ports.count(0), 1u) << report.out;
+        EXPECT_EQ(ports.at(0)[0], phase.level) << phase.seconds;
+        EXPECT_EQ(Levels(ports.at(0).begin() + 509, ports.at(0).end()),
+                  (Levels{phase.level, 7, 8}));
+    }
+    bridge.Interrupt();
+    EXPECT_EQ(bridge.Finish(std::chrono::seconds(10)).exitCode, 0);
+    std::remove((dir + "/bridge.toml").c_str());
+    std::remove(dir.c_str());
 }
 
 // A console sends frame f (every level 1 + f % 250) of universes 1-8 spread

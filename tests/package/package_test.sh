@@ -273,10 +273,13 @@ check_wine_install() {
     # configuration: its status page answers. (Wine's service manager is
     # still busy starting its own services right after the first boot, so the
     # installer's own start may find it locked.)
+    # The server is kept (-p) while the page is read: left to itself, Wine's
+    # server ends a few seconds after its last program that is not a
+    # service, and takes the services with it.
     "$wineserver" -k 2>/dev/null || true
     "$wineserver" -w 2>/dev/null || true
+    "$wineserver" -p
     "$wine" wineboot >/dev/null 2>&1
-    # (Up to a minute: on a busy machine Wine's first start of the service is slow.)
     local health="" i
     for ((i = 0; i < 300; i++)); do
       health=$(curl -s http://127.0.0.1:8250/healthz) && [[ $health == ok ]] && break

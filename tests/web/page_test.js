@@ -95,7 +95,7 @@ async function main() {
     await tab.select("#choose", "1");
     // The grid shows universe 2's pattern once its source is through sampling.
     const consistent = async () => {
-      const cells = await tab.$$eval("#grid div", (els) => els.map((e) => Number(e.textContent)));
+      const cells = await tab.$$eval("#grid div:not(.label)", (els) => els.map((e) => Number(e.textContent)));
       const t = cells[0];
       return cells.length === 512 && cells.every((v, i) => v === pattern(i, t)) && t !== 0 ? t : -1;
     };
@@ -107,7 +107,7 @@ async function main() {
     // a few at most.
     const updates = await tab.evaluate(() => new Promise((resolve) => {
       let n = 0;
-      const cell = document.querySelector("#grid div");
+      const cell = document.querySelector("#grid div:not(.label)");
       const watch = new MutationObserver(() => n++);
       watch.observe(cell, { childList: true, characterData: true, subtree: true });
       setTimeout(() => { watch.disconnect(); resolve(n); }, 2000);
@@ -119,6 +119,14 @@ async function main() {
     await sleep(1200);  // a status poll after the sources were taken
     const text = await tab.$eval("body", (b) => b.innerText);
     check(text.includes("Test desk"), "the source's name is listed");
+    // Channel numbers run along the grid; a channel shows its level and its winner.
+    const hover = await tab.evaluate(() => {
+      const cell = document.querySelectorAll("#grid div:not(.label)")[100];
+      cell.dispatchEvent(new Event("mouseenter"));
+      return [cell.title, document.querySelectorAll("#grid div.label")[33].textContent];
+    });
+    check(/^channel 101: \d+, from sACN 2 \(ch 1-512\)$/.test(hover[0]), "hovering channel 101 names its level and winner: " + hover[0]);
+    check(hover[1] === "1", "the rows are numbered from channel 1: " + hover[1]);
     check(text.includes("5a5a5a5a-5a5a-5a5a-5a5a-5a5a5a5a5a5a"), "the source's CID is listed");
     check(/sACN universe 3: \d+ packets; one away from sACN 2 on port 1/.test(text),
       "the unmapped universe 3 is shown as one away from universe 2");

@@ -19,9 +19,10 @@ void SetUpTerminal(std::FILE* stream);
 // The terminal's width in columns (80 when unknown).
 int TerminalColumns(std::FILE* stream);
 
-// Writes all of `data` straight to the descriptor, blocking (no stdio buffer
-// or lock); false when the terminal is gone.
-bool WriteAll(std::FILE* stream, const char* data, std::size_t size);
+// Writes what it can of `data` straight to the descriptor, blocking (no
+// stdio buffer or lock): the bytes written, 0 or less when the terminal is
+// gone.
+long WriteSome(std::FILE* stream, const char* data, std::size_t size);
 
 // Clears the terminal and writes `text` from the top left corner, with
 // blocking writes straight to the descriptor (no stdio buffer or lock).

@@ -19,16 +19,8 @@ int TerminalColumns(std::FILE* stream) {
     return 80;
 }
 
-bool WriteAll(std::FILE* stream, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fileno(stream), data, size);
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+long WriteSome(std::FILE* stream, const char* data, std::size_t size) {
+    return write(fileno(stream), data, size);
 }
 
 }  // namespace lxd::bridge

@@ -42,16 +42,8 @@ int TerminalColumns(std::FILE* stream) {
     return 80;
 }
 
-bool WriteAll(std::FILE* stream, const char* data, std::size_t size) {
-    while (size > 0) {
-        const int n = _write(_fileno(stream), data, static_cast<unsigned>(size));
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+long WriteSome(std::FILE* stream, const char* data, std::size_t size) {
+    return _write(_fileno(stream), data, static_cast<unsigned>(size));
 }
 
 }  // namespace lxd::bridge

@@ -104,7 +104,7 @@ std::string RenderStatus(const Snapshot& s, int columns) {
         }
         std::string sources;
         for (const SourceStatus& source : p.sources) {
-            const bool sacn = p.protocol == Protocol::kSacn;
+            const bool sacn = !source.cid.empty();
             std::string text = sacn ? "\"" + source.name + "\"" : source.name;
             if (source.state != SourceState::kLive) {
                 text += std::string(" (") + SourceStateName(source.state) + ")";
@@ -114,6 +114,15 @@ std::string RenderStatus(const Snapshot& s, int columns) {
         line(Format(" %4d  %-15s %6.0f  %4s  %6llu  %-8s  ", p.port, p.label.c_str(),
                     p.packetsPerSecond, priority.c_str(), U(p.drops), SyncText(p).c_str()) +
              (sources.empty() ? "(none)" : sources));
+        const bool plain = p.routes.size() == 1 && p.routes[0].first == 1 &&
+                           p.routes[0].last == 512 && p.routes[0].at == 1 &&
+                           p.routes[0].priority < 0 && !p.ltp;
+        for (std::size_t r = 0; !plain && r < p.routes.size(); ++r) {
+            const RouteStatus& route = p.routes[r];
+            line(Format("       %s %-13s ch %d-%d at %d", r == 0 && p.ltp ? "ltp" : "   ",
+                        route.input.c_str(), route.first, route.last, route.at) +
+                 (route.priority >= 0 ? " prio " + std::to_string(route.priority) : ""));
+        }
     }
     out += "\n";
     line(" prio: winning priority, + where sources send per-address priorities, smp sampling.");

@@ -24,6 +24,7 @@ ArtnetVerdict ArtnetUniverse::Apply(const ArtDmx& dmx, std::uint32_t from, Milli
         source->packets = 0;
         source->held = Hold::kNo;
         std::memset(source->levels, 0, sizeof source->levels);
+        std::memset(source->changes, 0, sizeof source->changes);
         ++source->generation;
         ++seen_;
     }
@@ -31,9 +32,12 @@ ArtnetVerdict ArtnetUniverse::Apply(const ArtDmx& dmx, std::uint32_t from, Milli
     const bool released = OtherThan(from) && Unhold(0, false, true);
     source->last = now;
     ++source->packets;
-    std::uint8_t* to = hold == Hold::kNo ? source->levels : source->pending;
-    std::memcpy(to, dmx.data, dmx.length);
-    std::memset(to + dmx.length, 0, kChannelsPerPort - dmx.length);
+    if (hold == Hold::kNo) {
+        TakeLevels(dmx.data, dmx.length, source->levels, source->changes, clock_);
+    } else {
+        std::memcpy(source->pending, dmx.data, dmx.length);
+        std::memset(source->pending + dmx.length, 0, kChannelsPerPort - dmx.length);
+    }
     source->held = hold;
     if (hold == Hold::kNo || released) {
         Remerge();
@@ -55,7 +59,7 @@ bool ArtnetUniverse::Unhold(std::uint32_t from, bool any, bool allSyncs) {
         const bool forSync =
             s.held == Hold::kForSync && (allSyncs || (from != 0 && s.address == from));
         if (s.used && (forSync || (s.held == Hold::kForAny && any))) {
-            std::memcpy(s.levels, s.pending, sizeof s.levels);
+            TakeLevels(s.pending, kChannelsPerPort, s.levels, s.changes, clock_);
             s.held = Hold::kNo;
             released = true;
         }
@@ -87,14 +91,14 @@ int ArtnetUniverse::Expire(Millis now) {
 }
 
 void ArtnetUniverse::Remerge(bool afterLoss) {
-    MergeInput inputs[kArtnetMaxSources];
-    int n = 0;
+    levels_.count = 0;
     for (const ArtnetSource& s : sources_) {
         if (s.used) {
-            inputs[n++] = {s.levels, nullptr, 0};
+            levels_.sources[levels_.count++] = {s.levels, nullptr, s.changes,
+                                                kArtnetDefaultPriority};
         }
     }
-    output_.Update(inputs, n, afterLoss);
+    change_.Mark(afterLoss);
 }
 
 int ArtnetUniverse::LiveSources() const {

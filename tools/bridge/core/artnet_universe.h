@@ -1,12 +1,15 @@
-// The sources of one Art-Net port-address: at most two, merged highest level
-// first; a third is ignored while two are live. ArtDmx may be held for a
+// The sources of one Art-Net port-address: at most two; a third is ignored
+// while two are live. The ports it feeds merge them (Levels()), at Art-Net's
+// priority unless a route gives one. ArtDmx may be held for a
 // synchronisation.
 #pragma once
 
 #include <cstdint>
 
 #include "tools/bridge/core/artnet.h"
-#include "tools/bridge/core/merge.h"
+#include "tools/bridge/core/counts.h"
+#include "tools/bridge/core/io.h"
+#include "tools/bridge/core/port_merge.h"
 #include "tools/bridge/core/sync.h"
 
 namespace lxd::bridge {
@@ -28,12 +31,16 @@ struct ArtnetSource {
     std::uint32_t generation = 0;  // changes when the slot takes a new source
     Hold held = Hold::kNo;         // what the levels in `pending` wait for
     std::uint8_t levels[kChannelsPerPort] = {};
+    std::uint32_t changes[kChannelsPerPort] = {};  // when each level last changed
     std::uint8_t pending[kChannelsPerPort] = {};
 };
 
 class ArtnetUniverse {
   public:
-    explicit ArtnetUniverse(bool holdOnLoss = true) : output_(holdOnLoss) {}
+    ArtnetUniverse() = default;
+    // The ports' merge reads the sources in place: a universe stays where it is.
+    ArtnetUniverse(const ArtnetUniverse&) = delete;
+    ArtnetUniverse& operator=(const ArtnetUniverse&) = delete;
 
     // Levels with a `hold` are kept aside (kHeld) until ReleaseHeld. A second
     // source starting to merge releases what waits for ArtSync: merged
@@ -48,8 +55,14 @@ class ArtnetUniverse {
     // Forgets sources silent for 10 s; returns how many.
     int Expire(Millis now);
 
-    MergedOutput& Output() { return output_; }
-    const MergedOutput& Output() const { return output_; }
+    // The live sources, for the ports this port-address feeds.
+    const InputLevels& Levels() const { return levels_; }
+    // True once after the sources or their levels changed; `afterLoss` is set
+    // when sources left.
+    bool TakeChange(bool& afterLoss) { return change_.Take(afterLoss); }
+    // Each source stamps every level that changes with the next value of
+    // `clock` (for ports that merge latest-takes-precedence).
+    void StampChanges(std::uint32_t* clock) { clock_ = clock; }
     int LiveSources() const;
     std::uint32_t SourcesSeen() const { return seen_; }
     const ArtnetSource& Slot(int i) const { return sources_[i]; }
@@ -60,7 +73,9 @@ class ArtnetUniverse {
     bool Unhold(std::uint32_t from, bool any, bool allSyncs);
 
     ArtnetSource sources_[kArtnetMaxSources];
-    MergedOutput output_;
+    InputLevels levels_;
+    InputChange change_;
+    std::uint32_t* clock_ = nullptr;
     std::uint32_t seen_ = 0;
 };
 

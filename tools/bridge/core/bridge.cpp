@@ -21,91 +21,145 @@ Drop DropOf(SacnVerdict verdict) {
     }
 }
 
-template <typename T>
-std::unique_ptr<T[]> MakeUniverses(int count, bool holdOnLoss) {
-    std::unique_ptr<T[]> universes(new T[static_cast<std::size_t>(count)]);
-    for (int i = 0; i < count; ++i) {
-        universes[i] = T(holdOnLoss);
-    }
-    return universes;
+bool SameUniverse(const PortSource& a, const PortSource& b) {
+    return a.protocol == b.protocol && a.universe == b.universe;
 }
 
 }  // namespace
 
 Bridge::Bridge(const Mapping& mapping, bool holdOnLoss, DatagramSink& sink)
     : mapping_(mapping), forwarder_(sink), discovered_(std::make_unique<DiscoveredSources>()) {
-    sacn_ = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
-    artnet_ = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
-    int sacnUsed = 0;
-    int artnetUsed = 0;
+    Build(mapping, holdOnLoss, Millis(0), nullptr);
+}
+
+void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
+    std::vector<Input> before = std::move(inputs_);
+    const Mapping old = mapping_;
+    mapping_ = mapping;
+    Build(mapping, holdOnLoss, now, &before);
+    // A port keeps its levels when its routes and rules stayed; the others
+    // start from zero.
+    std::vector<Route> oldRoutes[kNumPorts];
+    std::vector<Route> newRoutes[kNumPorts];
+    for (const Route& r : old.Routes()) {
+        oldRoutes[r.port].push_back(r);
+    }
+    for (const Route& r : mapping.Routes()) {
+        newRoutes[r.port].push_back(r);
+    }
     for (int p = 0; p < kNumPorts; ++p) {
-        switch (mapping.Port(p).protocol) {
-            case Protocol::kSacn:
-                slot_[p] = sacnUsed;
-                forwarder_.Attach(p, sacn_[sacnUsed++].Output().Levels());
-                break;
-            case Protocol::kArtnet:
-                slot_[p] = artnetUsed;
-                forwarder_.Attach(p, artnet_[artnetUsed++].Output().Levels());
-                break;
-            case Protocol::kNone:
-                slot_[p] = -1;
-                break;
+        if (newRoutes[p].empty()) {
+            forwarder_.Detach(p);
+        } else if (oldRoutes[p] != newRoutes[p] || !(old.Rules(p) == mapping.Rules(p))) {
+            ports_[p].Reset();
+            ports_[p].UpdateAll();
+            forwarder_.MarkChanged(p);
         }
     }
 }
 
-void Bridge::Remap(const Mapping& mapping, bool holdOnLoss, Millis now) {
-    auto sacn = MakeUniverses<SacnUniverse>(mapping.Count(Protocol::kSacn), holdOnLoss);
-    auto artnet = MakeUniverses<ArtnetUniverse>(mapping.Count(Protocol::kArtnet), holdOnLoss);
-    int sacnUsed = 0;
-    int artnetUsed = 0;
+void Bridge::Build(const Mapping& mapping, bool holdOnLoss, Millis now,
+                   std::vector<Input>* before) {
+    const std::vector<Route> routes = mapping.Routes();
+    std::vector<Input> none;
+    inputs_.clear();
+    for (const Route& r : routes) {
+        if (std::any_of(inputs_.begin(), inputs_.end(),
+                        [&](const Input& in) { return SameUniverse(in.key, r.from); })) {
+            continue;
+        }
+        Input input;
+        input.key = r.from;
+        for (Input& old : before != nullptr ? *before : none) {
+            if (SameUniverse(old.key, r.from) && (old.sacn || old.artnet)) {
+                input.sacn = std::move(old.sacn);
+                input.artnet = std::move(old.artnet);
+                input.counts = old.counts;
+            }
+        }
+        if (!input.sacn && !input.artnet) {
+            if (r.from.protocol == Protocol::kSacn) {
+                input.sacn = std::make_unique<SacnUniverse>();
+                if (before != nullptr) {
+                    input.sacn->Listen(now);
+                }
+            } else {
+                input.artnet = std::make_unique<ArtnetUniverse>();
+            }
+        }
+        inputs_.push_back(std::move(input));
+    }
+    sacnIndex_.clear();
+    artnetIndex_.clear();
+    for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
+        auto& index = inputs_[i].key.protocol == Protocol::kSacn ? sacnIndex_ : artnetIndex_;
+        index.emplace_back(inputs_[i].key.universe, i);
+    }
+    std::sort(sacnIndex_.begin(), sacnIndex_.end());
+    std::sort(artnetIndex_.begin(), artnetIndex_.end());
+
+    // Routes by input, and each port's merge over its routes.
+    routes_.clear();
+    PortRoute portRoutes[kNumPorts][kMaxRoutesPerPort];
+    int counts[kNumPorts] = {};
+    bool ltp[kNumPorts] = {};
     for (int p = 0; p < kNumPorts; ++p) {
-        const PortSource& next = mapping.Port(p);
-        const PortSource& before = mapping_.Port(p);
-        const bool kept = next.protocol == before.protocol && next.universe == before.universe;
-        if (!kept) {
-            counts_[p] = UniverseCounts{};
+        portRoutes_[p].clear();
+        ltp[p] = mapping.Rules(p).merge == Merge::kLtp;
+    }
+    for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
+        Input& input = inputs_[i];
+        input.firstRoute = static_cast<int>(routes_.size());
+        const InputLevels& levels = input.sacn ? input.sacn->Levels() : input.artnet->Levels();
+        bool stamps = false;
+        for (const Route& r : routes) {
+            if (!SameUniverse(r.from, input.key) || counts[r.port] == kMaxRoutesPerPort) {
+                continue;
+            }
+            routes_.push_back({r.port, r.at - 1, r.count});
+            portRoutes[r.port][counts[r.port]++] = {
+                &levels, static_cast<std::uint16_t>(r.first - 1),
+                static_cast<std::uint16_t>(r.at - 1), r.count, r.priority};
+            portRoutes_[r.port].push_back(i);
+            stamps = stamps || ltp[r.port];
         }
-        MergedOutput* output = nullptr;
-        switch (next.protocol) {
-            case Protocol::kSacn: {
-                SacnUniverse& u = sacn[sacnUsed];
-                if (kept) {
-                    u = sacn_[slot_[p]];
-                    u.Output().SetHold(holdOnLoss);
-                } else {
-                    u.Listen(now);
-                }
-                slot_[p] = sacnUsed++;
-                output = &u.Output();
-                break;
-            }
-            case Protocol::kArtnet: {
-                ArtnetUniverse& u = artnet[artnetUsed];
-                if (kept) {
-                    u = artnet_[slot_[p]];
-                    u.Output().SetHold(holdOnLoss);
-                }
-                slot_[p] = artnetUsed++;
-                output = &u.Output();
-                break;
-            }
-            case Protocol::kNone:
-                slot_[p] = -1;
-                forwarder_.Detach(p);
-                break;
-        }
-        if (output != nullptr) {
-            forwarder_.Attach(p, output->Levels());
-            if (!kept) {
-                forwarder_.MarkChanged(p);
-            }
+        input.routeCount = static_cast<int>(routes_.size()) - input.firstRoute;
+        if (input.sacn) {
+            input.sacn->StampChanges(stamps ? &clock_ : nullptr);
+        } else {
+            input.artnet->StampChanges(stamps ? &clock_ : nullptr);
         }
     }
-    sacn_ = std::move(sacn);
-    artnet_ = std::move(artnet);
-    mapping_ = mapping;
+    for (int p = 0; p < kNumPorts; ++p) {
+        const PortRules& rules = mapping.Rules(p);
+        ports_[p].Configure(portRoutes[p], counts[p], rules.merge,
+                            rules.hold < 0 ? holdOnLoss : rules.hold == 1);
+        if (counts[p] > 0) {
+            ports_[p].UpdateAll();
+            forwarder_.Attach(p, ports_[p].Levels());
+        }
+    }
+}
+
+int Bridge::FindInput(Protocol protocol, std::uint16_t universe) const {
+    const auto& index = protocol == Protocol::kSacn ? sacnIndex_ : artnetIndex_;
+    const auto it = std::lower_bound(index.begin(), index.end(), std::make_pair(universe, 0));
+    return it != index.end() && it->first == universe ? it->second : -1;
+}
+
+void Bridge::Changed(int input) {
+    Input& in = inputs_[input];
+    bool afterLoss = false;
+    if (!(in.sacn ? in.sacn->TakeChange(afterLoss) : in.artnet->TakeChange(afterLoss))) {
+        return;
+    }
+    for (int r = in.firstRoute; r < in.firstRoute + in.routeCount; ++r) {
+        const RouteAt& route = routes_[r];
+        ports_[route.port].Update(route.first, route.count, afterLoss);
+        if (ports_[route.port].TakeChange()) {
+            forwarder_.MarkChanged(route.port);
+        }
+    }
 }
 
 void Bridge::SetNodeName(const std::string& shortName, const std::string& longName) {
@@ -116,8 +170,10 @@ void Bridge::SetNodeName(const std::string& shortName, const std::string& longNa
 }
 
 void Bridge::Listen(Millis now) {
-    for (int i = 0; i < mapping_.Count(Protocol::kSacn); ++i) {
-        sacn_[i].Listen(now);
+    for (Input& input : inputs_) {
+        if (input.sacn) {
+            input.sacn->Listen(now);
+        }
     }
 }
 
@@ -126,28 +182,9 @@ void Bridge::SetVersion(std::uint8_t high, std::uint8_t low) {
     node_.versionLow = low;
 }
 
-const SacnUniverse* Bridge::SacnAt(int port) const {
-    return mapping_.Port(port).protocol == Protocol::kSacn ? &sacn_[slot_[port]] : nullptr;
-}
-
-const ArtnetUniverse* Bridge::ArtnetAt(int port) const {
-    return mapping_.Port(port).protocol == Protocol::kArtnet ? &artnet_[slot_[port]] : nullptr;
-}
-
-int Bridge::LiveSources(int port) const {
-    if (const SacnUniverse* u = SacnAt(port)) {
-        return u->LiveSources();
-    }
-    if (const ArtnetUniverse* u = ArtnetAt(port)) {
-        return u->LiveSources();
-    }
-    return 0;
-}
-
-void Bridge::TakeChange(int port, MergedOutput& output) {
-    if (output.TakeChange()) {
-        forwarder_.MarkChanged(port);
-    }
+int Bridge::LiveSources(int input) const {
+    const Input& in = inputs_[input];
+    return in.sacn ? in.sacn->LiveSources() : in.artnet->LiveSources();
 }
 
 void Bridge::SetSync(SyncMode mode) {
@@ -160,20 +197,18 @@ void Bridge::SetSync(SyncMode mode) {
         return;
     }
     // Everything that waits goes now.
-    for (int p = 0; p < kNumPorts; ++p) {
-        if (mapping_.Port(p).protocol == Protocol::kSacn) {
-            SacnUniverse& u = sacn_[slot_[p]];
-            for (int i = 0; i < kSacnMaxSources; ++i) {
-                u.ReleaseHeld(u.Slot(i).cid, u.Slot(i).heldFor, true);
+    for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
+        Input& in = inputs_[i];
+        if (in.sacn) {
+            for (int s = 0; s < kSacnMaxSources; ++s) {
+                in.sacn->ReleaseHeld(in.sacn->Slot(s).cid, in.sacn->Slot(s).heldFor, true);
             }
-            TakeChange(p, u.Output());
-        } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
-            ArtnetUniverse& u = artnet_[slot_[p]];
-            for (int i = 0; i < kArtnetMaxSources; ++i) {
-                u.ReleaseHeld(u.Slot(i).address, true);
+        } else {
+            for (int s = 0; s < kArtnetMaxSources; ++s) {
+                in.artnet->ReleaseHeld(in.artnet->Slot(s).address, true);
             }
-            TakeChange(p, u.Output());
         }
+        Changed(i);
     }
 }
 
@@ -182,7 +217,7 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     // Data of a universe nobody maps goes no further than its number.
     std::uint16_t number = 0;
     const bool peeked = PeekSacnUniverse(data, size, number);
-    const int early = peeked ? mapping_.PortOf(Protocol::kSacn, number) : -1;
+    const int early = peeked ? FindInput(Protocol::kSacn, number) : -1;
     if (peeked && early < 0) {
         ++sacnCounts_.unmapped;
         unmappedSacn_.Note(number, now);
@@ -205,14 +240,14 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
         return;
     }
     // (A data packet's universe is the one read first.)
-    const int port = peeked ? early : mapping_.PortOf(Protocol::kSacn, packet.universe);
-    if (port < 0) {
+    const int input = peeked ? early : FindInput(Protocol::kSacn, packet.universe);
+    if (input < 0) {
         ++sacnCounts_.unmapped;
         unmappedSacn_.Note(packet.universe, now);
         return;
     }
-    SacnUniverse& universe = sacn_[slot_[port]];
-    UniverseCounts& counts = counts_[port];
+    Input& in = inputs_[input];
+    UniverseCounts& counts = in.counts;
     // Levels that name a synchronisation wait for it while its packets
     // arrive; under sync = "all" the others wait for any synchronisation.
     const bool named = sync_ != SyncMode::kOff && packet.syncAddress != 0;
@@ -222,7 +257,7 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     } else if (HoldingAll()) {
         hold = Hold::kForAny;
     }
-    const SacnVerdict verdict = universe.Apply(packet, now, from, hold);
+    const SacnVerdict verdict = in.sacn->Apply(packet, now, from, hold);
     switch (verdict) {
         case SacnVerdict::kDuplicate:
             ++counts.duplicates;
@@ -246,7 +281,7 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
             ++counts.dropped[static_cast<int>(DropOf(verdict))];
             break;
     }
-    TakeChange(port, universe.Output());
+    Changed(input);
 }
 
 void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t from, Millis now,
@@ -267,13 +302,14 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
     if (parsed != ArtnetParse::kDmx) {
         return;
     }
-    const int port = mapping_.PortOf(Protocol::kArtnet, dmx.portAddress);
-    if (port < 0) {
+    const int input = FindInput(Protocol::kArtnet, dmx.portAddress);
+    if (input < 0) {
         ++artnetCounts_.unmapped;
         unmappedArtnet_.Note(dmx.portAddress, now);
         return;
     }
-    ArtnetUniverse& universe = artnet_[slot_[port]];
+    UniverseCounts& counts = inputs_[input].counts;
+    ArtnetUniverse& universe = *inputs_[input].artnet;
     // ArtDmx waits for its source's ArtSync, unless two sources merge here.
     Hold hold = Hold::kNo;
     if (sync_ != SyncMode::kOff && artSync_.Synced(from) && !universe.OtherThan(from)) {
@@ -282,26 +318,24 @@ void Bridge::OnArtnet(const std::uint8_t* data, std::size_t size, std::uint32_t 
         hold = Hold::kForAny;
     }
     if (universe.Apply(dmx, from, now, hold) == ArtnetVerdict::kThirdSource) {
-        ++counts_[port].dropped[static_cast<int>(Drop::kThirdSource)];
+        ++counts.dropped[static_cast<int>(Drop::kThirdSource)];
         return;
     }
-    ++counts_[port].packets;
-    TakeChange(port, universe.Output());
+    ++counts.packets;
+    Changed(input);
 }
 
 void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, ReplySink& replies) {
-    std::uint16_t addresses[kNumPorts];
-    int ports[kNumPorts];
+    std::uint16_t addresses[kMaxInputs];
+    int inputs[kMaxInputs];
     int count = 0;
-    for (int p = 0; p < kNumPorts; ++p) {
-        const PortSource& source = mapping_.Port(p);
-        if (source.protocol != Protocol::kArtnet ||
-            (poll.targeted &&
-             (source.universe < poll.targetBottom || source.universe > poll.targetTop))) {
+    for (const auto& [address, input] : artnetIndex_) {
+        if (count == kMaxInputs ||
+            (poll.targeted && (address < poll.targetBottom || address > poll.targetTop))) {
             continue;
         }
-        addresses[count] = source.universe;
-        ports[count++] = p;
+        addresses[count] = address;
+        inputs[count++] = input;
     }
     if (count == 0) {
         return;
@@ -313,15 +347,14 @@ void Bridge::AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, Rep
         ++artnetCounts_.pollsIgnored;
         return;
     }
-    ReplyGroup groups[kNumPorts];
+    ReplyGroup groups[kMaxInputs];
     const int replyCount = GroupPollReplies(addresses, count, groups);
     replies.MacFor(node.address, node.mac);
     std::uint8_t reply[kArtPollReplySize];
     for (int r = 0; r < replyCount; ++r) {
         ReplyOutput outputs[4];
         for (int i = 0; i < groups[r].count; ++i) {
-            const int port = ports[groups[r].indexes[i]];
-            const int live = artnet_[slot_[port]].LiveSources();
+            const int live = LiveSources(inputs[groups[r].indexes[i]]);
             outputs[i] = {addresses[groups[r].indexes[i]],
                           static_cast<std::uint8_t>((live > 0 ? kGoodOutputData : 0) |
                                                     (live > 1 ? kGoodOutputMerging : 0))};
@@ -360,12 +393,10 @@ void Bridge::OnArtSync(std::uint32_t from, Millis now) {
     // Only the source of the ArtDmx it releases synchronises, and only where
     // it is the one source of a port.
     bool alone = false;
-    for (int p = 0; p < kNumPorts && !alone; ++p) {
-        if (const ArtnetUniverse* u = ArtnetAt(p)) {
-            for (int i = 0; i < kArtnetMaxSources; ++i) {
-                alone =
-                    alone || (u->Slot(i).used && u->Slot(i).address == from && !u->OtherThan(from));
-            }
+    for (const Input& in : inputs_) {
+        for (int i = 0; in.artnet && i < kArtnetMaxSources; ++i) {
+            const ArtnetUniverse& u = *in.artnet;
+            alone = alone || (u.Slot(i).used && u.Slot(i).address == from && !u.OtherThan(from));
         }
     }
     if (!alone) {
@@ -382,21 +413,13 @@ void Bridge::Release(const std::uint8_t* cid, std::uint16_t address, std::uint32
     const bool stopped = cid == nullptr && artFrom == 0;
     const bool any = sync_ == SyncMode::kAll || stopped;
     holdingAll_ = holdingAll_ || (sync_ == SyncMode::kAll && !stopped);
-    for (int p = 0; p < kNumPorts; ++p) {
-        MergedOutput* output = nullptr;
-        bool released = false;
-        if (mapping_.Port(p).protocol == Protocol::kSacn) {
-            SacnUniverse& u = sacn_[slot_[p]];
-            released = u.ReleaseHeld(cid, address, any);
-            output = &u.Output();
-        } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
-            ArtnetUniverse& u = artnet_[slot_[p]];
-            released = u.ReleaseHeld(artFrom, any);
-            output = &u.Output();
-        }
+    for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
+        Input& in = inputs_[i];
+        const bool released = in.sacn ? in.sacn->ReleaseHeld(cid, address, any)
+                                      : in.artnet->ReleaseHeld(artFrom, any);
         if (released) {
-            counts_[p].syncs += stopped ? 0 : 1;
-            TakeChange(p, *output);
+            in.counts.syncs += stopped ? 0 : 1;
+            Changed(i);
         }
     }
 }
@@ -406,38 +429,40 @@ void Bridge::ExpireSyncs(Millis now) {
     const int streams = sacnSync_.Expire(now, lost);
     for (int i = 0; i < streams; ++i) {
         const SyncStream& stream = sacnSync_.At(lost[i]);
-        for (int p = 0; p < kNumPorts; ++p) {
-            if (mapping_.Port(p).protocol != Protocol::kSacn) {
+        for (int n = 0; n < static_cast<int>(inputs_.size()); ++n) {
+            Input& in = inputs_[n];
+            if (!in.sacn) {
                 continue;
             }
-            SacnUniverse& u = sacn_[slot_[p]];
             for (int s = 0; s < kSacnMaxSources; ++s) {
-                const SacnSource& src = u.Slot(s);
+                const SacnSource& src = in.sacn->Slot(s);
                 if (src.used && src.syncAddress == stream.address &&
                     std::memcmp(src.cid, stream.cid, sizeof src.cid) == 0) {
-                    ++counts_[p].syncFallbacks;
+                    ++in.counts.syncFallbacks;
                 }
             }
             // Falling back, the latest levels go at once; a locked look stays.
             if (stream.state == SyncState::kFree) {
-                u.ReleaseHeld(stream.cid, stream.address, false);
+                in.sacn->ReleaseHeld(stream.cid, stream.address, false);
+                Changed(n);
             }
         }
     }
     std::uint32_t artLost[ArtSyncSources::kSources];
     const int sources = artSync_.Expire(now, artLost);
     for (int i = 0; i < sources; ++i) {
-        for (int p = 0; p < kNumPorts; ++p) {
-            if (mapping_.Port(p).protocol != Protocol::kArtnet) {
+        for (int n = 0; n < static_cast<int>(inputs_.size()); ++n) {
+            Input& in = inputs_[n];
+            if (!in.artnet) {
                 continue;
             }
-            ArtnetUniverse& u = artnet_[slot_[p]];
             for (int s = 0; s < kArtnetMaxSources; ++s) {
-                if (u.Slot(s).used && u.Slot(s).address == artLost[i]) {
-                    ++counts_[p].syncFallbacks;
+                if (in.artnet->Slot(s).used && in.artnet->Slot(s).address == artLost[i]) {
+                    ++in.counts.syncFallbacks;
                 }
             }
-            u.ReleaseHeld(artLost[i], false);
+            in.artnet->ReleaseHeld(artLost[i], false);
+            Changed(n);
         }
     }
     if (holdingAll_ && now >= holdAllUntil_) {
@@ -446,12 +471,12 @@ void Bridge::ExpireSyncs(Millis now) {
     }
 }
 
-PortSync Bridge::SyncOf(int port) const {
+PortSync Bridge::SyncOf(int input) const {
     PortSync sync;
     if (sync_ == SyncMode::kOff) {
         return sync;
     }
-    if (const SacnUniverse* u = SacnAt(port)) {
+    if (const SacnUniverse* u = SacnOf(input)) {
         for (int i = 0; i < kSacnMaxSources; ++i) {
             const SacnSource& src = u->Slot(i);
             const SyncStream* stream = src.used && src.syncAddress != 0
@@ -461,7 +486,7 @@ PortSync Bridge::SyncOf(int port) const {
                 return {SyncKind::kSacn, stream->address, stream->state == SyncState::kLocked};
             }
         }
-    } else if (const ArtnetUniverse* a = ArtnetAt(port)) {
+    } else if (const ArtnetUniverse* a = ArtnetOf(input)) {
         for (int i = 0; i < kArtnetMaxSources; ++i) {
             const ArtnetSource& src = a->Slot(i);
             if (src.used && artSync_.Synced(src.address) && !a->OtherThan(src.address)) {
@@ -482,22 +507,17 @@ void Bridge::Flush(Millis now) {
 void Bridge::Tick(Millis now) {
     ExpireSyncs(now);
     discovered_->Expire(now);
-    // Every port that has had a source is sent again, held or zeroed ones
+    for (int i = 0; i < static_cast<int>(inputs_.size()); ++i) {
+        Input& input = inputs_[i];
+        input.counts.lost += static_cast<std::uint64_t>(input.sacn ? input.sacn->Expire(now)
+                                                                   : input.artnet->Expire(now));
+        Changed(i);
+    }
+    // Every port that has had an input is sent again, held or zeroed ones
     // too, so that a host started later gets the look.
     bool due[kNumPorts];
     for (int p = 0; p < kNumPorts; ++p) {
-        due[p] = false;
-        if (mapping_.Port(p).protocol == Protocol::kSacn) {
-            SacnUniverse& u = sacn_[slot_[p]];
-            counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
-            due[p] = u.Output().Started();
-            TakeChange(p, u.Output());
-        } else if (mapping_.Port(p).protocol == Protocol::kArtnet) {
-            ArtnetUniverse& u = artnet_[slot_[p]];
-            counts_[p].lost += static_cast<std::uint64_t>(u.Expire(now));
-            due[p] = u.Output().Started();
-            TakeChange(p, u.Output());
-        }
+        due[p] = ports_[p].RouteCount() > 0 && ports_[p].Started();
     }
     forwarder_.MarkStale(due, now);
     forwarder_.Flush(now);

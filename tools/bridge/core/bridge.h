@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/bridge/core/artnet.h"
 #include "tools/bridge/core/artnet_universe.h"
@@ -15,12 +17,16 @@
 #include "tools/bridge/core/io.h"
 #include "tools/bridge/core/mapping.h"
 #include "tools/bridge/core/poll_limit.h"
+#include "tools/bridge/core/port_merge.h"
 #include "tools/bridge/core/sacn.h"
 #include "tools/bridge/core/sacn_universe.h"
 #include "tools/bridge/core/sync.h"
 #include "tools/bridge/core/unmapped.h"
 
 namespace lxd::bridge {
+
+// The most inputs: every route of every port from another universe.
+inline constexpr int kMaxInputs = kNumPorts * kMaxRoutesPerPort;
 
 class Bridge {
   public:
@@ -53,26 +59,33 @@ class Bridge {
     // replaced).
     void SetNodeName(const std::string& shortName, const std::string& longName);
 
-    // Takes a new mapping (a configuration reloaded). A port fed by the same
-    // universe as before keeps its sources, levels and counts; the others
-    // start empty (new sACN universes sample from `now`), and a port no longer mapped is no longer
-    // sent. Ports that changed are sent at the next Flush (their levels now start from zero).
+    // Takes a new mapping (a configuration reloaded). An input (universe or
+    // port-address) routed before and now keeps its sources and counts; new
+    // ones start empty (new sACN universes sample from `now`). A port whose
+    // routes and rules stayed keeps its levels; the others start from zero
+    // and are sent at the next Flush; a port no longer routed is no longer
+    // sent.
     void Remap(const Mapping& mapping, bool holdOnLoss, Millis now);
 
     const Mapping& Map() const { return mapping_; }
-    const UniverseCounts& Counts(int port) const { return counts_[port]; }
     const SacnCounts& Sacn() const { return sacnCounts_; }
     const ArtnetCounts& Artnet() const { return artnetCounts_; }
-    // Universes and port-addresses that arrived without being mapped.
+    // Universes and port-addresses that arrived without being routed.
     const UnmappedSeen& UnmappedSacn() const { return unmappedSacn_; }
     const UnmappedSeen& UnmappedArtnet() const { return unmappedArtnet_; }
     const Forwarder& Output() const { return forwarder_; }
-    // The universe state of a mapped port (null for the other protocol).
-    const SacnUniverse* SacnAt(int port) const;
-    const ArtnetUniverse* ArtnetAt(int port) const;
-    int LiveSources(int port) const;
-    // How the port is synchronised now.
-    PortSync SyncOf(int port) const;
+
+    // The inputs: every universe or port-address routed, once, in the order
+    // the routes name them.
+    int Inputs() const { return static_cast<int>(inputs_.size()); }
+    const PortSource& InputKey(int input) const { return inputs_[input].key; }
+    const UniverseCounts& Counts(int input) const { return inputs_[input].counts; }
+    // The universe state of an input (null for the other protocol).
+    const SacnUniverse* SacnOf(int input) const { return inputs_[input].sacn.get(); }
+    const ArtnetUniverse* ArtnetOf(int input) const { return inputs_[input].artnet.get(); }
+    int LiveSources(int input) const;
+    // How the input is synchronised now.
+    PortSync SyncOf(int input) const;
     const SacnSyncStreams& SyncStreams() const { return sacnSync_; }
     const DiscoveredSources& Discovered() const { return *discovered_; }
     // The synchronisation universes that data names (their groups are to be
@@ -80,8 +93,32 @@ class Bridge {
     int SyncGroups(std::uint16_t* out, int room) const { return sacnSync_.Addresses(out, room); }
     std::uint32_t SyncGroupsVersion() const { return sacnSync_.Version(); }
 
+    // A driver port: its merge (levels, winning route per channel), and which
+    // input each of its routes reads (in the merge's route order).
+    const PortMerge& Port(int port) const { return ports_[port]; }
+    int RouteInput(int port, int route) const { return portRoutes_[port][route]; }
+
   private:
-    void TakeChange(int port, MergedOutput& output);
+    struct Input {
+        PortSource key;
+        std::unique_ptr<SacnUniverse> sacn;
+        std::unique_ptr<ArtnetUniverse> artnet;
+        UniverseCounts counts;
+        int firstRoute = 0;  // its routes in routes_
+        int routeCount = 0;
+    };
+    struct RouteAt {
+        int port;
+        int first;  // port channels [first, first + count), 0-based
+        int count;
+    };
+
+    // Builds inputs, routes and ports for `mapping`, keeping what `before`
+    // had of the same inputs and ports.
+    void Build(const Mapping& mapping, bool holdOnLoss, Millis now, std::vector<Input>* before);
+    int FindInput(Protocol protocol, std::uint16_t universe) const;
+    // After an input's sources changed: its ports merge again.
+    void Changed(int input);
     void AnswerPoll(const ArtPoll& poll, std::uint32_t from, Millis now, ReplySink& replies);
     void OnSync(const SacnSync& sync, Arrival from, Millis now);
     void OnArtSync(std::uint32_t from, Millis now);
@@ -95,11 +132,14 @@ class Bridge {
 
     Mapping mapping_;
     Forwarder forwarder_;
-    // Universe state, allocated once for the mapped ports.
-    std::unique_ptr<SacnUniverse[]> sacn_;
-    std::unique_ptr<ArtnetUniverse[]> artnet_;
-    int slot_[kNumPorts];  // index into sacn_ or artnet_, -1 unmapped
-    UniverseCounts counts_[kNumPorts];
+    // Made when the mapping is taken; read on the packet path.
+    std::vector<Input> inputs_;
+    std::vector<RouteAt> routes_;                             // by input
+    std::vector<std::pair<std::uint16_t, int>> sacnIndex_;    // universe -> input, sorted
+    std::vector<std::pair<std::uint16_t, int>> artnetIndex_;  // port-address -> input, sorted
+    PortMerge ports_[kNumPorts];
+    std::vector<int> portRoutes_[kNumPorts];  // per port: the input of each route
+    std::uint32_t clock_ = 0;                 // change stamps for ltp
     SacnCounts sacnCounts_;
     ArtnetCounts artnetCounts_;
     NodeIdentity node_;

@@ -8,7 +8,6 @@
 #include "protocol/block_writer.h"
 #include "tools/bridge/core/io.h"
 #include "tools/bridge/core/mapping.h"
-#include "tools/bridge/core/merge.h"
 
 namespace lxd::bridge {
 

@@ -1,5 +1,6 @@
 #include "tools/bridge/core/mapping.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "host/arguments.h"
@@ -112,11 +113,57 @@ bool ParseItem(Protocol protocol, const std::string& item, std::size_t limit,
     return true;
 }
 
+bool InRange(std::uint32_t value, std::uint32_t low, std::uint32_t high) {
+    return value >= low && value <= high;
+}
+
 const char* ProtocolOption(Protocol protocol) {
     return protocol == Protocol::kSacn ? "--sacn" : "--artnet";
 }
 
 }  // namespace
+
+bool ParseInput(const std::string& text, PortSource& input, std::string& error) {
+    const std::size_t space = text.find(' ');
+    const std::string protocol = text.substr(0, space);
+    const std::string universe = space == std::string::npos ? "" : text.substr(space + 1);
+    if (protocol != "sacn" && protocol != "artnet") {
+        error = "'" + text + "': expected \"sacn N\" or \"artnet N\" (or \"artnet NET:SUB:UNI\")";
+        return false;
+    }
+    std::vector<std::uint32_t> universes;
+    const Protocol p = protocol == "sacn" ? Protocol::kSacn : Protocol::kArtnet;
+    if (universe.empty() || universe.find_first_of(",-") != std::string::npos ||
+        !ParseItem(p, universe, 1, universes, error)) {
+        error = "'" + text + "': " + (error.empty() ? "expected one universe" : error);
+        return false;
+    }
+    input = {p, static_cast<std::uint16_t>(universes[0])};
+    return true;
+}
+
+bool ParseChannels(const std::string& text, std::uint16_t& first, std::uint16_t& count,
+                   std::string& error) {
+    const std::size_t dash = text.find('-');
+    std::uint32_t from = 0;
+    std::uint32_t to = 0;
+    if (!ParseNumber(text.substr(0, dash), from) ||
+        !ParseNumber(dash == std::string::npos ? text.substr(0, dash) : text.substr(dash + 1),
+                     to) ||
+        !InRange(from, 1, kChannelsPerPort) || !InRange(to, from, kChannelsPerPort)) {
+        error = "'" + text + "': expected channels as FIRST-LAST within 1-512";
+        return false;
+    }
+    first = static_cast<std::uint16_t>(from);
+    count = static_cast<std::uint16_t>(to - from + 1);
+    return true;
+}
+
+bool Route::operator==(const Route& other) const {
+    return from.protocol == other.from.protocol && from.universe == other.from.universe &&
+           first == other.first && count == other.count && port == other.port && at == other.at &&
+           priority == other.priority;
+}
 
 std::string ArtnetAddressText(std::uint16_t address) {
     return std::to_string(address >> 8) + ":" + std::to_string(address >> 4 & 0xF) + ":" +
@@ -191,31 +238,85 @@ bool Mapping::Add(Protocol protocol, const std::string& list, std::string& error
     return true;
 }
 
+bool Mapping::AddRoute(const Route& route, std::string& error) {
+    if (route.port >= kNumPorts) {
+        error = "port " + std::to_string(route.port) + " is outside 0..35";
+    } else if (!InRange(route.at, 1, kChannelsPerPort) ||
+               route.at + route.count - 1 > kChannelsPerPort) {
+        error = "channels " + std::to_string(route.first) + "-" +
+                std::to_string(route.first + route.count - 1) + " at " + std::to_string(route.at) +
+                " run past channel 512";
+    } else if (route.priority != kPriorityNotGiven &&
+               !InRange(route.priority, 0, kSacnMaxPriority)) {
+        error = "priority " + std::to_string(route.priority) + " is outside 0..200";
+    } else if (std::count_if(routes_.begin(), routes_.end(),
+                             [&](const Route& r) { return r.port == route.port; }) +
+                   (ports_[route.port].protocol != Protocol::kNone ? 1 : 0) >=
+               kMaxRoutesPerPort) {
+        error = "port " + std::to_string(route.port) + " has " + std::to_string(kMaxRoutesPerPort) +
+                " routes already";
+    } else {
+        routes_.push_back(route);
+        return true;
+    }
+    return false;
+}
+
+bool Mapping::SetRules(int port, const PortRules& rules, std::string& error) {
+    if (ruled_[port]) {
+        error = "port " + std::to_string(port) + " has a [[port]] table already";
+        return false;
+    }
+    ruled_[port] = true;
+    rules_[port] = rules;
+    return true;
+}
+
+std::vector<Route> Mapping::Routes() const {
+    std::vector<Route> all;
+    for (int p = 0; p < kNumPorts; ++p) {
+        if (ports_[p].protocol != Protocol::kNone) {
+            all.push_back({ports_[p], 1, kChannelsPerPort, static_cast<std::uint8_t>(p), 1,
+                           kPriorityNotGiven});
+        }
+    }
+    all.insert(all.end(), routes_.begin(), routes_.end());
+    return all;
+}
+
+bool Mapping::Mapped(int port) const {
+    return ports_[port].protocol != Protocol::kNone ||
+           std::any_of(routes_.begin(), routes_.end(),
+                       [port](const Route& r) { return r.port == port; });
+}
+
+std::vector<PortSource> Mapping::Inputs() const {
+    std::vector<PortSource> inputs;
+    for (const Route& r : Routes()) {
+        if (std::none_of(inputs.begin(), inputs.end(), [&](const PortSource& i) {
+                return i.protocol == r.from.protocol && i.universe == r.from.universe;
+            })) {
+            inputs.push_back(r.from);
+        }
+    }
+    return inputs;
+}
+
 int Mapping::Count(Protocol protocol) const {
     int n = 0;
-    for (const PortSource& source : ports_) {
-        n += source.protocol == protocol ? 1 : 0;
+    for (const PortSource& input : Inputs()) {
+        n += input.protocol == protocol ? 1 : 0;
     }
     return n;
 }
 
 bool Mapping::operator==(const Mapping& other) const {
     for (int p = 0; p < kNumPorts; ++p) {
-        if (ports_[p].protocol != other.ports_[p].protocol ||
-            ports_[p].universe != other.ports_[p].universe) {
+        if (!(rules_[p] == other.rules_[p])) {
             return false;
         }
     }
-    return true;
-}
-
-int Mapping::PortOf(Protocol protocol, std::uint16_t universe) const {
-    for (int p = 0; p < kNumPorts; ++p) {
-        if (ports_[p].protocol == protocol && ports_[p].universe == universe) {
-            return p;
-        }
-    }
-    return -1;
+    return Routes() == other.Routes();
 }
 
 }  // namespace lxd::bridge

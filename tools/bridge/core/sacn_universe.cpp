@@ -8,12 +8,6 @@
 namespace lxd::bridge {
 namespace {
 
-// Copies `count` values and zeroes the rest of the 512.
-void CopySlots(const std::uint8_t* slots, std::uint16_t count, std::uint8_t* to) {
-    std::memcpy(to, slots, count);
-    std::memset(to + count, 0, kChannelsPerPort - count);
-}
-
 // Per-address priorities: values above 200 are reserved and count as 200.
 void CopyPriorities(const std::uint8_t* slots, std::uint16_t count, std::uint8_t* to) {
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -53,6 +47,8 @@ SacnSource* SacnUniverse::Add(const SacnPacket& packet, Millis now) {
             CopyPrintable(packet.sourceName, 64, s.name, sizeof s.name);
             s.hasLevels = false;
             s.hasPriorities = false;
+            std::memset(s.levels, 0, sizeof s.levels);
+            std::memset(s.changes, 0, sizeof s.changes);
             s.packets = 0;
             s.sequenceErrors = 0;
             if (!listening_) {
@@ -162,12 +158,13 @@ SacnVerdict SacnUniverse::Apply(const SacnPacket& packet, Millis now, Arrival fr
             source->waitUntil = now;  // its priorities came: no need to wait longer
         }
     } else if (hold != Hold::kNo) {
-        CopySlots(packet.slots, packet.slotCount, source->held);
+        std::memcpy(source->held, packet.slots, packet.slotCount);
+        std::memset(source->held + packet.slotCount, 0, kChannelsPerPort - packet.slotCount);
         source->hasHeld = true;
         source->heldFor = hold == Hold::kForSync ? packet.syncAddress : std::uint16_t{0};
         source->heldPriority = packet.priority;
     } else {
-        CopySlots(packet.slots, packet.slotCount, source->levels);
+        TakeLevels(packet.slots, packet.slotCount, source->levels, source->changes, clock_);
         source->priority = packet.priority;
         source->hasLevels = true;
         source->hasHeld = false;
@@ -198,7 +195,7 @@ bool SacnUniverse::ReleaseHeld(const std::uint8_t* cid, std::uint16_t address, b
         if (!s.used || !s.hasHeld || !(mine || (any && s.heldFor == 0))) {
             continue;
         }
-        std::memcpy(s.levels, s.held, sizeof s.levels);
+        TakeLevels(s.held, kChannelsPerPort, s.levels, s.changes, clock_);
         s.priority = s.heldPriority;
         s.hasLevels = true;
         s.hasHeld = false;
@@ -275,14 +272,14 @@ int SacnUniverse::Expire(Millis now) {
 }
 
 void SacnUniverse::Remerge(bool afterLoss) {
-    MergeInput inputs[kSacnMaxSources];
-    int n = 0;
+    levels_.count = 0;
     for (const SacnSource& s : sources_) {
         if (Merged(s)) {
-            inputs[n++] = {s.levels, s.hasPriorities ? s.priorities : nullptr, s.priority};
+            levels_.sources[levels_.count++] = {s.levels, s.hasPriorities ? s.priorities : nullptr,
+                                                s.changes, s.priority};
         }
     }
-    output_.Update(inputs, n, afterLoss);
+    change_.Mark(afterLoss);
 }
 
 int SacnUniverse::LiveSources() const {

@@ -1,19 +1,20 @@
 // The sources of one sACN universe as a careful receiver follows them:
 // sequence order, stream termination, timeouts, per-address priority, the
-// sampling period, waiting for a new source's priorities, settled loss, and
-// their merge.
+// sampling period, waiting for a new source's priorities and settled loss.
+// The ports it feeds merge the sources it lists as driving (Levels()).
 #pragma once
 
 #include <cstdint>
 
+#include "tools/bridge/core/counts.h"
 #include "tools/bridge/core/io.h"
-#include "tools/bridge/core/merge.h"
+#include "tools/bridge/core/port_merge.h"
 #include "tools/bridge/core/sacn.h"
 #include "tools/bridge/core/sync.h"
 
 namespace lxd::bridge {
 
-inline constexpr int kSacnMaxSources = 8;  // per universe; more are turned away
+inline constexpr int kSacnMaxSources = kMaxSourcesPerInput;  // more are turned away
 inline constexpr Millis kSacnSourceTimeout{2500};
 // Sources are collected this long when a universe starts receiving, before
 // anything is merged.
@@ -62,12 +63,16 @@ struct SacnSource {
     std::uint8_t heldPriority = 0;
     std::uint8_t levels[kChannelsPerPort] = {};
     std::uint8_t priorities[kChannelsPerPort] = {};  // 0..200
+    std::uint32_t changes[kChannelsPerPort] = {};    // when each level last changed
     std::uint8_t held[kChannelsPerPort] = {};
 };
 
 class SacnUniverse {
   public:
-    explicit SacnUniverse(bool holdOnLoss = true) : output_(holdOnLoss) {}
+    SacnUniverse() = default;
+    // The ports' merge reads the sources in place: a universe stays where it is.
+    SacnUniverse(const SacnUniverse&) = delete;
+    SacnUniverse& operator=(const SacnUniverse&) = delete;
 
     // The universe starts receiving at `now` (start-up, or its group joined on
     // another interface): sources new in the next 1.5 s are merged together
@@ -87,8 +92,15 @@ class SacnUniverse {
     // losses. Returns the number of sources lost.
     int Expire(Millis now);
 
-    MergedOutput& Output() { return output_; }
-    const MergedOutput& Output() const { return output_; }
+    // The sources that drive the ports this universe feeds: merged and
+    // not lost, or lost while the loss settles.
+    const InputLevels& Levels() const { return levels_; }
+    // True once after those sources or their levels changed; `afterLoss`
+    // is set when sources left.
+    bool TakeChange(bool& afterLoss) { return change_.Take(afterLoss); }
+    // From now on each source stamps every level that changes with the next
+    // value of `clock` (for ports that merge latest-takes-precedence).
+    void StampChanges(std::uint32_t* clock) { clock_ = clock; }
     // Merged sources not lost: those that drive.
     int LiveSources() const;
     // The highest universe priority among the merged sources, -1 without any.
@@ -119,7 +131,9 @@ class SacnUniverse {
 
     SacnSource sources_[kSacnMaxSources];
     Ending ended_[kSacnMaxSources] = {};
-    MergedOutput output_;
+    InputLevels levels_;
+    InputChange change_;
+    std::uint32_t* clock_ = nullptr;
     std::uint32_t seen_ = 0;
     bool listening_ = false;
     bool sampling_ = false;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "tools/bridge/core/merge.h"
+#include "tools/bridge/core/io.h"
 
 namespace lxd::bridge {
 

@@ -151,9 +151,9 @@ bool Network::Open(const NetworkSettings& settings, const Mapping& mapping, std:
         error = "cannot open a UDP socket: " + ec.message();
         return false;
     }
-    for (int p = 0; p < kNumPorts; ++p) {
-        if (mapping.Port(p).protocol == Protocol::kSacn) {
-            universes_.push_back(mapping.Port(p).universe);
+    for (const PortSource& input : mapping.Inputs()) {
+        if (input.protocol == Protocol::kSacn) {
+            universes_.push_back(input.universe);
         }
     }
     if (!universes_.empty()) {

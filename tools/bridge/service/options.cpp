@@ -38,6 +38,108 @@ std::optional<Setting> NamedOne(const CLI::App& app, const std::string& option,
     return Setting{value, option};
 }
 
+// A whole number from `low` to `high`; false with why, after the setting's place.
+bool Number(const Setting& setting, long low, long high, long& value, std::string& error) {
+    if (!host::ParseWholeNumber(setting.value, value) || value < low || value > high) {
+        error = setting.where + ": expected a number from " + std::to_string(low) + " to " +
+                std::to_string(high) + ", got '" + setting.value + "'";
+        return false;
+    }
+    return true;
+}
+
+// A value of `setting` among `choices` (its index); false with why.
+bool Choice(const Setting& setting, const std::vector<std::string>& choices, int& index,
+            std::string& error) {
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        if (setting.value == choices[i]) {
+            index = static_cast<int>(i);
+            return true;
+        }
+    }
+    error = setting.where + ": expected " + choices[0] + " or " + choices[1] + ", got '" +
+            setting.value + "'";
+    return false;
+}
+
+// A [[route]] table into `mapping`.
+bool AddRoute(const TableText& table, Mapping& mapping, std::string& error) {
+    const Setting* from = table.Find("from");
+    const Setting* port = table.Find("port");
+    if (from == nullptr || port == nullptr) {
+        error = table.where + ": a route needs from and port";
+        return false;
+    }
+    Route route;
+    long number = 0;
+    if (!ParseInput(from->value, route.from, error)) {
+        error = from->where + ": " + error;
+        return false;
+    }
+    if (!Number(*port, 0, kNumPorts - 1, number, error)) {
+        return false;
+    }
+    route.port = static_cast<std::uint8_t>(number);
+    const Setting* channels = table.Find("channels");
+    if (channels != nullptr && !ParseChannels(channels->value, route.first, route.count, error)) {
+        error = channels->where + ": " + error;
+        return false;
+    }
+    route.at = route.first;
+    const Setting* at = table.Find("at");
+    if (at != nullptr) {
+        if (!Number(*at, 1, kChannelsPerPort, number, error)) {
+            return false;
+        }
+        route.at = static_cast<std::uint16_t>(number);
+    }
+    const Setting* priority = table.Find("priority");
+    if (priority != nullptr) {
+        if (!Number(*priority, 0, kSacnMaxPriority, number, error)) {
+            return false;
+        }
+        route.priority = static_cast<std::int16_t>(number);
+    }
+    if (!mapping.AddRoute(route, error)) {
+        const Setting* blamed = at != nullptr ? at : channels != nullptr ? channels : from;
+        error = blamed->where + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+// A [[port]] table into `mapping`.
+bool SetPortRules(const TableText& table, Mapping& mapping, std::string& error) {
+    const Setting* port = table.Find("port");
+    long number = 0;
+    if (port == nullptr) {
+        error = table.where + ": a [[port]] table needs port";
+        return false;
+    }
+    if (!Number(*port, 0, kNumPorts - 1, number, error)) {
+        return false;
+    }
+    PortRules rules;
+    int index = 0;
+    if (const Setting* merge = table.Find("merge")) {
+        if (!Choice(*merge, {"htp", "ltp"}, index, error)) {
+            return false;
+        }
+        rules.merge = index == 0 ? Merge::kHtp : Merge::kLtp;
+    }
+    if (const Setting* onLoss = table.Find("on_loss")) {
+        if (!Choice(*onLoss, {"hold", "zero"}, index, error)) {
+            return false;
+        }
+        rules.hold = index == 0 ? 1 : 0;
+    }
+    if (!mapping.SetRules(static_cast<int>(number), rules, error)) {
+        error = port->where + ": " + error;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int ParseOptions(int argc, char** argv, Options& options, std::string* failure) {
@@ -197,10 +299,20 @@ bool ApplySettings(const SettingsText& settings, Options& options, std::string& 
             }
         }
     }
-    if (next.mapping.Count(Protocol::kSacn) + next.mapping.Count(Protocol::kArtnet) == 0) {
+    for (const TableText& route : settings.routes) {
+        if (!AddRoute(route, next.mapping, error)) {
+            return false;
+        }
+    }
+    for (const TableText& port : settings.ports) {
+        if (!SetPortRules(port, next.mapping, error)) {
+            return false;
+        }
+    }
+    if (next.mapping.Routes().empty()) {
         error = "nothing to receive: map universes with --sacn and/or --artnet (see --help)";
         if (!options.configPath.empty()) {
-            error += ", or sacn/artnet in " + options.configPath;
+            error += ", or sacn, artnet or [[route]] in " + options.configPath;
         }
         return false;
     }
@@ -215,13 +327,12 @@ bool ApplySettings(const SettingsText& settings, Options& options, std::string& 
         }
         next.network.interfaces.push_back(choice.value);
     }
+    int choice = 0;
     if (settings.onLoss) {
-        if (settings.onLoss->value != "hold" && settings.onLoss->value != "zero") {
-            error = settings.onLoss->where + ": expected hold or zero, got '" +
-                    settings.onLoss->value + "'";
+        if (!Choice(*settings.onLoss, {"hold", "zero"}, choice, error)) {
             return false;
         }
-        next.holdOnLoss = settings.onLoss->value == "hold";
+        next.holdOnLoss = choice == 0;
     }
     if (settings.sync) {
         const std::string& value = settings.sync->value;

@@ -1,5 +1,6 @@
 #include "tools/bridge/service/settings.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -48,12 +49,51 @@ bool One(const toml::node& node, const std::string& where, std::optional<Setting
     return true;
 }
 
+// An array of tables with the keys `known`, each value a string or an integer
+// (kept as written).
+bool Tables(const std::string& path, const toml::node& node, const std::string& where,
+            const std::string& name, const std::vector<std::string>& known,
+            std::vector<TableText>& out, std::string& error) {
+    std::string knownText;
+    for (const std::string& k : known) {
+        knownText += (knownText.empty() ? "" : ", ") + k;
+    }
+    const auto* array = node.as_array();
+    if (array == nullptr || !array->is_array_of_tables()) {
+        error = where + ": expected tables written [[" + name + "]]";
+        return false;
+    }
+    for (const toml::node& item : *array) {
+        TableText table;
+        table.where = Where(path, item.source(), name);
+        for (auto&& [key, value] : *item.as_table()) {
+            const std::string k(key.str());
+            const std::string at = Where(path, key.source(), name + "." + k);
+            if (std::find(known.begin(), known.end(), k) == known.end()) {
+                error = at + ": unknown key (known: " + knownText + ")";
+                return false;
+            }
+            if (const auto* text = value.as_string()) {
+                table.values[k] = {text->get(), at};
+            } else if (const auto* number = value.as_integer()) {
+                table.values[k] = {std::to_string(number->get()), at};
+            } else {
+                error = at + ": expected a string or a whole number";
+                return false;
+            }
+        }
+        out.push_back(std::move(table));
+    }
+    return true;
+}
+
 }  // namespace
 
 void SettingsText::OverrideWith(const SettingsText& over) {
     if (!over.sacn.empty() || !over.artnet.empty()) {
         sacn = over.sacn;
         artnet = over.artnet;
+        routes = over.routes;
     }
     if (!over.interfaces.empty()) {
         interfaces = over.interfaces;
@@ -108,12 +148,17 @@ bool ReadConfig(const std::string& path, SettingsText& settings, std::string& er
             ok = One(node, where, read.name, error);
         } else if (name == "http") {
             ok = One(node, where, read.http, error);
+        } else if (name == "route") {
+            ok = Tables(path, node, where, name, {"from", "channels", "port", "at", "priority"},
+                        read.routes, error);
+        } else if (name == "port") {
+            ok = Tables(path, node, where, name, {"port", "merge", "on_loss"}, read.ports, error);
         } else if (name == "sync") {
             ok = One(node, where, read.sync, error);
         } else {
-            error =
-                where +
-                ": unknown key (known: sacn, artnet, to, interfaces, on_loss, name, http, sync)";
+            error = where +
+                    ": unknown key (known: sacn, artnet, route, port, to, interfaces, on_loss, "
+                    "name, http, sync)";
             ok = false;
         }
         if (!ok) {

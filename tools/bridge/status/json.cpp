@@ -43,6 +43,7 @@ json Unmapped(const Snapshot& s, Protocol protocol, const std::vector<UnmappedSt
 
 json Source(const SourceStatus& src) {
     return {{"name", src.name},
+            {"input", src.input},
             {"address", src.address},
             {"cid", src.cid},
             {"priority", src.priority},
@@ -67,7 +68,18 @@ json Port(const PortStatus& port) {
             live.push_back(src.name);
         }
     }
+    json routes = json::array();
+    for (const RouteStatus& r : port.routes) {
+        routes.push_back({{"input", r.input},
+                          {"channels", std::to_string(r.first) + "-" + std::to_string(r.last)},
+                          {"at", r.at},
+                          {"priority", r.priority < 0 ? json(nullptr) : json(r.priority)}});
+    }
     return {{"port", port.port},
+            {"routes", std::move(routes)},
+            {"merge", port.ltp ? "ltp" : "htp"},
+            {"on_loss", port.hold ? "hold" : "zero"},
+            {"winners", port.winners},
             {"protocol", ProtocolName(port.protocol)},
             {"universe", port.universe},
             {"label", port.label},
@@ -148,6 +160,7 @@ std::string StatusJson(const Snapshot& s, bool levels) {
         ports.push_back(Port(port));
         if (!levels) {
             ports.back().erase("levels");
+            ports.back().erase("winners");
         }
     }
     const json out = {

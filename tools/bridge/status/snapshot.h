@@ -27,6 +27,16 @@ struct SourceStatus {
     std::uint64_t packets = 0;
     std::uint64_t sequenceErrors = 0;  // sACN packets out of order
     double lastSeen = 0;               // seconds ago
+    std::string input;                 // the input it sends: "sACN 7" or "Art-Net 0:0:7"
+};
+
+// One route onto a port.
+struct RouteStatus {
+    std::string input;  // "sACN 7" or "Art-Net 0:0:7"
+    int first = 1;      // the input's channels taken, 1-based
+    int last = 512;
+    int at = 1;         // where the first lands on the port
+    int priority = -1;  // given by the route; -1 not
 };
 
 struct PortStatus {
@@ -46,8 +56,12 @@ struct PortStatus {
     std::vector<SourceStatus> sources;
     UniverseCounts counts;  // packets, drops by reason, sources lost, syncs and fallbacks
     std::uint32_t sourcesSeen = 0;
-    std::string description;  // "universe 7" or "port-address 0:0:7 (7)"
-    PortSync sync;            // how its levels are synchronised now
+    std::string description;  // "universe 7" or "port-address 0:0:7 (7)", one per route
+    std::vector<RouteStatus> routes;
+    std::array<std::int8_t, kChannelsPerPort> winners{};  // the route that won each channel; -1
+    bool ltp = false;                                     // merges latest-takes-precedence
+    bool hold = true;                                     // on loss: hold, else zero
+    PortSync sync;                                        // how its levels are synchronised now
 };
 
 // An sACN source's synchronisation stream: its data names a synchronisation

@@ -92,72 +92,69 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     }
     std::sort(s.discovered.begin(), s.discovered.end(),
               [](const DiscoveredStatus& a, const DiscoveredStatus& b) { return a.name < b.name; });
+    std::vector<InputStatus> inputs;
+    for (int i = 0; i < bridge.Inputs(); ++i) {
+        inputs.push_back(TakeInput(bridge, i, now, seconds));
+    }
     for (int p = 0; p < kNumPorts; ++p) {
-        if (!map.Mapped(p)) {
+        const PortMerge& merge = bridge.Port(p);
+        if (merge.RouteCount() == 0) {
             continue;
         }
-        Previous& before = previous_[p];
-        const UniverseCounts& c = bridge.Counts(p);
         PortStatus port;
         port.port = p;
-        port.protocol = map.Port(p).protocol;
-        port.universe = map.Port(p).universe;
-        port.label = ShortSourceText(map.Port(p));
-        port.description = DescribeSource(map.Port(p));
-        port.packets = c.packets;
-        port.drops = TotalDropped(c);
-        port.lost = c.lost;
-        port.counts = c;
+        const PortSource& first = bridge.InputKey(bridge.RouteInput(p, 0));
+        port.protocol = first.protocol;
+        port.universe = first.universe;
+        port.label = ShortSourceText(first) +
+                     (merge.RouteCount() > 1 ? " +" + std::to_string(merge.RouteCount() - 1) : "");
         port.datagramsForwarded = bridge.Output().Datagrams(p);
-        port.sync = bridge.SyncOf(p);
-        const std::uint64_t arrived = c.packets + port.drops;
-        port.packetsPerSecond = Rate(arrived, before.port, seconds);
-        before.port = arrived;
-        if (const SacnUniverse* u = bridge.SacnAt(p)) {
-            port.priority = u->TopPriority();
-            port.perAddress = u->AnyPerAddressPriority();
-            port.sampling = u->Sampling();
-            port.sourcesSeen = u->SourcesSeen();
-            std::copy(u->Output().Levels(), u->Output().Levels() + kChannelsPerPort,
-                      port.levels.begin());
-            for (int i = 0; i < kSacnMaxSources; ++i) {
-                const SacnSource& src = u->Slot(i);
-                if (!src.used) {
-                    continue;
-                }
-                SourceStatus source;
-                source.name = src.name;
-                source.address = src.from.address != 0 ? IpText(src.from.address) : "";
-                source.cid = CidText(src.cid);
-                source.priority = src.priority;
-                source.perAddress = src.hasPriorities;
-                // Until its first levels a source drives nothing, whatever
-                // the merge made of it: it waits.
-                source.state = src.hasLevels ? src.state : SourceState::kWaiting;
-                source.packets = src.packets;
-                source.sequenceErrors = src.sequenceErrors;
-                source.lastSeen = Seconds(now - src.lastHeard);
-                source.packetsPerSecond =
-                    before.SourceRate(i, src.generation, src.packets, seconds);
-                port.sources.push_back(std::move(source));
+        port.ltp = merge.MergeRule() == Merge::kLtp;
+        port.hold = merge.Hold();
+        std::copy(merge.Levels(), merge.Levels() + kChannelsPerPort, port.levels.begin());
+        std::copy(merge.Winners(), merge.Winners() + kChannelsPerPort, port.winners.begin());
+        std::vector<int> seen;
+        for (int r = 0; r < merge.RouteCount(); ++r) {
+            const int input = bridge.RouteInput(p, r);
+            const PortSource& key = bridge.InputKey(input);
+            const PortRoute& route = merge.Route(r);
+            port.routes.push_back({ShortSourceText(key), route.from + 1, route.from + route.count,
+                                   route.to + 1, route.priority});
+            port.description += (port.description.empty() ? "" : ", ") + DescribeSource(key) +
+                                (route.count < kChannelsPerPort || route.from != route.to
+                                     ? " " + std::to_string(route.from + 1) + "-" +
+                                           std::to_string(route.from + route.count) + " at " +
+                                           std::to_string(route.to + 1)
+                                     : "");
+            if (std::find(seen.begin(), seen.end(), input) != seen.end()) {
+                continue;  // one input on two routes of the port counts once
             }
-        } else if (const ArtnetUniverse* a = bridge.ArtnetAt(p)) {
-            port.sourcesSeen = a->SourcesSeen();
-            std::copy(a->Output().Levels(), a->Output().Levels() + kChannelsPerPort,
-                      port.levels.begin());
-            for (int i = 0; i < kArtnetMaxSources; ++i) {
-                const ArtnetSource& src = a->Slot(i);
-                if (!src.used) {
-                    continue;
-                }
-                SourceStatus source;
-                source.name = IpText(src.address);
-                source.address = source.name;
-                source.packets = src.packets;
-                source.lastSeen = Seconds(now - src.last);
-                source.packetsPerSecond =
-                    before.SourceRate(i, src.generation, src.packets, seconds);
-                port.sources.push_back(std::move(source));
+            seen.push_back(input);
+            const UniverseCounts& c = bridge.Counts(input);
+            port.packets += c.packets;
+            port.lost += c.lost;
+            port.counts.packets += c.packets;
+            port.counts.lost += c.lost;
+            port.counts.duplicates += c.duplicates;
+            port.counts.syncs += c.syncs;
+            port.counts.syncFallbacks += c.syncFallbacks;
+            if (port.sync.kind == SyncKind::kNone) {
+                port.sync = bridge.SyncOf(input);
+            }
+            for (int d = 0; d < kDropReasons; ++d) {
+                port.counts.dropped[d] += c.dropped[d];
+                port.drops += c.dropped[d];
+            }
+            port.packetsPerSecond += inputs[input].packetsPerSecond;
+            port.sources.insert(port.sources.end(), inputs[input].sources.begin(),
+                                inputs[input].sources.end());
+            if (const SacnUniverse* u = bridge.SacnOf(input)) {
+                port.priority = std::max(port.priority, u->TopPriority());
+                port.perAddress = port.perAddress || u->AnyPerAddressPriority();
+                port.sampling = port.sampling || u->Sampling();
+                port.sourcesSeen += u->SourcesSeen();
+            } else {
+                port.sourcesSeen += bridge.ArtnetOf(input)->SourcesSeen();
             }
         }
         s.ports.push_back(std::move(port));
@@ -165,6 +162,56 @@ Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network,
     last_ = now;
     started_ = true;
     return s;
+}
+
+SnapshotTaker::InputStatus SnapshotTaker::TakeInput(const Bridge& bridge, int input, Millis now,
+                                                    double seconds) {
+    Previous& before = previous_[input];
+    InputStatus out;
+    const UniverseCounts& c = bridge.Counts(input);
+    const std::uint64_t arrived = c.packets + TotalDropped(c);
+    out.packetsPerSecond = Rate(arrived, before.arrived, seconds);
+    before.arrived = arrived;
+    const std::string label = ShortSourceText(bridge.InputKey(input));
+    if (const SacnUniverse* u = bridge.SacnOf(input)) {
+        for (int i = 0; i < kSacnMaxSources; ++i) {
+            const SacnSource& src = u->Slot(i);
+            if (!src.used) {
+                continue;
+            }
+            SourceStatus source;
+            source.name = src.name;
+            source.address = src.from.address != 0 ? IpText(src.from.address) : "";
+            source.cid = CidText(src.cid);
+            source.priority = src.priority;
+            source.perAddress = src.hasPriorities;
+            // Until its first levels a source drives nothing, whatever the
+            // merge made of it: it waits.
+            source.state = src.hasLevels ? src.state : SourceState::kWaiting;
+            source.packets = src.packets;
+            source.sequenceErrors = src.sequenceErrors;
+            source.lastSeen = Seconds(now - src.lastHeard);
+            source.packetsPerSecond = before.SourceRate(i, src.generation, src.packets, seconds);
+            source.input = label;
+            out.sources.push_back(std::move(source));
+        }
+    } else if (const ArtnetUniverse* a = bridge.ArtnetOf(input)) {
+        for (int i = 0; i < kArtnetMaxSources; ++i) {
+            const ArtnetSource& src = a->Slot(i);
+            if (!src.used) {
+                continue;
+            }
+            SourceStatus source;
+            source.name = IpText(src.address);
+            source.address = source.name;
+            source.packets = src.packets;
+            source.lastSeen = Seconds(now - src.last);
+            source.packetsPerSecond = before.SourceRate(i, src.generation, src.packets, seconds);
+            source.input = label;
+            out.sources.push_back(std::move(source));
+        }
+    }
+    return out;
 }
 
 }  // namespace lxd::bridge

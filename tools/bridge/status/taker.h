@@ -19,11 +19,17 @@ class SnapshotTaker {
         // Packets per second of the source in `slot`, remembering its count.
         double SourceRate(int slot, std::uint32_t generation, std::uint64_t packets,
                           double seconds);
-        std::uint64_t port = 0;
+        std::uint64_t arrived = 0;
         std::uint64_t sources[kSacnMaxSources] = {};
         std::uint32_t generation[kSacnMaxSources] = {};
     };
-    Previous previous_[kNumPorts];
+    // What an input sends, with its packets per second since the last snapshot.
+    struct InputStatus {
+        double packetsPerSecond = 0;
+        std::vector<SourceStatus> sources;
+    };
+    InputStatus TakeInput(const Bridge& bridge, int input, Millis now, double seconds);
+    Previous previous_[kMaxInputs];
     Millis last_{0};
     bool started_ = false;
 };

@@ -3,11 +3,24 @@
 "use strict";
 const $ = (id) => document.getElementById(id);
 let chosen = -1, socket = null, lastFrame = 0;
-const cells = [];
+let winners = [], routes = [];  // of the chosen port, from the last status
+const cells = [], levels = new Array(512).fill(0);
+// 16 rows of 32 channels, numbered along the top and down the side.
+function label(text) { const d = document.createElement("div"); d.className = "label"; d.textContent = text; $("grid").appendChild(d); }
+label("");
+for (let c = 1; c <= 32; c++) label(String(c));
 for (let i = 0; i < 512; i++) {
-  const d = document.createElement("div"); d.textContent = "0"; d.title = "channel " + (i + 1);
+  if (i % 32 === 0) label(String(i + 1));
+  const d = document.createElement("div"); d.textContent = "0";
+  d.onmouseenter = () => describe(i);
   $("grid").appendChild(d); cells.push(d);
 }
+// A channel's level and the route whose input won it.
+function describe(i) {
+  const r = routes[winners[i]];
+  cells[i].title = "channel " + (i + 1) + ": " + levels[i] + (r ? ", from " + r.input + " (ch " + r.channels + ")" : ", no input");
+}
+function routeText(r) { return r.input + (r.channels !== "1-512" || r.at !== 1 ? " ch " + r.channels + " at " + r.at : "") + (r.priority === null ? "" : " prio " + r.priority); }
 function row(values, cls) {
   const tr = document.createElement("tr"); if (cls) tr.className = cls;
   for (const v of values) {
@@ -40,11 +53,11 @@ function show(s) {
   fill("interfaces", s.network.interfaces.map((i) => row([i.name, i.address, i.joined.length, i.failed.length ? i.failed.join(", ") + ": " + i.error : 0])));
   const ports = [], sources = [];
   for (const u of s.universes) {
-    const tr = row([u.port, u.protocol === "sacn" ? "sACN" : "Art-Net", u.label, u.priority < 0 ? null : u.priority + (u.per_address ? "+" : ""),
+    const tr = row([u.port, u.protocol === "sacn" ? "sACN" : "Art-Net", u.routes.map(routeText).join("; ") + (u.merge === "ltp" ? " (ltp)" : ""), u.priority < 0 ? null : u.priority + (u.per_address ? "+" : ""),
       rate(u.packets_per_second), u.drops, syncText(u.sync), u.sources.length], "port" + (u.port === chosen ? " chosen" : ""));
     tr.dataset.port = String(u.port); tr.onclick = () => choose(u.port); ports.push(tr);
     for (const src of u.sources) {
-      sources.push(row([u.port, src.name, src.address, src.cid || null, src.priority < 0 ? null : src.priority,
+      sources.push(row([u.port, src.input, src.name, src.address, src.cid || null, src.priority < 0 ? null : src.priority,
         rate(src.packets_per_second), src.sequence_errors, src.last_seen.toFixed(1) + " s ago", src.state]));
     }
   }
@@ -54,6 +67,8 @@ function show(s) {
     sel.replaceChildren(...s.universes.map((u) => { const o = document.createElement("option"); o.value = String(u.port); o.textContent = u.port + " (" + u.label + ")"; return o; }));
   }
   if (chosen < 0 && s.universes.length) choose(s.universes[0].port); else sel.value = String(chosen);
+  const mine = s.universes.find((u) => u.port === chosen);
+  winners = mine ? mine.winners : []; routes = mine ? mine.routes : [];
   const seen = [];
   for (const x of s.unmapped.sacn) seen.push(["sACN universe " + x.universe, x]);
   for (const x of s.unmapped.artnet) seen.push(["Art-Net " + x.label + " (" + x.port_address + ")", x]);
@@ -65,7 +80,15 @@ function show(s) {
     return d;
   }));
   if (!seen.length) box.textContent = "nothing";
-  const mapped = new Set(s.universes.filter((u) => u.protocol === "sacn").map((u) => u.universe));
+  // Which routes take each sACN universe: shown on the announced ones.
+  const mapped = new Map();
+  for (const u of s.universes) {
+    for (const r of u.routes) {
+      if (!r.input.startsWith("sACN ")) continue;
+      const n = Number(r.input.slice(5));
+      mapped.set(n, (mapped.get(n) || []).concat(["port " + u.port + (r.channels !== "1-512" || r.at !== 1 ? " ch " + r.channels + " at " + r.at : "")]));
+    }
+  }
   const found = $("discovered");
   found.replaceChildren(...s.discovered.map((d) => {
     const line = document.createElement("div");
@@ -73,7 +96,7 @@ function show(s) {
     d.universes.forEach((n, i) => {
       const span = document.createElement("span");
       span.textContent = (i ? ", " : "") + n;
-      if (mapped.has(n)) span.className = "mapped";
+      if (mapped.has(n)) { span.className = "mapped"; span.title = "routed to " + mapped.get(n).join(", "); }
       line.appendChild(span);
     });
     if (d.cut) line.appendChild(document.createTextNode(" and more"));
@@ -95,6 +118,7 @@ function connect() {
     if (b.length !== 513 || b[0] !== chosen) return;
     for (let i = 0; i < 512; i++) {
       const v = b[i + 1], c = cells[i];
+      levels[i] = v;
       if (c.textContent !== String(v)) { c.textContent = String(v); c.style.background = "rgb(255," + (255 - Math.round(v / 3)) + "," + (255 - v) + ")"; }
     }
     lastFrame = Date.now(); $("state").textContent = "live";
