@@ -490,6 +490,22 @@ void ReadPage(std::uint16_t port, const std::atomic<bool>& stop,
     close(levels);
 }
 
+// The wire's side (the sender and the driver's stand-in) on one core, the
+// receiver measured on another, when the machine has two: left to the
+// scheduler, a receiver woken by a busy sender is pulled onto the sender's
+// core and the two take turns a datagram at a time, which measures the
+// scheduler rather than the receiver.
+constexpr int kWireCore = 0, kReceiverCore = 1;
+void PinTo(pthread_t thread, int core) {
+    if (std::thread::hardware_concurrency() < 2) {
+        return;
+    }
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(core, &set);
+    pthread_setaffinity_np(thread, sizeof set, &set);
+}
+
 struct LatencyResult {
     double p50 = 0, p99 = 0;  // microseconds
     // Nanoseconds of the receiving thread per packet sent to it (of the
@@ -569,6 +585,7 @@ class LatencyRig {
             return false;
         }
         bridgeThread_ = std::thread([this] { io_.run(); });
+        PinTo(bridgeThread_.native_handle(), kReceiverCore);
         return true;
     }
 
@@ -590,7 +607,9 @@ class LatencyRig {
         latencies_.clear();
         std::fill(std::begin(lastFrame_), std::end(lastFrame_), -1);
         const bool bridge = run.path == Path::kBridge;
+        PinTo(pthread_self(), kWireCore);
         std::thread driver([this, bridge] { Drive(bridge); });
+        PinTo(driver.native_handle(), kWireCore);
         std::thread flood;
         std::atomic<std::uint64_t> polls{0}, replies{0};
         if (run.polls > 0) {
@@ -604,6 +623,9 @@ class LatencyRig {
             bare = std::thread([this, &drained] { Drain(drained); });
         }
         bareThread_ = bare.joinable() ? bare.native_handle() : pthread_t{};
+        if (bare.joinable()) {
+            PinTo(bareThread_, kReceiverCore);
+        }
         std::vector<std::thread> readers;
         std::atomic<std::uint64_t> answers{0};
         if (page_ != nullptr && run.readers > 0) {
