@@ -64,4 +64,19 @@ void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
 int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
               const Datagram* datagrams, int count);
 
+// The burst where a system has no call for it: one send each, up to the
+// first that fails.
+inline int SendEach(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
+                    const Datagram* datagrams, int count) {
+    int sent = 0;
+    asio::error_code ec;
+    while (sent < count &&
+           socket.send_to(asio::buffer(datagrams[sent].data, datagrams[sent].size), to, 0, ec) ==
+               datagrams[sent].size &&
+           !ec) {
+        ++sent;
+    }
+    return sent;
+}
+
 }  // namespace lxd::bridge

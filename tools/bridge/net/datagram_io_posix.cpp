@@ -179,15 +179,7 @@ int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
     }
     return sent;
 #else
-    int sent = 0;
-    asio::error_code ec;
-    while (sent < count &&
-           socket.send_to(asio::buffer(datagrams[sent].data, datagrams[sent].size), to, 0, ec) ==
-               datagrams[sent].size &&
-           !ec) {
-        ++sent;
-    }
-    return sent;
+    return SendEach(socket, to, datagrams, count);
 #endif
 }
 
