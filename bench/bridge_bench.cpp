@@ -283,18 +283,27 @@ void BridgeFrame(benchmark::State& state) {
     }
 }
 
+// What a drain takes datagrams into: 64 buffers, one recvmmsg fills them.
+struct DrainBuffers {
+    DrainBuffers() {
+        for (int i = 0; i < 64; ++i) {
+            parts[i] = {buffers[i], sizeof buffers[i]};
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+    }
+    int Take(int fd, int flags) { return recvmmsg(fd, messages, 64, flags, nullptr); }
+
+    std::uint8_t buffers[64][1500];
+    iovec parts[64];
+    mmsghdr messages[64] = {};
+};
+
 // The floor for a frame: its 36 packets taken by recvmmsg (up to 64 a call,
 // without their senders), nothing sent.
 void DrainFrame(benchmark::State& state) {
     Rig& rig = TheRig();
-    static std::uint8_t buffers[64][1500];
-    iovec parts[64];
-    mmsghdr messages[64] = {};
-    for (int i = 0; i < 64; ++i) {
-        parts[i] = {buffers[i], sizeof buffers[i]};
-        messages[i].msg_hdr.msg_iov = &parts[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-    }
+    static DrainBuffers drain;
     for (auto _ : state) {
         for (int u = 0; u < kUniverses; ++u) {
             SendTo(rig.relayAddress, u);
@@ -302,7 +311,7 @@ void DrainFrame(benchmark::State& state) {
         const double start = ThreadSeconds();
         int received = 0;
         for (int n = 64; n == 64;) {
-            n = recvmmsg(rig.relay, messages, 64, MSG_DONTWAIT, nullptr);
+            n = drain.Take(rig.relay, MSG_DONTWAIT);
             received += std::max(n, 0);
         }
         state.SetIterationTime(ThreadSeconds() - start);
@@ -798,16 +807,9 @@ class LatencyRig {
     // The floor of any receiver: the kernel's own cost of handing over the
     // datagrams, up to 64 a call, without their senders and nothing sent.
     void Drain(std::atomic<std::uint64_t>& drained) {
-        static std::uint8_t buffers[64][1500];
-        iovec parts[64];
-        mmsghdr messages[64] = {};
-        for (int i = 0; i < 64; ++i) {
-            parts[i] = {buffers[i], sizeof buffers[i]};
-            messages[i].msg_hdr.msg_iov = &parts[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-        }
+        static DrainBuffers buffers;
         while (!stop_) {
-            const int n = recvmmsg(drain_, messages, 64, MSG_WAITFORONE, nullptr);
+            const int n = buffers.Take(drain_, MSG_WAITFORONE);
             if (n > 0) {
                 drained += static_cast<std::uint64_t>(n);
             }
