@@ -102,7 +102,7 @@ class LiveBridge {
     }
 
   private:
-    asio::io_context io_;
+    asio::io_context io_{1};  // one thread runs it, as the program's
     bridge::Network network_{io_};
     std::unique_ptr<bridge::Bridge> bridge_;
     std::unique_ptr<bridge::Repeat> tick_;

@@ -1,19 +1,24 @@
 // What both bridge targets share: one Bridge kept across inputs (so that
 // sources, sequence numbers and timeouts carry over), mapping sACN universes
 // 1-4 and Art-Net port-addresses 0-3, whose block packets are applied to a
-// store as the driver applies them. After every input the store must hold
-// exactly the bridge's merged levels of every port it has sent.
+// store as the driver applies them; the datagrams reach it in batches through
+// the sockets' own Delivery. After every input the store must hold exactly
+// the bridge's merged levels of every port it has sent.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "fuzz/fuzz_inputs.h"
 #include "intake/datagram.h"
 #include "protocol/layout.h"
 #include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/delivery.h"
 
 namespace lxd::fuzz {
 
@@ -50,8 +55,11 @@ class BridgeRig {
         mapping_.Add(bridge::Protocol::kSacn, "1-4", error);
         mapping_.Add(bridge::Protocol::kArtnet, "0-3@4", error);
         bridge_ = std::make_unique<bridge::Bridge>(mapping_, false, sink_);
+        delivery_.Accept(true, {1, 2});
     }
     bridge::Bridge& Bridge() { return *bridge_; }
+    // Taking datagrams from interfaces 1 and 2 (and those not told).
+    bridge::Delivery& Delivery() { return delivery_; }
     ReplyCheck& Replies() { return replies_; }
     bridge::Millis Advance(std::uint32_t steps, int stepMs) {
         now_ += bridge::Millis(steps * stepMs);
@@ -74,6 +82,7 @@ class BridgeRig {
     bridge::Mapping mapping_;
     StoreSink sink_;
     ReplyCheck replies_;
+    bridge::Delivery delivery_;
     std::unique_ptr<bridge::Bridge> bridge_;
     bridge::Millis now_{0};
 };
@@ -94,5 +103,40 @@ inline std::unique_ptr<std::uint8_t[]> ExactCopy(const std::uint8_t* data, std::
     }
     return copy;
 }
+
+// One receive's batch: the bytes cut at each kBatchCut (at most kMaxBatch
+// datagrams), each an exact-size copy, sent from `address` + its place and
+// arrived on the interface its place gives: 0 (not told), 1, 2, or 3, which
+// the rig's Delivery does not take.
+class FuzzBatch {
+  public:
+    FuzzBatch(const std::uint8_t* data, std::size_t size, std::uint32_t address) {
+        const std::uint8_t* end = data + size;
+        while (count_ < bridge::kMaxBatch) {
+            const std::uint8_t* cut =
+                count_ + 1 < bridge::kMaxBatch
+                    ? std::search(data, end, kBatchCut, kBatchCut + sizeof kBatchCut)
+                    : end;
+            const auto n = static_cast<std::size_t>(cut - data);
+            copies_.push_back(ExactCopy(data, n));
+            const auto place = static_cast<std::uint32_t>(count_);
+            received_[count_++] = {copies_.back().get(), n, {address + place, place % 4}};
+            if (cut == end) {
+                break;
+            }
+            data = cut + sizeof kBatchCut;
+        }
+    }
+    int Count() const { return count_; }
+    const bridge::Received* Datagrams() const { return received_; }
+    const bridge::Received& operator[](int i) const { return received_[i]; }
+    // The datagrams that arrived on an interface the rig does not take.
+    int Foreign() const { return count_ / 4; }
+
+  private:
+    std::vector<std::unique_ptr<std::uint8_t[]>> copies_;
+    bridge::Received received_[bridge::kMaxBatch];
+    int count_ = 0;
+};
 
 }  // namespace lxd::fuzz

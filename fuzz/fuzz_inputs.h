@@ -63,10 +63,12 @@ inline bool SplitStridedInput(const std::uint8_t* data, std::size_t size, Stride
 
 namespace lxd::fuzz {
 
-// The bridge targets: a byte of time that passes before the packet (in steps
+// The bridge targets: a byte of time that passes before the batch (in steps
 // of 20 ms for sACN, 100 ms for Art-Net, so that timeouts happen), a byte
-// choosing one of four Art-Net source addresses, then the datagram.
+// choosing one of four Art-Net source addresses, then the datagrams of one
+// batch, as one receive call hands them over: cut at each kBatchCut.
 inline constexpr std::size_t kBridgeHeader = 2;
+inline constexpr std::uint8_t kBatchCut[4] = {'C', 'U', 'T', 0xC7};
 struct BridgeInput {
     std::uint32_t advance;  // steps of time
     std::uint32_t source;   // 0..3

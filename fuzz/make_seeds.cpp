@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -167,12 +168,22 @@ void BmpSeeds() {
     Write(t, "header-only", headerOnly);
 }
 
-// Bridge seeds: the two header bytes (time, source), then a datagram.
+// Bridge seeds: the two header bytes (time, source), then the datagrams of a
+// batch, cut apart by kBatchCut.
+void BridgeSeed(const char* target, const std::string& name, std::uint8_t advance,
+                std::uint8_t source, const std::vector<Bytes>& datagrams) {
+    Bytes b{advance, source};
+    for (const Bytes& datagram : datagrams) {
+        if (b.size() > lxd::fuzz::kBridgeHeader) {
+            b.insert(b.end(), std::begin(lxd::fuzz::kBatchCut), std::end(lxd::fuzz::kBatchCut));
+        }
+        b.insert(b.end(), datagram.begin(), datagram.end());
+    }
+    Write(target, name, b);
+}
 void BridgeSeed(const char* target, const std::string& name, std::uint8_t advance,
                 std::uint8_t source, const Bytes& datagram) {
-    Bytes b{advance, source};
-    b.insert(b.end(), datagram.begin(), datagram.end());
-    Write(target, name, b);
+    BridgeSeed(target, name, advance, source, std::vector<Bytes>{datagram});
 }
 
 void SacnSeeds() {
@@ -202,6 +213,23 @@ void SacnSeeds() {
     seed("after-timeout", 130, [](SacnFields& f) { f.sequence = 3; });
     seed("truncated", 0, [](SacnFields& f) { f.keep = 200; });
     seed("bad-dmp-count", 0, [](SacnFields& f) { f.valueCount = 2; });
+    // Batches: a console's frame of the four mapped universes and one not
+    // mapped, the fourth datagram from an interface not taken; data held for
+    // a synchronisation and the synchronisation in one receive.
+    std::vector<Bytes> frame;
+    for (std::uint16_t u : {1, 2, 3, 4, 9}) {
+        SacnFields f;
+        f.universe = u;
+        f.sequence = 9;
+        f.slots = SampleLevels(512, u);
+        frame.push_back(f.Build());
+    }
+    BridgeSeed(t, "batch-frame", 1, 0, frame);
+    SacnFields held;
+    held.syncAddress = 100;
+    held.sequence = 10;
+    BridgeSeed(t, "batch-held-and-sync", 1, 0,
+               {held.Build(), lxd::test::SacnSync(100, 1), held.Build()});
 }
 
 void ArtnetSeeds() {
@@ -226,6 +254,9 @@ void ArtnetSeeds() {
     Bytes old = dmx(0, 8, 7);
     old[11] = 13;
     BridgeSeed(t, "old-version", 0, 0, old);
+    BridgeSeed(t, "batch-dmx-poll-sync", 1, 0,
+               {dmx(0, 512, 9), dmx(1, 512, 10), lxd::test::ArtPollFields{}.Build(),
+                lxd::test::ArtSync(), dmx(2, 8, 11)});
 }
 
 #if defined(LXD_HAVE_PCAP)

@@ -22,16 +22,17 @@ artifacts=$here/artifacts
 
 # target:max_len. Datagrams are at most 1,316 bytes; a little more tests the
 # length checks. The codecs and the bitmap need room for a few hundred codes
-# or a small picture; captures, for a few frames. sACN data packets are at
-# most 638 bytes and discovery pages 1,144; Art-Net packets 530.
+# or a small picture; captures, for a few frames. The bridge targets take a
+# batch of datagrams: sACN data packets are at most 638 bytes and discovery
+# pages 1,144, Art-Net packets 530; room for a handful of each.
 targets=(
   fuzz_datagram:1400
   fuzz_decode_run_length:4096
   fuzz_strided:4096
   fuzz_bmp:4096
   fuzz_capture:4096
-  fuzz_sacn:1200
-  fuzz_artnet:600
+  fuzz_sacn:4096
+  fuzz_artnet:2800
 )
 
 "$bin/make_seeds" "$corpus" || exit 1

@@ -1,5 +1,6 @@
 #include "protocol/run_length.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace lxd {
@@ -108,6 +109,25 @@ class LaneWalk {
     std::uint64_t nextLane_ = 1;
 };
 
+// How many of the `left` bytes at `p` (at least 1) equal the first.
+inline std::uint32_t RunAt(const std::uint8_t* p, std::uint32_t left) {
+    std::uint32_t n = 1;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const std::uint64_t pattern = p[0] * 0x0101010101010101ULL;
+    for (; n + 8 <= left; n += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + n, 8);
+        if (const std::uint64_t differ = word ^ pattern) {
+            return n + static_cast<std::uint32_t>(__builtin_ctzll(differ)) / 8;
+        }
+    }
+#endif
+    while (n < left && p[n] == p[0]) {
+        ++n;
+    }
+    return n;
+}
+
 // The encoder's pending run, literal buffer and output, with the four
 // emissions; each emission is tested whole against the capacity.
 class Encoder {
@@ -138,6 +158,26 @@ class Encoder {
         runValue_ = x;
         runLength_ = 1;
         return ok;
+    }
+
+    // As `count` calls of Take(x).
+    bool TakeRun(std::uint8_t x, std::uint32_t count) {
+        while (count > 0) {
+            if (runLength_ > 0 && runValue_ == x) {
+                // Counts up to one short of a full run without emitting.
+                const std::uint32_t step = std::min(count, kMaxCount - 1 - runLength_);
+                runLength_ += step;
+                count -= step;
+                if (count == 0) {
+                    break;
+                }
+            }
+            if (!Take(x)) {
+                return false;
+            }
+            --count;
+        }
+        return true;
     }
 
     // Flushes what is pending after the last byte; false when it did not fit.
@@ -254,6 +294,21 @@ std::int32_t EncodeRunLengthStrided(const std::uint8_t* source, std::uint32_t so
         return -1;
     }
     Encoder encoder(output, capacity);
+    if (stride == 1) {
+        // A byte that differs from the next at a time, a run (found eight
+        // bytes at a time) at a time.
+        for (std::uint32_t i = 0; i < sourceLength;) {
+            const std::uint8_t x = source[i];
+            const std::uint32_t run = i + 1 < sourceLength && source[i + 1] == x
+                                          ? RunAt(source + i, sourceLength - i)
+                                          : 1;
+            if (!(run == 1 ? encoder.Take(x) : encoder.TakeRun(x, run))) {
+                return -1;
+            }
+            i += run;
+        }
+        return encoder.Finish() ? static_cast<std::int32_t>(encoder.Length()) : -1;
+    }
     for (LaneWalk walk(sourceLength, stride); !walk.Over(); walk.Advance()) {
         if (!encoder.Take(source[walk.Position()])) {
             return -1;

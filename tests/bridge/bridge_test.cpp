@@ -16,10 +16,13 @@
 #include "protocol/layout.h"
 #include "tests/support/bridge_packets.h"
 #if defined(__linux__)
+#include <net/if.h>
+
 #include "tests/support/netns.h"
 #endif
 #include "tools/bridge/console/view.h"
 #include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/datagram_io.h"
 #include "tools/bridge/net/network.h"
 #include "tools/bridge/status/display_text.h"
 #include "tools/bridge/status/taker.h"
@@ -323,6 +326,38 @@ TEST_F(BridgeForwarding, NothingIsSentWhileSamplingThenTheSourcesFoundTogether) 
     ASSERT_EQ(sink_.sent.size(), 1u);
     EXPECT_EQ(sink_.Port(0)[0], 10);
     EXPECT_EQ(bridge_->LiveSources(0), 1);
+}
+
+// Data of a universe nobody maps goes no further than its number: counted and
+// noted as not mapped, even when the rest is malformed. All else is parsed.
+TEST(BridgeUnmapped, DataOfAUniverseNotMappedIsDroppedAtItsNumber) {
+    using P = bridge::SacnParse;
+    const std::pair<void (*)(SacnFields&), P> cases[] = {
+        // kNotData here: not parsed
+        {[](SacnFields& f) { f.universe = 9; }, P::kNotData},
+        {[](SacnFields& f) { f.universe = 9, f.dmpVector = 1; }, P::kNotData},
+        {[](SacnFields& f) { f.dmpVector = 1; }, P::kDmpLayer},
+        {[](SacnFields& f) { f.universe = 9, f.rootVector = 8; }, P::kDiscoveryLayer},
+        {[](SacnFields& f) { f.universe = 9, f.keep = 114; }, P::kTruncated},
+    };
+    bridge::Mapping mapping;
+    std::string error;
+    ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1", error));
+    StoreSink sink;
+    bridge::Bridge b(mapping, true, sink);
+    for (const auto& [change, parsed] : cases) {
+        SacnFields f;
+        change(f);
+        const Bytes p = f.Build();
+        const bridge::SacnCounts before = b.Sacn();
+        b.OnSacn(p.data(), p.size(), Millis(0));
+        const int i = static_cast<int>(parsed);
+        EXPECT_EQ(b.Sacn().unmapped - before.unmapped + b.Sacn().parsed[i] - before.parsed[i], 1u);
+        EXPECT_EQ(b.Sacn().unmapped - before.unmapped, parsed == P::kNotData ? 1u : 0u) << i;
+    }
+    ASSERT_EQ(b.UnmappedSacn().Count(), 1);
+    EXPECT_EQ(b.UnmappedSacn().At(0).universe, 9);
+    EXPECT_EQ(b.UnmappedSacn().At(0).packets, 2u);
 }
 
 // The snapshot that the views read: sources with their state, rates and
@@ -680,6 +715,113 @@ TEST(BridgeNetwork, CardsChangingUnderTrafficLeaveNoReceiverBehind) {
         io.run_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(b.Port(0).Levels()[0], 61) << "the levels arrive after the changes";
+}
+
+// One receive takes what waits, up to 64 datagrams, each with its sender and
+// the interface it arrived on; a datagram longer than the room is cut to it.
+TEST(BridgeNetwork, AReceiveTakesABatchWithSendersAndArrival) {
+    using asio::ip::udp;
+    const std::pair<std::vector<std::size_t>, std::vector<int>> cases[] = {
+        {{10, 638, 2000}, {3, 0}},  // sizes sent from 127.0.0.2, what each receive takes
+        {std::vector<std::size_t>(70, 100), {64, 6, 0}},
+    };
+    asio::io_context io;
+    udp::socket in(io, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    in.non_blocking(true);
+    bridge::AskForPacketInfo(in);
+    udp::socket out(io, udp::endpoint(asio::ip::make_address_v4("127.0.0.2"), 0));
+    bridge::ReceiveBatch batch;
+    for (const auto& [sizes, batches] : cases) {
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            out.send_to(asio::buffer(Bytes(sizes[i], static_cast<std::uint8_t>(i))),
+                        in.local_endpoint());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::size_t next = 0;
+        for (const int expected : batches) {
+            ASSERT_EQ(batch.Receive(in), expected) << sizes.size();
+            for (int i = 0; i < expected; ++i, ++next) {
+                const bridge::Received& d = batch.Datagrams()[i];
+                EXPECT_EQ(d.size, std::min(sizes[next], bridge::kDatagramRoom));
+                EXPECT_EQ(d.data[d.size - 1], static_cast<std::uint8_t>(next));
+#if defined(__linux__)  // (under Wine they leave from 127.0.0.1)
+                EXPECT_EQ(d.from.address, 0x7F000002u);
+                EXPECT_EQ(d.from.via, if_nametoindex("lo"));
+#endif
+            }
+        }
+    }
+}
+
+// The event loop reads all that waits, also past the 256 datagrams one
+// socket hands over in a turn (the rest in the next turn, without waiting for
+// another to arrive), and sends what the sockets readable in one turn changed
+// in one burst: here universes 1 and 21, which arrive on two sockets (20
+// groups each), share one block packet.
+TEST(BridgeNetwork, ReadsAllThatWaitsAndSendsOnceATurn) {
+#if defined(__linux__)
+    if (!EnterPrivateNetwork(true)) {
+        GTEST_SKIP() << "the bridge's sockets are opened only in a network namespace (root)";
+    }
+#endif
+    using asio::ip::udp;
+    const struct {
+        std::vector<std::uint16_t> universes;  // one datagram each, in turn
+        bool multicast;
+        int sent;                    // block packets at the driver
+        std::uint8_t port0, port20;  // their first levels
+    } cases[] = {{{1, 21}, true, 1, 1, 2}, {std::vector<std::uint16_t>(300, 1), false, 2, 44, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.universes.size());
+        asio::io_context io{1};
+        udp::socket driver(io, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+        driver.non_blocking(true);
+        bridge::Network network(io, [] {
+            bridge::Interface lo;
+            lo.address = 0x7F000001;
+            lo.loopback = true;
+            return std::vector<bridge::Interface>{lo};
+        });
+        bridge::Mapping mapping;
+        std::string error;
+        ASSERT_TRUE(mapping.Add(Protocol::kSacn, "1-21", error));
+        bridge::NetworkSettings settings;
+        settings.sacnPort = 0;
+        settings.toPort = driver.local_endpoint().port();
+        ASSERT_TRUE(network.Open(settings, mapping, error)) << error;
+        bridge::Bridge b(mapping, true, network);
+        network.Start(b);
+        udp::socket console(io, udp::v4());
+        console.set_option(
+            asio::ip::multicast::outbound_interface(asio::ip::address_v4::loopback()));
+        for (std::size_t i = 0; i < c.universes.size(); ++i) {
+            SacnFields f;
+            f.universe = c.universes[i];
+            f.sequence = static_cast<std::uint8_t>(i);
+            f.slots = {static_cast<std::uint8_t>(i + 1)};
+            const auto to = c.multicast
+                                ? asio::ip::address_v4(bridge::SacnMulticastGroup(f.universe))
+                                : asio::ip::address_v4::loopback();
+            console.send_to(asio::buffer(f.Build()), udp::endpoint(to, network.SacnPort()));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        io.run_for(std::chrono::milliseconds(200));
+#if defined(_WIN32)  // which hands a group's datagrams to every socket on the port
+        EXPECT_GE(b.Sacn().datagrams, c.universes.size());
+#else
+        EXPECT_EQ(b.Sacn().datagrams, c.universes.size());
+#endif
+        std::vector<std::uint8_t> store(kStoreSize, 0);
+        std::uint8_t buffer[kLargestDatagram];
+        int sent = 0;
+        asio::error_code ec;
+        for (std::size_t n; (n = driver.receive(asio::buffer(buffer), 0, ec)) > 0; ++sent) {
+            ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store.data(), {});
+        }
+        EXPECT_EQ(sent, c.sent);
+        EXPECT_EQ(store[0], c.port0);
+        EXPECT_EQ(store[20 * 512], c.port20);
+    }
 }
 
 }  // namespace

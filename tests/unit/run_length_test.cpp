@@ -208,6 +208,10 @@ TEST(EncodeRunLengthStrided, ExamplesEncodeExactlyAndDecodeBack) {
         {"126+ 7E 7E", 1, "7F 126+ 7E 01 7E"},
         // A run of 127 reached with literals pending goes out with them.
         {"01 02 127*05 03", 1, "02 01 02 FF 05 01 03"},
+        // Runs that end inside, at and past eight bytes, and over two full ones.
+        {"9*41 42", 1, "89 41 01 42"},
+        {"41 41 16*42 41", 1, "02 41 41 90 42 01 41"},
+        {"255*41", 1, "FF 41 FF 41 01 41"},
     };
     for (const EncodeCase& c : cases) {
         SCOPED_TRACE(std::string(c.input) + " / stride " + std::to_string(c.stride));

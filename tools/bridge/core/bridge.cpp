@@ -214,6 +214,15 @@ void Bridge::SetSync(SyncMode mode) {
 
 void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arrival from) {
     ++sacnCounts_.datagrams;
+    // Data of a universe nobody maps goes no further than its number.
+    std::uint16_t number = 0;
+    const bool peeked = PeekSacnUniverse(data, size, number);
+    const int early = peeked ? FindInput(Protocol::kSacn, number) : -1;
+    if (peeked && early < 0) {
+        ++sacnCounts_.unmapped;
+        unmappedSacn_.Note(number, now);
+        return;
+    }
     SacnPacket packet;
     SacnSync sync;
     SacnDiscovery discovery;
@@ -230,7 +239,8 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     if (parsed != SacnParse::kData) {
         return;
     }
-    const int input = FindInput(Protocol::kSacn, packet.universe);
+    // (A data packet's universe is the one read first.)
+    const int input = peeked ? early : FindInput(Protocol::kSacn, packet.universe);
     if (input < 0) {
         ++sacnCounts_.unmapped;
         unmappedSacn_.Note(packet.universe, now);

@@ -10,6 +10,15 @@ void Forwarder::MarkStale(const bool* due, Millis now) {
     }
 }
 
+bool Forwarder::Due() const {
+    for (int p = 0; p < kNumPorts; ++p) {
+        if (pending_[p] && levels_[p] != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void Forwarder::Flush(Millis now) {
     int ports[kNumPorts];
     int count = 0;

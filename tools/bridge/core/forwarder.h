@@ -40,6 +40,8 @@ class Forwarder {
     // Sends every marked port, in port order, as many to a datagram as fit,
     // all of them as one burst.
     void Flush(Millis now);
+    // Whether a port waits for the next Flush.
+    bool Due() const;
 
     std::uint64_t Datagrams(int port) const { return datagrams_[port]; }
     std::uint64_t Datagrams() const { return total_; }

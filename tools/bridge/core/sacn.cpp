@@ -182,6 +182,16 @@ SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& pack
     return SacnParse::kData;
 }
 
+bool PeekSacnUniverse(const std::uint8_t* data, std::size_t size, std::uint16_t& universe) {
+    if (size < kUniverse + 2 || ReadBig32(data + kRootVector) != kVectorRootData ||
+        ReadBig32(data + kFramingVector) != kVectorFramingData) {
+        return false;
+    }
+    const std::uint32_t number = ReadBig16(data + kUniverse);
+    universe = static_cast<std::uint16_t>(number);
+    return number >= kSacnFirstUniverse && number <= kSacnLastUniverse;
+}
+
 const char* SacnParseName(SacnParse result) {
     switch (result) {
         case SacnParse::kData:

@@ -75,6 +75,11 @@ SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& pack
                     SacnDiscovery& discovery);
 SacnParse ParseSacn(const std::uint8_t* data, std::size_t size, SacnPacket& packet);
 
+// The universe of what looks like a data packet, read before any other
+// field: true when the root and framing vectors say data and the universe is
+// one that data may have (1..63999). The packet may still be malformed.
+bool PeekSacnUniverse(const std::uint8_t* data, std::size_t size, std::uint16_t& universe);
+
 const char* SacnParseName(SacnParse result);
 
 // 239.255.hi.lo, the multicast group of a universe, as a host-order address.

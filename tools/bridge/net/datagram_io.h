@@ -1,14 +1,17 @@
 // What the bridge's UDP sockets need beyond Asio: the arrival interface of
 // each datagram (IP_PKTINFO), a large receive buffer, on Linux only the
-// groups a socket joined itself, and bursts sent in one call (sendmmsg).
-// POSIX and Windows each in a file of their own.
+// groups a socket joined itself, and batches received and bursts sent in one
+// call each (recvmmsg, sendmmsg). POSIX and Windows each in a file of their
+// own.
 #pragma once
 
 #include <asio.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "tools/bridge/core/io.h"
+#include "tools/bridge/net/delivery.h"
 
 namespace lxd::bridge {
 
@@ -26,13 +29,30 @@ int GrowReceiveBuffer(asio::ip::udp::socket& socket, int bytes);
 // The most datagrams one call sends.
 inline constexpr int kMaxBurst = 64;
 
-enum class Got { kDatagram, kNothing, kFault };
+// The datagrams one receive call took from a socket, with their senders and
+// arrival interfaces, in buffers of its own (set up once): each Receive
+// replaces what the last one took.
+class ReceiveBatch {
+  public:
+    ReceiveBatch();
+    ~ReceiveBatch();
+    ReceiveBatch(const ReceiveBatch&) = delete;
+    ReceiveBatch& operator=(const ReceiveBatch&) = delete;
 
-// One datagram of at most `room` bytes into `buffer`, with its sender and
-// arrival interface (via 0 when not told). The socket is non-blocking:
-// kNothing when none waits.
-Got ReceiveOne(asio::ip::udp::socket& socket, std::uint8_t* buffer, std::size_t room,
-               std::size_t& size, Arrival& from);
+    static constexpr int kFault = -1;
+    // Takes up to kMaxBatch datagrams waiting on the non-blocking `socket`:
+    // one recvmmsg on Linux, one call per datagram elsewhere. Returns how many
+    // (0 when none waits; fewer than kMaxBatch: none was left), or kFault
+    // when the call failed (e.g. Windows reporting an earlier reply as
+    // unreachable).
+    int Receive(asio::ip::udp::socket& socket);
+    const Received* Datagrams() const { return got_; }
+
+  private:
+    struct Room;  // the buffers and what the system call fills in besides
+    std::unique_ptr<Room> room_;
+    Received got_[kMaxBatch];
+};
 
 // Sends one datagram to `to` out of interface `via` from our address `from`
 // (0 for either: the routing table decides).
@@ -43,5 +63,20 @@ void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
 // send each elsewhere. Returns how many were sent, in order.
 int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
               const Datagram* datagrams, int count);
+
+// The burst where a system has no call for it: one send each, up to the
+// first that fails.
+inline int SendEach(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
+                    const Datagram* datagrams, int count) {
+    int sent = 0;
+    asio::error_code ec;
+    while (sent < count &&
+           socket.send_to(asio::buffer(datagrams[sent].data, datagrams[sent].size), to, 0, ec) ==
+               datagrams[sent].size &&
+           !ec) {
+        ++sent;
+    }
+    return sent;
+}
 
 }  // namespace lxd::bridge

@@ -9,6 +9,14 @@
 
 namespace lxd::bridge {
 
+#if !defined(__linux__)
+// Where the system has no recvmmsg, the same headers are received one by one.
+struct mmsghdr {
+    msghdr msg_hdr;
+    unsigned msg_len;
+};
+#endif
+
 void ReceiveJoinedGroupsOnly(asio::ip::udp::socket& socket) {
 #if defined(IP_MULTICAST_ALL)
     const int off = 0;
@@ -39,33 +47,80 @@ int GrowReceiveBuffer(asio::ip::udp::socket& socket, int bytes) {
     return ec ? 0 : granted.value();
 }
 
-Got ReceiveOne(asio::ip::udp::socket& socket, std::uint8_t* buffer, std::size_t room,
-               std::size_t& size, Arrival& from) {
-    sockaddr_in source{};
-    iovec data{buffer, room};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr message{};
-    message.msg_name = &source;
-    message.msg_namelen = sizeof source;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = recvmsg(socket.native_handle(), &message, 0);
-    if (received < 0) {
-        return errno == EAGAIN || errno == EWOULDBLOCK ? Got::kNothing : Got::kFault;
-    }
-    from.via = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            from.via = static_cast<std::uint32_t>(info.ipi_ifindex);
+// One batch's buffers and headers, pointed at each other once.
+struct ReceiveBatch::Room {
+    struct Control {
+        alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+    };
+    std::uint8_t buffers[kMaxBatch][kDatagramRoom];
+    sockaddr_in sources[kMaxBatch];
+    Control control[kMaxBatch];
+    iovec parts[kMaxBatch];
+    mmsghdr messages[kMaxBatch];
+    int filled = kMaxBatch;  // headers the last call may have changed
+
+    Room() {
+        for (int i = 0; i < kMaxBatch; ++i) {
+            parts[i] = {buffers[i], kDatagramRoom};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_name = &sources[i];
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = control[i].bytes;
         }
     }
-    from.address = ntohl(source.sin_addr.s_addr);
-    size = static_cast<std::size_t>(received);
-    return Got::kDatagram;
+    // What the system changed in the headers it filled goes back.
+    void Reset() {
+        for (int i = 0; i < filled; ++i) {
+            messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+            messages[i].msg_hdr.msg_controllen = sizeof control[i].bytes;
+        }
+    }
+};
+
+ReceiveBatch::ReceiveBatch() : room_(std::make_unique<Room>()) {}
+ReceiveBatch::~ReceiveBatch() = default;
+
+int ReceiveBatch::Receive(asio::ip::udp::socket& socket) {
+    Room& room = *room_;
+    room.Reset();
+#if defined(__linux__)
+    const int count =
+        recvmmsg(socket.native_handle(), room.messages, kMaxBatch, MSG_DONTWAIT, nullptr);
+    if (count < 0) {
+        room.filled = 0;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : kFault;
+    }
+#else
+    int count = 0;
+    for (; count < kMaxBatch; ++count) {
+        const ssize_t n = recvmsg(socket.native_handle(), &room.messages[count].msg_hdr, 0);
+        if (n < 0) {
+            if (count == 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                room.filled = 0;
+                return kFault;
+            }
+            break;
+        }
+        room.messages[count].msg_len = static_cast<unsigned>(n);
+    }
+#endif
+    room.filled = count;
+    for (int i = 0; i < count; ++i) {
+        msghdr& message = room.messages[i].msg_hdr;
+        got_[i].data = room.buffers[i];
+        got_[i].size = std::min<std::size_t>(room.messages[i].msg_len, kDatagramRoom);
+        got_[i].from.address = ntohl(room.sources[i].sin_addr.s_addr);
+        got_[i].from.via = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                got_[i].from.via = static_cast<std::uint32_t>(info.ipi_ifindex);
+            }
+        }
+    }
+    return count;
 }
 
 void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
@@ -124,15 +179,7 @@ int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
     }
     return sent;
 #else
-    int sent = 0;
-    asio::error_code ec;
-    while (sent < count &&
-           socket.send_to(asio::buffer(datagrams[sent].data, datagrams[sent].size), to, 0, ec) ==
-               datagrams[sent].size &&
-           !ec) {
-        ++sent;
-    }
-    return sent;
+    return SendEach(socket, to, datagrams, count);
 #endif
 }
 

@@ -4,6 +4,7 @@
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace lxd::bridge {
@@ -38,33 +39,54 @@ int GrowReceiveBuffer(asio::ip::udp::socket& socket, int bytes) {
     return ec ? 0 : granted.value();
 }
 
-Got ReceiveOne(asio::ip::udp::socket& socket, std::uint8_t* buffer, std::size_t room,
-               std::size_t& size, Arrival& from) {
-    sockaddr_in source{};
+// Windows has no call that takes several datagrams: one WSARecvMsg each.
+struct ReceiveBatch::Room {
+    std::uint8_t buffers[kMaxBatch][kDatagramRoom];
+};
+
+ReceiveBatch::ReceiveBatch() : room_(std::make_unique<Room>()) {}
+ReceiveBatch::~ReceiveBatch() = default;
+
+int ReceiveBatch::Receive(asio::ip::udp::socket& socket) {
     const LPFN_WSARECVMSG recvMsg = RecvMsgFunction(socket.native_handle());
-    WSABUF data{static_cast<ULONG>(room), reinterpret_cast<char*>(buffer)};
-    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
-    WSAMSG message{};
-    message.name = reinterpret_cast<LPSOCKADDR>(&source);
-    message.namelen = sizeof source;
-    message.lpBuffers = &data;
-    message.dwBufferCount = 1;
-    message.Control = {sizeof control, control};
-    DWORD received = 0;
-    if (recvMsg == nullptr ||
-        recvMsg(socket.native_handle(), &message, &received, nullptr, nullptr) == SOCKET_ERROR) {
-        return WSAGetLastError() == WSAEWOULDBLOCK ? Got::kNothing : Got::kFault;
+    if (recvMsg == nullptr) {
+        return kFault;
     }
-    from.via = 0;
-    for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr;
-         c = WSA_CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            from.via = reinterpret_cast<IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
+    int count = 0;
+    for (; count < kMaxBatch; ++count) {
+        sockaddr_in source{};
+        WSABUF data{static_cast<ULONG>(kDatagramRoom),
+                    reinterpret_cast<char*>(room_->buffers[count])};
+        char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+        WSAMSG message{};
+        message.name = reinterpret_cast<LPSOCKADDR>(&source);
+        message.namelen = sizeof source;
+        message.lpBuffers = &data;
+        message.dwBufferCount = 1;
+        message.Control = {sizeof control, control};
+        DWORD received = 0;
+        if (recvMsg(socket.native_handle(), &message, &received, nullptr, nullptr) ==
+            SOCKET_ERROR) {
+            const int error = WSAGetLastError();
+            if (error != WSAEMSGSIZE) {
+                // A fault after datagrams is the next call's.
+                return count > 0 || error == WSAEWOULDBLOCK ? count : kFault;
+            }
+            received = kDatagramRoom;  // longer than the room: cut to it, as on Linux
+        }
+        Received& got = got_[count];
+        got.data = room_->buffers[count];
+        got.size = std::min<std::size_t>(received, kDatagramRoom);
+        got.from.address = ntohl(source.sin_addr.s_addr);
+        got.from.via = 0;
+        for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr;
+             c = WSA_CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                got.from.via = reinterpret_cast<IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
+            }
         }
     }
-    from.address = ntohl(source.sin_addr.s_addr);
-    size = received;
-    return Got::kDatagram;
+    return count;
 }
 
 void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
@@ -95,15 +117,7 @@ void SendVia(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
 
 int SendBurst(asio::ip::udp::socket& socket, const asio::ip::udp::endpoint& to,
               const Datagram* datagrams, int count) {
-    int sent = 0;
-    asio::error_code ec;
-    while (sent < count &&
-           socket.send_to(asio::buffer(datagrams[sent].data, datagrams[sent].size), to, 0, ec) ==
-               datagrams[sent].size &&
-           !ec) {
-        ++sent;
-    }
-    return sent;
+    return SendEach(socket, to, datagrams, count);
 }
 
 }  // namespace lxd::bridge

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/bridge/net/datagram_io.h"
+#include "tools/bridge/net/handler_room.h"
 
 namespace lxd::bridge {
 
@@ -15,7 +15,8 @@ namespace {
 // Linux allows 20 group memberships per socket by default; more universes
 // get further sockets on the same port.
 constexpr std::size_t kGroupsPerSocket = 20;
-// Receives handled before the levels they changed are sent.
+// Datagrams received from one socket before the others (and the timers) get
+// their turn.
 constexpr int kDrainLimit = 256;
 // Synchronisation universes joined at most, besides the mapped ones.
 constexpr std::size_t kSyncGroupsJoined = SacnSyncStreams::kStreams;
@@ -40,7 +41,13 @@ struct Network::Receiver {
     bool sacn;
     bool armed = false;
     bool closed = false;
-    std::uint8_t buffer[1500];
+};
+
+// The flush posted for the turn, shared with it: its memory is given back
+// into the room before the handler lets go of it.
+struct Network::PostedFlush {
+    HandlerRoom room;
+    bool posted = false;
 };
 
 // An interface the bridge receives on: its sockets and the groups joined.
@@ -53,7 +60,11 @@ struct Network::InUse {
 };
 
 Network::Network(asio::io_context& io, std::function<std::vector<Interface>()> list)
-    : io_(io), list_(std::move(list)), out_(io), watch_(io) {}
+    : io_(io),
+      list_(std::move(list)),
+      flush_(std::make_shared<PostedFlush>()),
+      out_(io),
+      watch_(io) {}
 
 Network::~Network() {
     Close();
@@ -263,6 +274,11 @@ bool Network::Rescan() {
 }
 
 void Network::UpdateStatus() {
+    std::vector<std::uint32_t> accepted;
+    for (const auto& in : inUse_) {
+        accepted.push_back(in->at.index);
+    }
+    delivery_.Accept(status_.restricted, std::move(accepted));
     status_.interfaces.clear();
     for (const auto& in : inUse_) {
         InterfaceStatus s;
@@ -329,37 +345,50 @@ void Network::Arm(const std::shared_ptr<Receiver>& receiver) {
         if (ec || receiver->closed) {
             return;  // closed: the network may be gone too
         }
-        Drain(*receiver);
-        Arm(receiver);
+        Drain(receiver);
     });
+}
+
+void Network::Drain(const std::shared_ptr<Receiver>& receiver) {
+    Receive(*receiver, host::NowMillis());
+    FlushLater();
+    JoinSyncGroups();
+    // A wait looks at the socket again when it is armed: what the limit left
+    // is read in the next turn, after the other sockets had theirs.
+    Arm(receiver);
+}
+
+void Network::FlushLater() {
+    if (flush_->posted || !bridge_->Output().Due()) {
+        return;
+    }
+    // Handlers of sockets readable in the same turn run before this one: all
+    // that they changed goes in one burst.
+    flush_->posted = true;
+    asio::post(io_, asio::bind_allocator(RoomAllocator<void>(flush_->room), [this, f = flush_] {
+                   f->posted = false;
+                   bridge_->Flush(host::NowMillis());
+               }));
 }
 
 int Network::DrainSacn() {
     const Millis now = host::NowMillis();
-    int received = 0;
+    int taken = 0;
     for (auto& in : inUse_) {
         for (auto& receiver : in->sockets) {
-            received += Receive(*receiver, now);
+            taken += Receive(*receiver, now);
         }
     }
     if (sacnBase_) {
-        received += Receive(*sacnBase_, now);
+        taken += Receive(*sacnBase_, now);
     }
     bridge_->Flush(now);
     JoinSyncGroups();
-    return received;
-}
-
-int Network::Drain(Receiver& receiver) {
-    const Millis now = host::NowMillis();
-    const int received = Receive(receiver, now);
-    bridge_->Flush(now);
-    JoinSyncGroups();
-    return received;
+    return taken;
 }
 
 void Network::JoinSyncGroups() {
-    if (bridge_->SyncGroupsVersion() == syncGroupsVersion_ || mappedGroups_ == 0) {
+    if (closed_ || bridge_->SyncGroupsVersion() == syncGroupsVersion_ || mappedGroups_ == 0) {
         return;
     }
     syncGroupsVersion_ = bridge_->SyncGroupsVersion();
@@ -381,41 +410,23 @@ void Network::JoinSyncGroups() {
     }
 }
 
-bool Network::Accepted(std::uint32_t via) {
-    if (!status_.restricted || via == 0) {
-        return true;
-    }
-    for (const auto& in : inUse_) {
-        if (in->at.index == via) {
-            return true;
-        }
-    }
-    ++status_.foreignDatagrams;
-    return false;
-}
-
 int Network::Receive(Receiver& receiver, Millis now) {
-    int received = 0;
-    for (int i = 0; i < kDrainLimit; ++i) {
-        std::size_t size = 0;
-        Arrival from;
-        const Got got =
-            ReceiveOne(receiver.socket, receiver.buffer, sizeof receiver.buffer, size, from);
-        if (got == Got::kNothing) {
-            break;
+    int taken = 0;
+    for (int read = 0; read < kDrainLimit;) {
+        const int count = batch_.Receive(receiver.socket);
+        if (count == ReceiveBatch::kFault) {
+            ++read;  // e.g. Windows reporting an earlier reply as unreachable
+            continue;
         }
-        if (got == Got::kFault || !Accepted(from.via)) {
-            continue;  // e.g. Windows reporting an earlier reply as unreachable
-        }
-        ++received;
-        if (receiver.sacn) {
-            bridge_->OnSacn(receiver.buffer, size, now, from);
-        } else {
-            lastArtnetInterface_ = from.via;
-            bridge_->OnArtnet(receiver.buffer, size, from.address, now, *this);
+        read += count;
+        taken += receiver.sacn ? delivery_.Sacn(*bridge_, batch_.Datagrams(), count, now)
+                               : delivery_.Artnet(*bridge_, batch_.Datagrams(), count, now, *this);
+        if (count < kMaxBatch) {
+            break;  // none was left
         }
     }
-    return received;
+    status_.foreignDatagrams = delivery_.Foreign();
+    return taken;
 }
 
 bool Network::Send(const std::uint8_t* data, std::size_t size) {
@@ -430,10 +441,11 @@ int Network::SendBurst(const Datagram* datagrams, int count) {
 // A poll is answered from the cards in use as the last look found them:
 // nothing is read from the system per poll.
 std::uint32_t Network::OwnAddressFor(std::uint32_t poller) {
-    const Interface* card = ReplyCard(cards_, lastArtnetInterface_, poller);
+    const std::uint32_t arrival = delivery_.ArtnetVia();
+    const Interface* card = ReplyCard(cards_, arrival, poller);
     // Out of the card the poll came in by; a console on this machine is
     // reached as the routing table says (through loopback).
-    replyVia_ = card != nullptr && card->index == lastArtnetInterface_ ? card->index : 0;
+    replyVia_ = card != nullptr && card->index == arrival ? card->index : 0;
     replyFrom_ = card != nullptr ? card->address : 0;
     return replyFrom_;
 }

@@ -15,6 +15,8 @@
 
 #include "protocol/layout.h"
 #include "tools/bridge/core/bridge.h"
+#include "tools/bridge/net/datagram_io.h"
+#include "tools/bridge/net/delivery.h"
 #include "tools/bridge/net/interfaces.h"
 #include "tools/bridge/net/network_settings.h"
 #include "tools/bridge/net/network_status.h"
@@ -56,7 +58,7 @@ class Network : public DatagramSink, public ReplySink {
 
     // Receives every sACN datagram waiting (on every sACN socket), hands them
     // to the bridge and sends what changed; returns how many. What Start's
-    // receives do for one socket.
+    // receives do for the sockets readable in one turn of the event loop.
     int DrainSacn();
     // The local port of the sACN sockets (the one asked for, or the one the
     // system chose for 0).
@@ -76,12 +78,16 @@ class Network : public DatagramSink, public ReplySink {
   private:
     struct Receiver;
     struct InUse;
+    struct PostedFlush;
     bool OpenReceiver(Receiver& receiver, std::uint16_t port, const char* what, std::string& error);
     void Arm(const std::shared_ptr<Receiver>& receiver);
-    // Hands what waits on `receiver` to the bridge (Drain also sends what changed).
+    // Hands what waits on `receiver` to the bridge, a batch at a time, at
+    // most kDrainLimit datagrams; returns how many it took.
     int Receive(Receiver& receiver, Millis now);
-    int Drain(Receiver& receiver);
-    bool Accepted(std::uint32_t via);
+    // Receives on a readable socket; what changed is sent once the other
+    // sockets readable in this turn of the event loop had theirs.
+    void Drain(const std::shared_ptr<Receiver>& receiver);
+    void FlushLater();
     void Join(InUse& in);
     // Joins the synchronisation universes the bridge learned from data since
     // the last look (a count compare when nothing changed).
@@ -92,6 +98,10 @@ class Network : public DatagramSink, public ReplySink {
     asio::io_context& io_;
     std::function<std::vector<Interface>()> list_;
     Bridge* bridge_ = nullptr;
+    // One batch for every socket: the event loop receives on one at a time.
+    ReceiveBatch batch_;
+    Delivery delivery_;
+    std::shared_ptr<PostedFlush> flush_;
     NetworkSettings settings_;
     // Groups joined: the mapped sACN universes, discovery's, then the
     // synchronisation universes learned (never left while the sockets live).
@@ -105,7 +115,6 @@ class Network : public DatagramSink, public ReplySink {
     std::vector<std::unique_ptr<InUse>> inUse_;
     std::vector<Interface> cards_;  // every address of the interfaces in use
     InterfaceWatch watch_;
-    std::uint32_t lastArtnetInterface_ = 0;
     // Where the replies to the poll being answered leave (0: by the routing table).
     std::uint32_t replyVia_ = 0;
     std::uint32_t replyFrom_ = 0;

@@ -50,7 +50,8 @@ class Runner {
     // an address, after resolving it off the event loop for a host name.
     void Retarget(const NetworkSettings& settings);
 
-    asio::io_context io_;
+    // Run by one thread: a handler posted from a handler then wakes nothing.
+    asio::io_context io_{1};
     Options options_;
     Log& log_;
     bool console_;
