@@ -200,10 +200,15 @@ check_deb_service() {
   local http
   http=$(sed -n 's/^http = "\(.*\)"$/\1/p' "$root/etc/lxdravik/bridge.toml")
   [[ $http == 127.0.0.1:* ]] || fail "the status page is not on 127.0.0.1 by default: '$http'"
-  # As the service runs it, but with the paths of the unpacked package.
+  # As the service runs it, but with the paths of the unpacked package. The
+  # checkout may lie below a folder other users cannot enter (a clone in a
+  # mktemp -d folder): the package is seen at /mnt, in a mount namespace of
+  # the test's own, so that the unprivileged user reaches it whatever lies
+  # above it.
   export -f own_network
-  unshare -n bash -c '
+  unshare -n -m bash -c '
     own_network || exit 1
+    mount --bind "$1" /mnt && set -- /mnt "$2" "$3"
     setpriv --reuid=65534 --regid=65534 --clear-groups "$1/usr/bin/lxdravik-bridge" \
       --config "$1/etc/lxdravik/bridge.toml" --duration 4 >"$3/out" 2>"$3/err" &
     for ((i = 0; i < 50; i++)); do
