@@ -499,11 +499,11 @@ void ReadPage(std::uint16_t port, const std::atomic<bool>& stop,
     close(levels);
 }
 
-// The wire's side (the sender and the driver's stand-in) on one core, the
-// receiver measured on another, when the machine has two: left to the
-// scheduler, a receiver woken by a busy sender is pulled onto the sender's
-// core and the two take turns a datagram at a time, which measures the
-// scheduler rather than the receiver.
+// The wire's side (the sender, the driver's stand-in, the page readers and
+// the pollers) on one core, the receiver measured on another, when the
+// machine has two: left to the scheduler, a receiver woken by a busy sender
+// is pulled onto the sender's core and the two take turns a datagram at a
+// time, which measures the scheduler rather than the receiver.
 constexpr int kWireCore = 0, kReceiverCore = 1;
 void PinTo(pthread_t thread, int core) {
     if (std::thread::hardware_concurrency() < 2) {
@@ -623,6 +623,7 @@ class LatencyRig {
         std::atomic<std::uint64_t> polls{0}, replies{0};
         if (run.polls > 0) {
             flood = std::thread([&] { Flood(run.polls, polls, replies); });
+            PinTo(flood.native_handle(), kWireCore);
         }
         std::thread bare;
         std::atomic<std::uint64_t> drained{0};
@@ -645,6 +646,7 @@ class LatencyRig {
         for (int r = 0; r < run.readers && page_ != nullptr; ++r) {
             readers.emplace_back(ReadPage, page_->server.Port(), std::cref(stop_),
                                  std::ref(answers));
+            PinTo(readers.back().native_handle(), kWireCore);
         }
         const sockaddr_in& to = bridge                     ? bridgeAddress_
                                 : run.path == Path::kRelay ? relayAddress_
