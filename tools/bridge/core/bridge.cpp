@@ -217,8 +217,8 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     // Data of a universe nobody maps goes no further than its number.
     std::uint16_t number = 0;
     const bool peeked = PeekSacnUniverse(data, size, number);
-    const int early = peeked ? FindInput(Protocol::kSacn, number) : -1;
-    if (peeked && early < 0) {
+    const int input = peeked ? FindInput(Protocol::kSacn, number) : -1;
+    if (peeked && input < 0) {
         ++sacnCounts_.unmapped;
         unmappedSacn_.Note(number, now);
         return;
@@ -239,13 +239,8 @@ void Bridge::OnSacn(const std::uint8_t* data, std::size_t size, Millis now, Arri
     if (parsed != SacnParse::kData) {
         return;
     }
-    // (A data packet's universe is the one read first.)
-    const int input = peeked ? early : FindInput(Protocol::kSacn, packet.universe);
-    if (input < 0) {
-        ++sacnCounts_.unmapped;
-        unmappedSacn_.Note(packet.universe, now);
-        return;
-    }
+    // A data packet passed the checks the peek made: its universe is the
+    // one read first, and mapped.
     Input& in = inputs_[input];
     UniverseCounts& counts = in.counts;
     // Levels that name a synchronisation wait for it while its packets
