@@ -40,6 +40,7 @@
 #include "bench/min_statistic.h"
 #include "bench/thread_clock.h"
 #include "intake/datagram.h"
+#include "protocol/block_writer.h"
 #include "protocol/layout.h"
 #include "protocol/pack.h"
 #include "tests/support/bridge_packets.h"
@@ -57,6 +58,8 @@ using lxd::bench::ThreadSeconds;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kUniverses = 36;
+constexpr std::size_t kFirstLevel =
+    126;  // where a data packet's levels start, after the start code
 
 // A non-blocking UDP socket bound to 127.0.0.1 on a port the system picks.
 int LoopbackSocket(sockaddr_in& address) {
@@ -154,6 +157,41 @@ void SendTo(const sockaddr_in& to, int u, int first = 1) {
     lxd::WriteBig16(&packet[113], static_cast<std::uint32_t>(first + u));
     sendto(rig.sender, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
            sizeof to);
+}
+
+// The block packets a frame's levels fill, as many ports to one as fit, as
+// the bridge packs them: `levels[u]` are port u's 512.
+std::vector<Bytes> FrameBlocks(const std::vector<const std::uint8_t*>& levels) {
+    std::vector<Bytes> blocks;
+    lxd::BlockWriter writer;
+    for (std::size_t u = 0; u < levels.size(); ++u) {
+        const auto start = static_cast<std::uint16_t>(u * lxd::kChannelsPerPort + 1);
+        if (!writer.Add(start, levels[u], lxd::kChannelsPerPort)) {
+            blocks.emplace_back(writer.Data(), writer.Data() + writer.Size());
+            writer.Reset();
+            writer.Add(start, levels[u], lxd::kChannelsPerPort);
+        }
+    }
+    blocks.emplace_back(writer.Data(), writer.Data() + writer.Size());
+    return blocks;
+}
+
+// Sends `count` of `blocks` from the `first` on (round the end to the
+// start) from `fd` to `to` with one sendmmsg; returns those sent.
+int SendBlocks(int fd, const sockaddr_in& to, const std::vector<Bytes>& blocks, std::size_t first,
+               std::size_t count) {
+    mmsghdr messages[kUniverses] = {};
+    iovec parts[kUniverses];
+    const auto n = static_cast<unsigned>(std::min<std::size_t>(count, kUniverses));
+    for (unsigned i = 0; i < n; ++i) {
+        const Bytes& block = blocks[(first + i) % blocks.size()];
+        parts[i] = {const_cast<std::uint8_t*>(block.data()), block.size()};
+        messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
+        messages[i].msg_hdr.msg_namelen = sizeof to;
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    return sendmmsg(fd, messages, n, 0);
 }
 
 // Reads what arrived at the output; returns the number of datagrams.
@@ -293,6 +331,15 @@ struct DrainBuffers {
         }
     }
     int Take(int fd, int flags) { return recvmmsg(fd, messages, 64, flags, nullptr); }
+    // Takes what is queued, without waiting; returns the number taken.
+    int TakeAll(int fd) {
+        int taken = 0;
+        for (int n = 64; n == 64;) {
+            n = Take(fd, MSG_DONTWAIT);
+            taken += std::max(n, 0);
+        }
+        return taken;
+    }
 
     std::uint8_t buffers[64][1500];
     iovec parts[64];
@@ -309,14 +356,35 @@ void DrainFrame(benchmark::State& state) {
             SendTo(rig.relayAddress, u);
         }
         const double start = ThreadSeconds();
-        int received = 0;
-        for (int n = 64; n == 64;) {
-            n = drain.Take(rig.relay, MSG_DONTWAIT);
-            received += std::max(n, 0);
-        }
+        const int received = drain.TakeAll(rig.relay);
         state.SetIterationTime(ThreadSeconds() - start);
         if (received != kUniverses) {
             state.SkipWithError("the frame was not received");
+            break;
+        }
+    }
+}
+
+// The floor of a forwarder for a frame: the drain, and the frame's 9 block
+// packets (built once) sent with one sendmmsg.
+void ForwardFrame(benchmark::State& state) {
+    Rig& rig = TheRig();
+    static DrainBuffers drain;
+    std::vector<const std::uint8_t*> levels;
+    for (int u = 0; u < kUniverses; ++u) {
+        levels.push_back(rig.packets[u][0].data() + kFirstLevel);
+    }
+    const std::vector<Bytes> blocks = FrameBlocks(levels);
+    for (auto _ : state) {
+        for (int u = 0; u < kUniverses; ++u) {
+            SendTo(rig.relayAddress, u);
+        }
+        const double start = ThreadSeconds();
+        const int received = drain.TakeAll(rig.relay);
+        const int sent = SendBlocks(rig.relay, rig.outAddress, blocks, 0, blocks.size());
+        state.SetIterationTime(ThreadSeconds() - start);
+        if (received != kUniverses || sent != kUniverses / 4 || Collect() != sent) {
+            state.SkipWithError("the frame was not forwarded");
             break;
         }
     }
@@ -378,6 +446,12 @@ enum class Path {
     kBridge,  // the bridge on its event loop, sending to the driver's stand-in
     kRelay,   // a bare relay: recvfrom and sendto of each packet
     kDrain,   // the floor: recvmmsg of up to 64 a call, and nothing sent
+    // The floor of any forwarder: the drain, and after each call the block
+    // packets that what it took fills (four universes to one, a frame's nine
+    // in all, built once), sent with one sendmmsg. No parsing, no merging,
+    // no coding: only the kernel's cost of taking a frame and handing the
+    // driver its blocks.
+    kForward,
 };
 
 // The most universes a console sends.
@@ -564,6 +638,11 @@ class LatencyRig {
                 packets_[c][u] = f.Build();
             }
         }
+        std::vector<const std::uint8_t*> levels;
+        for (int u = 0; u < kUniverses; ++u) {
+            levels.push_back(packets_[0][u].data() + kFirstLevel);
+        }
+        frameBlocks_ = FrameBlocks(levels);
         latencies_.reserve(1 << 20);
     }
 
@@ -629,7 +708,8 @@ class LatencyRig {
         if (bridge) {
             PinTo(bridgeThread_.native_handle(), receiver);
         }
-        std::thread driver([this, bridge] { Drive(bridge); });
+        const bool blocks = bridge || run.path == Path::kForward;
+        std::thread driver([this, blocks, bridge] { Drive(blocks, bridge); });
         PinTo(driver.native_handle(), wire);
         std::thread flood;
         std::atomic<std::uint64_t> polls{0}, replies{0};
@@ -642,6 +722,8 @@ class LatencyRig {
             bare = std::thread([this] { Relay(); });
         } else if (run.path == Path::kDrain) {
             bare = std::thread([this, &drained] { Drain(drained); });
+        } else if (run.path == Path::kForward) {
+            bare = std::thread([this, &drained, &run] { Forward(drained, run.consoles); });
         }
         bareThread_ = bare.joinable() ? bare.native_handle() : pthread_t{};
         if (bare.joinable()) {
@@ -690,7 +772,8 @@ class LatencyRig {
                     Bytes& packet = packets_[c][u];
                     packet[111] = static_cast<std::uint8_t>(f);
                     lxd::WriteBig16(&packet[113], static_cast<std::uint32_t>(universe));
-                    lxd::WriteBig16(&packet[126], c == 0 ? static_cast<std::uint32_t>(f) : 0);
+                    lxd::WriteBig16(&packet[kFirstLevel],
+                                    c == 0 ? static_cast<std::uint32_t>(f) : 0);
                     if (c == 0 && u < kUniverses) {
                         sentAt_[f % kFrames][u] = Clock::now();
                     }
@@ -828,6 +911,29 @@ class LatencyRig {
         }
     }
 
+    // The forwarder's floor: for every `consoles` x 4 datagrams taken, the
+    // frame's next block packet, those due after a call as one sendmmsg.
+    void Forward(std::atomic<std::uint64_t>& drained, int consoles) {
+        static DrainBuffers buffers;
+        const int perBlock = 4 * consoles;
+        int owed = 0;
+        std::size_t next = 0;
+        while (!stop_) {
+            const int n = buffers.Take(drain_, MSG_WAITFORONE);
+            if (n <= 0) {
+                continue;
+            }
+            drained += static_cast<std::uint64_t>(n);
+            owed += n;
+            const std::size_t due = static_cast<std::size_t>(owed / perBlock);
+            if (due > 0) {
+                SendBlocks(drain_, driverAddress_, frameBlocks_, next, due);
+                next += due;
+                owed -= static_cast<int>(due) * perBlock;
+            }
+        }
+    }
+
     // The datagrams the bridge took on its sACN port, read on its own thread
     // by a handler that allocates nothing there (asio's recycled handler
     // memory of that thread stays as the bridge's own handlers leave it).
@@ -846,7 +952,7 @@ class LatencyRig {
 
     // The driver's stand-in: applies block packets to a store (or reads the
     // relayed sACN) and times every frame number that appears on a port.
-    void Drive(bool bridge) {
+    void Drive(bool blocks, bool timed) {
         std::uint8_t buffer[1500];
         while (!stop_) {
             const ssize_t n = recv(driver_, buffer, sizeof buffer, 0);
@@ -854,10 +960,10 @@ class LatencyRig {
             if (n <= 0) {
                 continue;
             }
-            if (bridge) {
+            if (blocks) {
                 lxd::ApplyDatagram(buffer, static_cast<std::uint32_t>(n), store_,
                                    {nullptr, nullptr, nullptr});
-                for (int p = 0; p < universes_; ++p) {
+                for (int p = 0; p < universes_ && timed; ++p) {
                     Arrived(p, static_cast<int>(lxd::ReadBig16(&store_[p * lxd::kChannelsPerPort])),
                             now);
                 }
@@ -893,6 +999,7 @@ class LatencyRig {
     sockaddr_in driverAddress_{}, relayAddress_{}, drainAddress_{}, bridgeAddress_{},
         artnetAddress_{};
     Bytes packets_[2][kMostSent];
+    std::vector<Bytes> frameBlocks_;  // the forwarder floor's block packets of a frame
     Clock::time_point sentAt_[kFrames][kUniverses];
     std::uint8_t store_[lxd::kStoreSize] = {};
     int lastFrame_[kUniverses];
@@ -924,9 +1031,11 @@ bool MeasureLatency(const char* path, bool multicast, const char* only) {
         {"bridge/1584", 1, B, 2.0, 3},
         {"bare/1584", 1, Path::kRelay, 0.5, 3},
         {"drain/1584", 1, Path::kDrain, 0.5, 3},
+        {"forward/1584", 1, Path::kForward, 0.5, 3},
         {"bridge/3168", 2, B, 2.0, 3},
         {"bare/3168", 2, Path::kRelay, 0.5, 3},
         {"drain/3168", 2, Path::kDrain, 0.5, 3},
+        {"forward/3168", 2, Path::kForward, 0.5, 3},
         {"unmapped/1584", 1, B, 0.5, 3, 0, false, 0, 0, kUniverses, 101},
         {"multicast36/1584", 1, B, 2.0, 3, 0, false, 0, 0, kUniverses, 1, true},
         {"multicast300/1584", 1, B, 2.0, 3, 0, false, 0, 0, kMostSent, 1, true},
@@ -1003,7 +1112,8 @@ bool MeasureLatency(const char* path, bool multicast, const char* only) {
                       static_cast<unsigned long long>(r.replies), runs[i].seconds);
         json += entry;
         // What is forwarded is timed; what is not must at least have arrived.
-        const bool forwarded = runs[i].path != Path::kDrain && runs[i].first == 1;
+        const bool forwarded =
+            (runs[i].path == Path::kBridge || runs[i].path == Path::kRelay) && runs[i].first == 1;
         ok = ok && (forwarded ? r.samples > 0 : takenPerPacket[i].first > 0.9) &&
              (runs[i].readers == 0 || r.answers > 0);
         // The page's own allocations are not the forwarding path's.
@@ -1064,6 +1174,7 @@ int main(int argc, char** argv) {
                                          BridgeWithoutSocketsTwoRoutes));
     WithMin(benchmark::RegisterBenchmark("frame36/bridge", BridgeFrame)->UseManualTime());
     WithMin(benchmark::RegisterBenchmark("frame36/drain", DrainFrame)->UseManualTime());
+    WithMin(benchmark::RegisterBenchmark("frame36/forward", ForwardFrame)->UseManualTime());
     WithMin(benchmark::RegisterBenchmark("frame36/unmapped", UnmappedFrame)->UseManualTime());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -115,6 +115,7 @@ packet = bridge["packet/bridge/manual_time"]["real_time"]
 bare = bridge["packet/bare/manual_time"]["real_time"]
 frame = bridge["frame36/bridge/manual_time"]["real_time"]
 drain = bridge["frame36/drain/manual_time"]["real_time"]
+forward = bridge["frame36/forward/manual_time"]["real_time"]
 unmapped = bridge["frame36/unmapped/manual_time"]["real_time"]
 own = bridge["packet/no_sockets"]["cpu_time"]
 routed = bridge["packet/no_sockets_two_routes"]["cpu_time"]
@@ -125,6 +126,8 @@ print(f"  parse, merge, code without sockets: {own:.0f} ns; with 36 ports of two
       f"(sACN and Art-Net merged per channel): {routed:.0f} ns")
 print(f"  a frame of 36 universes: {frame:.0f} ns (9 block packets out); "
       f"taken by a bare recvmmsg drain: {drain:.0f} ns; as universes not mapped: {unmapped:.0f} ns")
+print(f"  the floor of a forwarder (the drain, then its 9 block packets sent by one sendmmsg): "
+      f"{forward:.0f} ns, {forward / drain:.2f} x the drain; the bridge {frame / forward:.2f} x the floor")
 print(f"  36 universes at 44 Hz: {frame * 44 / 1e7:.2f} % of a core a frame at a time; "
       f"{packet * rate / 1e7:.2f} % if every packet came alone (a bare relay: {bare * rate / 1e7:.2f} %)")
 check("bridge sACN packet: x bare relay packets/s", bare / packet, 0.5)
@@ -137,11 +140,18 @@ check("unmapped datagram, queued: CPU x the drain's", unmapped / drain, 1.2, at_
 # within 1.5 x the relay's plus 100 us. CPU per packet of the receiving
 # thread against the floor of any receiver, a drain that takes up to 64
 # datagrams a recvmmsg and sends nothing: within 1.2 x; and against the relay.
+# For comparison, no goal: the floor of any forwarder, the drain sending a
+# block packet for every four universes it took (nine a frame), and how far
+# above the drain that floor already is.
 print("\ninput-to-driver latency (us) and CPU per packet (ns), bursts of 36 universes at 44 Hz")
-print("  packets/s   bridge p50   p99   cpu    bare p50   p99   cpu   drain cpu")
+print("  packets/s   bridge p50   p99   cpu    bare p50   p99   cpu   drain cpu   forward floor cpu")
 for pps in ("1584", "3168"):
     b, r, d = latency[f"bridge/{pps}"], latency[f"bare/{pps}"], latency[f"drain/{pps}"]
-    print(f"  {pps:>9s}   {b['p50']:10.1f} {b['p99']:6.1f} {b['cpu']:5.0f}   {r['p50']:8.1f} {r['p99']:6.1f} {r['cpu']:5.0f}   {d['cpu']:9.0f}")
+    fl = latency[f"forward/{pps}"]
+    print(f"  {pps:>9s}   {b['p50']:10.1f} {b['p99']:6.1f} {b['cpu']:5.0f}   {r['p50']:8.1f} {r['p99']:6.1f} {r['cpu']:5.0f}"
+          f"   {d['cpu']:9.0f}   {fl['cpu']:17.0f}")
+    print(f"  {'':>9s}   the forwarder's floor {fl['cpu'] / d['cpu']:.2f} x the drain; "
+          f"the bridge {b['cpu'] / fl['cpu']:.2f} x that floor")
     check(f"latency {pps}/s: bridge p99 - 1.5 x bare p99 (us)", b["p99"] - 1.5 * r["p99"], 100, at_least=False)
     check(f"CPU/packet {pps}/s: bridge x drain", b["cpu"] / d["cpu"], 1.2, at_least=False)
     check(f"CPU/packet {pps}/s: bridge x bare relay", b["cpu"] / r["cpu"], 1.0, at_least=False)
