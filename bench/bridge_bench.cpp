@@ -477,8 +477,9 @@ struct LatencyRun {
 
 // The status page on the bridge's event loop, wired as the program's runner
 // wires it: a snapshot every 500 ms into the page's cache (which writes the
-// JSON on a thread of its own), the WebSockets' levels from a snapshot taken
-// at most every 40 ms. `uncached` writes the JSON for each request instead.
+// JSON on a thread of its own), the WebSockets' levels read from the ports'
+// merged levels at each push. `uncached` writes the JSON for each request
+// instead.
 struct PageOnTheLoop : lxd::bridge::WebSource {
     PageOnTheLoop(asio::io_context& io, lxd::bridge::Bridge& bridge, lxd::bridge::Network& network)
         : bridge(bridge), network(network), server(io, *this), timer(io) {}
@@ -503,25 +504,13 @@ struct PageOnTheLoop : lxd::bridge::WebSource {
     }
     lxd::bridge::WebReply Health() override { return cache.Health(); }
     bool Levels(int port, std::uint8_t* out) override {
-        const auto now = lxd::host::NowMillis();
-        if (now - levelsAt >= lxd::host::Millis(lxd::bridge::kWebPushMillis / 2)) {
-            levels = Take(levelTaker);
-            levelsAt = now;
-        }
-        for (const lxd::bridge::PortStatus& p : levels.ports) {
-            if (p.port == port) {
-                std::copy(p.levels.begin(), p.levels.end(), out);
-                return true;
-            }
-        }
-        return false;
+        return lxd::bridge::ReadPortLevels(bridge, port, out);
     }
 
     lxd::bridge::Bridge& bridge;
     lxd::bridge::Network& network;
-    lxd::bridge::SnapshotTaker status, levelTaker;
-    lxd::bridge::Snapshot latest, levels;
-    lxd::host::Millis levelsAt{-1000};
+    lxd::bridge::SnapshotTaker status;
+    lxd::bridge::Snapshot latest;
     lxd::bridge::StatusCache cache;
     lxd::bridge::WebServer server;
     asio::steady_timer timer;

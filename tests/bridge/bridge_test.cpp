@@ -385,6 +385,12 @@ TEST_F(BridgeForwarding, SnapshotShowsSourcesAndTheViewKeepsToTheWidth) {
     EXPECT_EQ(shot.ports[1].sources[0].state, bridge::SourceState::kWaiting);
     const bridge::PortStatus& port = shot.ports[0];
     EXPECT_EQ(port.levels[0], 9);
+    std::uint8_t pushed[kChannelsPerPort];  // what the page's WebSockets are sent
+    ASSERT_TRUE(bridge::ReadPortLevels(*bridge_, 0, pushed));
+    EXPECT_TRUE(std::equal(port.levels.begin(), port.levels.end(), pushed));
+    for (const int unrouted : {-1, 2, kNumPorts}) {
+        EXPECT_FALSE(bridge::ReadPortLevels(*bridge_, unrouted, pushed)) << unrouted;
+    }
     EXPECT_EQ(port.packetsPerSecond, 1.0);
     ASSERT_EQ(port.sources.size(), 4u);
     EXPECT_EQ(port.sources[1].name, longName + "2");

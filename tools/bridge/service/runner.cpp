@@ -125,22 +125,9 @@ struct Runner::Views : WebSource {
 
     std::shared_ptr<const std::string> StatusJson() override { return cache->Json(); }
     WebReply Health() override { return cache->Health(); }
-    // The levels are fresher than the status: a snapshot of their own, taken
-    // at most once per push of the server.
+    // The levels as the driver is sent them, read for each push.
     bool Levels(int port, std::uint8_t* out) override {
-        const Millis now = host::NowMillis();
-        if (!levelsTaken || now - levelsAt >= Millis(kWebPushMillis / 2)) {
-            levels = Take(levelTaker);
-            levelsAt = now;
-            levelsTaken = true;
-        }
-        for (const PortStatus& p : levels.ports) {
-            if (p.port == port) {
-                std::copy(p.levels.begin(), p.levels.end(), out);
-                return true;
-            }
-        }
-        return false;
+        return ReadPortLevels(runner.bridge_, port, out);
     }
 
     Runner& runner;
@@ -149,10 +136,6 @@ struct Runner::Views : WebSource {
     bool live = false;  // a terminal shows the status view
     SnapshotTaker status;
     Snapshot latest;
-    SnapshotTaker levelTaker;
-    Snapshot levels;
-    Millis levelsAt{0};
-    bool levelsTaken = false;
     EventWatch events;
     std::unique_ptr<StatusWriter> terminal;
     PageStatus page;

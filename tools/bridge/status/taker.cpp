@@ -50,6 +50,15 @@ double SnapshotTaker::Previous::SourceRate(int slot, std::uint32_t generation,
     return rate;
 }
 
+bool ReadPortLevels(const Bridge& bridge, int port, std::uint8_t* out) {
+    if (port < 0 || port >= kNumPorts || bridge.Port(port).RouteCount() == 0) {
+        return false;
+    }
+    const std::uint8_t* levels = bridge.Port(port).Levels();
+    std::copy(levels, levels + kChannelsPerPort, out);
+    return true;
+}
+
 Snapshot SnapshotTaker::Take(const Bridge& bridge, const NetworkStatus& network, const RunInfo& run,
                              Millis now) {
     const double seconds = started_ ? Seconds(now - last_) : 0.0;

@@ -8,6 +8,11 @@
 
 namespace lxd::bridge {
 
+// The levels that port `port` sends now, into `out` (512); false when no
+// route feeds it. For the page's WebSockets, many times a second: no
+// snapshot, nothing allocated.
+bool ReadPortLevels(const Bridge& bridge, int port, std::uint8_t* out);
+
 // Takes snapshots; packets per second count since the previous one.
 class SnapshotTaker {
   public:
