@@ -232,9 +232,9 @@ void WebServer::Impl::Serve(websocketpp::connection_hdl hdl, WebServer& owner) {
     const WebReply reply = owner.Answer(method, con->get_resource());
     con->set_status(static_cast<Code>(reply.status));
     con->replace_header("Content-Type", reply.contentType);
-    con->set_body(method == "HEAD" ? std::string() : reply.body);
+    con->set_body(method == "HEAD" ? std::string() : reply.Body());
     if (method == "HEAD") {
-        con->replace_header("Content-Length", std::to_string(reply.body.size()));
+        con->replace_header("Content-Length", std::to_string(reply.Body().size()));
     }
 }
 
@@ -466,7 +466,7 @@ WebReply WebServer::Answer(const std::string& method, const std::string& resourc
         return {200, "text/html; charset=utf-8", StatusPage()};
     }
     if (path == "/status.json") {
-        return {200, "application/json", *impl_->source.StatusJson()};
+        return {200, "application/json", {}, impl_->source.StatusJson()};
     }
     if (path == "/healthz") {
         return impl_->source.Health();

@@ -20,6 +20,11 @@ struct WebReply {
     int status = 200;
     std::string contentType;
     std::string body;
+    // Instead of `body` when set: one written beforehand (the status JSON),
+    // so that an answer copies it once, into the response.
+    std::shared_ptr<const std::string> written = nullptr;
+
+    const std::string& Body() const { return written ? *written : body; }
 };
 
 // What the server shows.
